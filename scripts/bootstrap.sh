@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the cross-build and the tests need.
+# Idempotent: packages already installed are left alone, and the package index is
+# refreshed (once) only when something is missing. Runs as root directly, or via
+# sudo otherwise. Safe to call at the start of every script.
+set -euo pipefail
+
+packages=(
+    # native toolchain and build tools
+    g++ cmake ninja-build pkg-config
+    # Windows cross-build: the posix thread model is the one whose libstdc++
+    # provides std::thread / std::mutex (the win32 model of GCC 12 does not)
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    # Windows test runner
+    wine wine64
+    # tests and benchmarks: googletest sources (rebuilt for Windows) and packages
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # image libraries: OpenCV is the reference for the pixel kernels, libpng for tools
+    libopencv-dev libpng-dev
+    # source tooling
+    clang-format clang-tidy
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    if [[ "$status" != "install ok installed" ]]; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]} == 0)); then
+    echo "bootstrap: all ${#packages[@]} packages present"
+    exit 0
+fi
+
+if ((EUID == 0)); then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    echo "bootstrap: missing packages (${missing[*]}) and neither root nor sudo available" >&2
+    exit 1
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+    --no-install-recommends "${missing[@]}"
+echo "bootstrap: done"

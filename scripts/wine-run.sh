@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a prefix owned by one build folder.
+#
+#   scripts/wine-run.sh <prefix-dir> <program.exe> [args...]
+#
+# The windows preset uses this as CMAKE_CROSSCOMPILING_EMULATOR with
+# <prefix-dir> = <build folder>/wine, so every build folder has its own prefix
+# and nothing touches ~/.wine. The prefix is created on first use: wineboot, then
+# the null graphics driver (windows, dialogs and message boxes exist without an
+# X display), then the wineserver is stopped so the registry reaches user.reg.
+# Creation is serialised with flock on <prefix-dir>.lock, so tests started in
+# parallel by ctest wait for one creator; a prefix counts as ready only once the
+# marker file is written, and a half-made one is removed and made again.
+# The program's exit status is passed through.
+set -euo pipefail
+
+if (($# < 2)); then
+    echo "usage: $0 <prefix-dir> <program.exe> [args...]" >&2
+    exit 2
+fi
+
+prefix=$1
+shift
+mkdir -p "$(dirname "$prefix")"
+prefix=$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")
+
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${DV_WINEDEBUG:--all}"
+export WINEARCH=win64
+marker="$prefix/.dv-prefix-ready"
+
+create_prefix() {
+    rm -rf "$prefix"
+    local start=$SECONDS
+    # No Mono or Gecko installers: nothing here needs them, and without a display
+    # their prompts would only stall the boot.
+    WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver -k || true
+    wineserver -w || true
+    touch "$marker"
+    echo "wine-run: created prefix $prefix in $((SECONDS - start)) s" >&2
+}
+
+if [[ ! -f "$marker" ]]; then
+    exec {lockfd}>"$prefix.lock"
+    flock "$lockfd"
+    [[ -f "$marker" ]] || create_prefix
+    flock -u "$lockfd"
+    exec {lockfd}>&-
+fi
+
+exec wine "$@"
