@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the native (default preset) main program and runs it:
+#
+#   scripts/run-main.sh
+#
+# Installs what is missing (scripts/bootstrap.sh), configures build/default,
+# builds only the main target and runs it, then prints where its output is.
+# The main job is described by the three settings below; switching to another
+# program means changing them (and main_job if its arguments differ).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+preset=default
+build_dir=build/$preset
+main_target=dv_contactsheet                       # CMake target of the main program
+main_binary=$build_dir/tools/contactsheet/dv_contactsheet
+main_output=build/contact-sheet.png
+
+main_job() {
+    "$main_binary" "$main_output"
+}
+
+jobs=${DV_JOBS:-$(nproc)}
+
+scripts/bootstrap.sh
+cmake --preset "$preset"
+
+if ! cmake --build "$build_dir" --target help | grep -q "^$main_target:"; then
+    echo "run-main: this tree has no target '$main_target'" >&2
+    exit 1
+fi
+cmake --build "$build_dir" -j "$jobs" --target "$main_target"
+
+rm -f "$main_output"
+echo "run-main: running $main_binary"
+main_job
+if [[ ! -s "$main_output" ]]; then
+    echo "run-main: $main_target finished but wrote no $main_output" >&2
+    exit 1
+fi
+echo "run-main: output written to $root/$main_output"

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Builds and tests every preset from a fresh machine:
+#
+#   scripts/test-all.sh [preset...]      (default: default asan tsan windows)
+#
+# Installs what is missing (scripts/bootstrap.sh), then for each preset
+# configures build/<preset>, builds it and runs its tests with ctest. A failing
+# preset does not stop the others. Prints one result line per preset and a final
+#   SUMMARY: default ok (N tests), asan ok (N tests), ...
+# and exits non-zero if any preset failed. Each preset's full output is also kept
+# in build/logs/<preset>.log. DV_JOBS overrides the parallelism (default: nproc).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+presets=("$@")
+if ((${#presets[@]} == 0)); then
+    presets=(default asan tsan windows)
+fi
+jobs=${DV_JOBS:-$(nproc)}
+
+scripts/bootstrap.sh
+
+mkdir -p build/logs
+results=()
+failed=0
+
+run_preset() {
+    local preset=$1 log=$2
+    echo "==> [$preset] configure" | tee "$log"
+    cmake --preset "$preset" 2>&1 | tee -a "$log" || return 10
+    echo "==> [$preset] build (-j$jobs)" | tee -a "$log"
+    cmake --build --preset "$preset" -j "$jobs" 2>&1 | tee -a "$log" || return 11
+    echo "==> [$preset] test" | tee -a "$log"
+    ctest --preset "$preset" -j "$jobs" --no-tests=error 2>&1 | tee -a "$log" || return 12
+}
+
+for preset in "${presets[@]}"; do
+    log=build/logs/$preset.log
+    start=$SECONDS
+    status=0
+    run_preset "$preset" "$log" || status=$?
+    elapsed=$((SECONDS - start))
+    # ctest's own count line: "100% tests passed, 0 tests failed out of 12"
+    total=$(sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$log" | tail -n 1)
+    nfail=$(sed -n 's/.*tests passed, \([0-9][0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+    case $status in
+        0) result="$preset ok (${total:-0} tests)" ;;
+        10) result="$preset FAILED (configure)" ;;
+        11) result="$preset FAILED (build)" ;;
+        12) result="$preset FAILED (${nfail:-?} of ${total:-?} tests)" ;;
+        *) result="$preset FAILED (status $status)" ;;
+    esac
+    ((status == 0)) || failed=1
+    echo "==> [$preset] ${result#"$preset "} in ${elapsed} s; log: build/logs/$preset.log"
+    results+=("$result")
+done
+
+summary=$(printf '%s, ' "${results[@]}")
+echo "SUMMARY: ${summary%, }"
+exit "$failed"
