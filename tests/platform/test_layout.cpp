@@ -17,7 +17,8 @@ static_assert(sizeof(LONG) == 4 && std::is_signed<LONG>::value, "LONG is signed 
 static_assert(sizeof(DWORD) == 4 && std::is_unsigned<DWORD>::value, "DWORD is unsigned 32-bit");
 static_assert(sizeof(WORD) == 2 && std::is_unsigned<WORD>::value, "WORD is unsigned 16-bit");
 static_assert(sizeof(HRESULT) == 4 && std::is_signed<HRESULT>::value, "HRESULT is signed 32-bit");
-static_assert(sizeof(REFERENCE_TIME) == 8 && std::is_signed<REFERENCE_TIME>::value, "REFERENCE_TIME is signed 64-bit");
+static_assert(sizeof(REFERENCE_TIME) == 8 && std::is_signed<REFERENCE_TIME>::value,
+              "REFERENCE_TIME is signed 64-bit");
 static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
 static_assert(sizeof(RECT) == 16, "RECT is four LONGs");
 
