@@ -1,0 +1,39 @@
+// The stereo compositor: one composed picture per pair of camera samples,
+// written into the left camera's sample buffer.
+#pragma once
+
+#include "compositor/image.h"
+#include "platform/win.h"
+
+// The media types with which the two input pins are connected ("Input1", the
+// left camera, and "Input2", the right camera). Either may be null when a pin
+// has no format; the compositor then treats that pin's pictures as not 24-bit.
+// The pointed-to types must stay valid for the duration of the call.
+struct StereoFormats {
+    const AM_MEDIA_TYPE* left = nullptr;
+    const AM_MEDIA_TYPE* right = nullptr;
+};
+
+// The VIDEOINFOHEADER of `mt`, or null when `mt` is null, its format type is not
+// FORMAT_VideoInfo or its format block is missing or shorter than a VIDEOINFOHEADER.
+const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt);
+
+// A picture view over a sample buffer as the compositor and the frame callback
+// see it: width biWidth, height |biHeight|, 3 channels B, G, R, row stride
+// width x 3 rounded up to 4 bytes, buffer row 0 first; nothing is copied.
+// Fails (returns false, `view` emptied) when the format is not a usable 24-bit
+// VIDEOINFOHEADER, `data` is null, or the picture needs more than
+// `bufferSize` bytes.
+bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::ImageView& view);
+
+// Composes the pair (left, right) in the image mode and with the swap flag of
+// `runtimeSettings`, read once per call. Afterwards `left`'s buffer holds the
+// composed picture and `right`'s buffer holds scratch data.
+//  - A sample that yields no buffer address: the "null pointer" warning box is
+//    shown (the calling thread waits for it) and nothing is composed.
+//  - A format that is not 24-bit (or not a usable VIDEOINFOHEADER), or a buffer
+//    smaller than its format's picture: nothing is changed.
+// Called by the pairing step on a camera streaming thread inside `filterLock`;
+// takes the frame store lock (after the null check) for the rest of the call.
+// Allocates nothing. Always returns S_OK.
+HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const StereoFormats& formats);

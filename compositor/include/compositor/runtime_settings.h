@@ -1,0 +1,41 @@
+// Process-wide current settings and the image mode numbering.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The five current settings of the process. Written by the settings store and
+// the property pages; read without a lock by the streaming side. Every field is
+// a 32-bit value held in an atomic so that those unlocked reads are well defined;
+// plain assignment and conversion work as for an int32_t.
+struct RuntimeSettings {
+    std::atomic<int32_t> imageMode{3};         // an ImageMode number; others compose nothing
+    std::atomic<int32_t> swapCameras{0};       // non-zero: second camera is the left eye
+    std::atomic<int32_t> sizeIndex{0};         // 0 = 320 x 240, 1 = 640 x 480
+    std::atomic<int32_t> leftCameraIndex{0};   // position in CameraList
+    std::atomic<int32_t> rightCameraIndex{0};  // position in CameraList
+};
+
+// The one instance per module (each component library has its own).
+extern RuntimeSettings runtimeSettings;
+
+enum ImageMode : int32_t {
+    LeftImage = 0,
+    RightImage = 1,
+    SideBySide = 2,
+    PictureInPicture = 3,
+    ColorAnaglyph = 4,
+    GrayAnaglyph = 5,
+    TrueAnaglyph = 6,
+    SideBySideRatio = 7,
+    UpAndDown = 8,
+    UpAndDownRatio = 9,
+    TwoDInThreeD = 10,
+    ThreeDInTwoD = 11,
+};
+
+constexpr int32_t imageModeCount = 12;
+constexpr int32_t defaultImageMode = PictureInPicture;
+
+// The name the image type page shows for `mode`, or null for a number outside 0..11.
+const char* imageModeName(int32_t mode);
