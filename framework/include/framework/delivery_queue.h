@@ -1,0 +1,96 @@
+// DeliveryQueue: carries samples, end of stream, flushes and new segments from
+// an output pin to the connected downstream pin, directly on the caller's
+// thread or through a worker thread of its own.
+#pragma once
+
+#include <deque>
+#include <thread>
+#include <vector>
+
+#include "framework/sync.h"
+#include "platform/com_ptr.h"
+#include "platform/win.h"
+
+class DeliveryQueue {
+public:
+    // `downstreamPin`: the connected downstream pin; not counted, the owning
+    // output pin keeps its own reference for as long as the queue exists.
+    // `result`: in, a failure makes a queue without a worker; out, the
+    // construction result (the creator deletes the queue on failure).
+    // `autoDecide`: use a worker exactly when the downstream ReceiveCanBlock
+    // answers S_OK (a failed answer falls back to `queue`); else `queue`
+    // decides. `batchSize` samples go downstream per ReceiveMultiple call
+    // (at least 1); `batchExact` holds incomplete batches back (only with a
+    // batch size above 1). `listNodes` is a capacity hint. `priority` is a
+    // thread priority (0 normal; other values are applied where the platform
+    // allows). `flushOptimised` skips repeated flushes downstream.
+    DeliveryQueue(IPin* downstreamPin, HRESULT* result, bool autoDecide, bool queue, LONG batchSize,
+                  bool batchExact, LONG listNodes, int priority, bool flushOptimised);
+    // Stops the worker (waiting for it without time-out) and releases every
+    // sample still held.
+    ~DeliveryQueue();
+    DeliveryQueue(const DeliveryQueue&) = delete;
+    DeliveryQueue& operator=(const DeliveryQueue&) = delete;
+
+    // Hands one sample over; the queue holds the reference it is given (a raw
+    // pointer converts with a reference added) and releases it after delivery
+    // or discard. Returns the sticky result (S_OK with a worker while normal).
+    HRESULT receive(ComPtr<IMediaSample> sample);
+    // Takes over one reference of each of `samples[0..count)`. `processed`
+    // (may be null) receives how many were taken (not lost).
+    HRESULT receiveMultiple(IMediaSample** samples, LONG count, LONG* processed);
+    HRESULT endOfStream();
+    HRESULT beginFlush();
+    // The caller guarantees no sample arrives before endFlush returns.
+    HRESULT endFlush();
+    HRESULT newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
+    // Delivers an incomplete batch now.
+    void sendAnyway();
+    // Clears a sticky failure (after the worker has delivered what came before).
+    void reset();
+    // True when nothing is pending and the worker (if any) is waiting.
+    bool isIdle();
+    // `event` (may be null) is signalled whenever the worker takes an entry.
+    // Not owned; must outlive the queue or be cleared.
+    void setPopEvent(Event* event);
+    // Whether a worker thread is used.
+    bool usesWorker() const { return worker.joinable(); }
+
+private:
+    enum class EntryKind { sample, sendBatch, endOfStream, reset, newSegment };
+    struct Entry {
+        EntryKind kind;
+        ComPtr<IMediaSample> sample;
+        REFERENCE_TIME start = 0;
+        REFERENCE_TIME stop = 0;
+        double rate = 0.0;
+    };
+
+    void workerLoop();
+    void wakeWorker();             // under queueLock
+    void releasePending();         // under queueLock
+    void deliverBatchDirect();     // under queueLock, no worker
+    bool hasWorker() const { return useWorker; }
+
+    CriticalSection queueLock;
+    IPin* downstreamPin;                   // weak: the output pin holds the reference
+    ComPtr<IMemInputPin> downstreamInput;  // receives the samples
+    bool batchExact = false;
+    LONG batchSize = 1;
+    bool useWorker = false;
+    std::deque<Entry> work;  // only with a worker
+    Semaphore wakeSemaphore{0, 0x7FFFFFFF};
+    Event flushDone{false, false};  // auto-reset
+    std::thread worker;
+    std::vector<ComPtr<IMediaSample>> batch;
+    LONG batchedCount = 0;
+    LONG waitingCount = 0;
+    bool flushing = false;
+    bool flushed = true;
+    bool flushOptimised = false;
+    bool terminate = false;
+    bool sendAnywayFlag = false;
+    HRESULT stickyResult = S_OK;
+    Event* popEvent = nullptr;  // weak: owned by the caller of setPopEvent
+    int priority = 0;
+};
