@@ -54,7 +54,7 @@ public:
     // Not owned; must outlive the queue or be cleared.
     void setPopEvent(Event* event);
     // Whether a worker thread is used.
-    bool usesWorker() const { return worker.joinable(); }
+    bool usesWorker() const { return useWorker; }
 
 private:
     enum class EntryKind { sample, sendBatch, endOfStream, reset, newSegment };
@@ -69,8 +69,7 @@ private:
     void workerLoop();
     void wakeWorker();             // under queueLock
     void releasePending();         // under queueLock
-    void deliverBatchDirect();     // under queueLock, no worker
-    bool hasWorker() const { return useWorker; }
+    LONG deliverBatchDirect();     // under queueLock, no worker; returns the samples lost
 
     CriticalSection queueLock;
     IPin* downstreamPin;                   // weak: the output pin holds the reference
@@ -83,6 +82,7 @@ private:
     Event flushDone{false, false};  // auto-reset
     std::thread worker;
     std::vector<ComPtr<IMediaSample>> batch;
+    std::vector<ComPtr<IMediaSample>> sending;  // the worker's batch in delivery (worker thread only)
     LONG batchedCount = 0;
     LONG waitingCount = 0;
     bool flushing = false;
