@@ -1,5 +1,6 @@
 #include "framework/media_format.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
