@@ -1,0 +1,226 @@
+// The pixel kernels against the reference image library: bilinear resize
+// within 1 of cv::resize(INTER_LINEAR), luma equal to cv::cvtColor's Y.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "compositor/kernels.h"
+#include "test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+pix::ImageView viewOf(cv::Mat& m) {
+    pix::ImageView v;
+    v.width = m.cols;
+    v.height = m.rows;
+    v.channels = m.channels();
+    v.stride = static_cast<std::ptrdiff_t>(m.step);
+    v.data = m.data;
+    return v;
+}
+
+struct ResizeCase {
+    int srcW, srcH, dstW, dstH;
+};
+
+// The mode rectangles at both sizes, plus odd, tiny and enlarging cases.
+const ResizeCase resizeCases[] = {
+    {320, 240, 160, 240}, {320, 240, 120, 90},  {320, 240, 320, 120}, {320, 240, 160, 120},
+    {640, 480, 320, 480}, {640, 480, 240, 180}, {640, 480, 640, 240}, {640, 480, 320, 240},
+    {321, 241, 120, 90},  {97, 53, 31, 17},     {33, 17, 100, 50},    {7, 5, 3, 2},
+    {1, 1, 5, 3},         {640, 480, 1, 1},     {5, 9, 5, 9},         {200, 100, 199, 101},
+};
+
+class ResizeAgainstReference : public ::testing::TestWithParam<ResizeCase> {};
+
+TEST_P(ResizeAgainstReference, WithinOneOfLinearResize) {
+    const ResizeCase c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.srcW * 7919 + c.dstH));
+    cv::Mat src = randomMat(c.srcW, c.srcH, CV_8UC3, rng);
+    cv::Mat expected;
+    cv::resize(src, expected, cv::Size(c.dstW, c.dstH), 0, 0, cv::INTER_LINEAR);
+
+    // Into a rectangle of a larger image, with a border that must stay as it was.
+    const int border = 3;
+    cv::Mat canvas(c.dstH + 2 * border, c.dstW + 2 * border, CV_8UC3, cv::Scalar(7, 77, 177));
+    const cv::Mat before = canvas.clone();
+    const cv::Rect rect(border, border, c.dstW, c.dstH);
+
+    pix::resizeBilinear(viewOf(src), viewOf(canvas), pix::Rect{rect.x, rect.y, rect.width, rect.height});
+    EXPECT_LE(maxDifference(canvas(rect), expected), 1) << "coefficients computed on the fly";
+    cv::Mat outside = canvas.clone();
+    before(rect).copyTo(outside(rect));
+    EXPECT_EQ(maxDifference(outside, before), 0) << "pixels outside the target changed";
+
+    pix::ResizePlan plan;
+    ASSERT_TRUE(plan.build(c.srcW, c.srcH, c.dstW, c.dstH));
+    cv::Mat planned(canvas.size(), CV_8UC3, cv::Scalar(7, 77, 177));
+    ASSERT_TRUE(pix::resizeWithPlan(viewOf(src), viewOf(src), viewOf(planned),
+                                    pix::Rect{rect.x, rect.y, rect.width, rect.height}, plan));
+    EXPECT_LE(maxDifference(planned(rect), expected), 1) << "planned resize";
+    before(rect).copyTo(planned(rect));
+    EXPECT_EQ(maxDifference(planned, before), 0) << "planned resize wrote outside the target";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ResizeAgainstReference, ::testing::ValuesIn(resizeCases),
+                         [](const ::testing::TestParamInfo<ResizeCase>& info) {
+                             const ResizeCase& c = info.param;
+                             return std::to_string(c.srcW) + "x" + std::to_string(c.srcH) + "to" +
+                                    std::to_string(c.dstW) + "x" + std::to_string(c.dstH);
+                         });
+
+TEST(Resize, TargetPartlyOutsideIsClippedAndKeepsTheWholeMapping) {
+    std::mt19937 rng(5);
+    cv::Mat src = randomMat(64, 48, CV_8UC3, rng);
+    cv::Mat expected;
+    cv::resize(src, expected, cv::Size(40, 30), 0, 0, cv::INTER_LINEAR);
+    cv::Mat dst(20, 30, CV_8UC3, cv::Scalar(1, 2, 3));
+    // Target (10, 5, 40, 30) reaches past the right and top of a 30 x 20 image.
+    pix::resizeBilinear(viewOf(src), viewOf(dst), pix::Rect{10, 5, 40, 30});
+    EXPECT_LE(maxDifference(dst(cv::Rect(10, 5, 20, 15)), expected(cv::Rect(0, 0, 20, 15))), 1);
+    EXPECT_EQ(maxDifference(dst(cv::Rect(0, 0, 10, 20)), cv::Mat(20, 10, CV_8UC3, cv::Scalar(1, 2, 3))), 0);
+
+    // Negative origin: the part of the mapping left of and below 0 is skipped.
+    cv::Mat dst2(30, 40, CV_8UC3, cv::Scalar(0, 0, 0));
+    pix::resizeBilinear(viewOf(src), viewOf(dst2), pix::Rect{-10, -10, 40, 30});
+    EXPECT_LE(maxDifference(dst2(cv::Rect(0, 0, 30, 20)), expected(cv::Rect(10, 10, 30, 20))), 1);
+
+    // A plan refuses a target that does not fit.
+    pix::ResizePlan plan;
+    ASSERT_TRUE(plan.build(64, 48, 40, 30));
+    EXPECT_FALSE(pix::resizeWithPlan(viewOf(src), viewOf(src), viewOf(dst), pix::Rect{10, 5, 40, 30}, plan));
+    EXPECT_FALSE(pix::resizeWithPlan(viewOf(src), viewOf(src), viewOf(dst2), pix::Rect{0, 0, 41, 30}, plan));
+}
+
+TEST(Resize, PlannedResizeInPlaceTowardsRowZeroEqualsOutOfPlace) {
+    std::mt19937 rng(11);
+    for (const cv::Size size : {cv::Size(320, 240), cv::Size(640, 480)}) {
+        cv::Mat a = randomMat(size.width, size.height, CV_8UC3, rng);
+        cv::Mat b = randomMat(size.width, size.height, CV_8UC3, rng);
+        const pix::Rect inset{5 * size.width / 8, 0, 3 * size.width / 8, 3 * size.height / 8};
+        pix::ResizePlan plan;
+        ASSERT_TRUE(plan.build(size.width, size.height, inset.width, inset.height));
+        cv::Mat separate = a.clone();
+        cv::Mat aCopy = a.clone();
+        ASSERT_TRUE(pix::resizeWithPlan(viewOf(aCopy), viewOf(b), viewOf(separate), inset, plan));
+        ASSERT_TRUE(pix::resizeWithPlan(viewOf(a), viewOf(b), viewOf(a), inset, plan));
+        EXPECT_EQ(maxDifference(a, separate), 0);
+    }
+}
+
+TEST(Resize, TwoSourcePlanReadsRedFromFirstAndGreenBlueFromSecond) {
+    std::mt19937 rng(3);
+    cv::Mat redSource = randomMat(320, 240, CV_8UC3, rng);
+    cv::Mat gbSource = randomMat(320, 240, CV_8UC3, rng);
+    cv::Mat mixed = gbSource.clone();
+    const int pairs[2] = {2, 2};
+    cv::mixChannels(&redSource, 1, &mixed, 1, pairs, 1);
+    cv::Mat expected;
+    cv::resize(mixed, expected, cv::Size(120, 90), 0, 0, cv::INTER_LINEAR);
+    pix::ResizePlan plan;
+    ASSERT_TRUE(plan.build(320, 240, 120, 90));
+    cv::Mat out(90, 120, CV_8UC3);
+    ASSERT_TRUE(pix::resizeWithPlan(viewOf(redSource), viewOf(gbSource), viewOf(out), pix::Rect{0, 0, 120, 90}, plan));
+    EXPECT_LE(maxDifference(out, expected), 1);
+}
+
+TEST(Resize, HalvingRowKernelsMatchReferenceIncludingTails) {
+    std::mt19937 rng(17);
+    for (int outPixels : {1, 5, 31, 32, 33, 160, 320}) {
+        cv::Mat src = randomMat(2 * outPixels, 2, CV_8UC3, rng);
+        cv::Mat halfWidth, halfBoth, halfHeight;
+        cv::resize(src.row(0), halfWidth, cv::Size(outPixels, 1), 0, 0, cv::INTER_LINEAR);
+        cv::resize(src, halfBoth, cv::Size(outPixels, 1), 0, 0, cv::INTER_LINEAR);
+        cv::resize(src, halfHeight, cv::Size(2 * outPixels, 1), 0, 0, cv::INTER_LINEAR);
+        cv::Mat out(1, outPixels, CV_8UC3), outRow(1, 2 * outPixels, CV_8UC3);
+        pix::halveWidthRow(out.data, src.ptr(0), outPixels);
+        EXPECT_LE(maxDifference(out, halfWidth), 1) << outPixels;
+        pix::quarterRow(out.data, src.ptr(0), src.ptr(1), outPixels);
+        EXPECT_LE(maxDifference(out, halfBoth), 1) << outPixels;
+        pix::averageRowsRow(outRow.data, src.ptr(0), src.ptr(1), 6 * outPixels);
+        EXPECT_LE(maxDifference(outRow, halfHeight), 1) << outPixels;
+    }
+}
+
+TEST(Luma, EqualsReferenceConversionOnEveryColourChannelCombination) {
+    // All 2^24 colours would be slow under sanitizers; a 4096 x 256 image of
+    // every value in each channel against stepped others covers the range.
+    cv::Mat src(256, 4096, CV_8UC3);
+    for (int y = 0; y < src.rows; ++y)
+        for (int x = 0; x < src.cols; ++x)
+            src.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uint8_t>(y), static_cast<uint8_t>(x & 255),
+                                                static_cast<uint8_t>((x >> 4) * 17 % 256));
+    cv::Mat ycrcb;
+    cv::cvtColor(src, ycrcb, cv::COLOR_BGR2YCrCb);
+    cv::Mat expectedY;
+    cv::extractChannel(ycrcb, expectedY, 0);
+
+    cv::Mat y(src.size(), CV_8UC1);
+    pix::lumaPlane(viewOf(src), viewOf(y));
+    EXPECT_EQ(maxDifference(y, expectedY), 0);
+
+    cv::Mat full(src.size(), CV_8UC3);
+    pix::convertToYCrCb(viewOf(src), viewOf(full));
+    EXPECT_LE(maxDifference(full, ycrcb), 1);
+}
+
+TEST(Luma, AnaglyphRowTakesLumaOfEachEyeIncludingTails) {
+    std::mt19937 rng(23);
+    for (int pixels : {1, 7, 32, 33, 641}) {
+        cv::Mat left = randomMat(pixels, 1, CV_8UC3, rng), right = randomMat(pixels, 1, CV_8UC3, rng);
+        cv::Mat yl, yr;
+        cv::cvtColor(left, yl, cv::COLOR_BGR2YCrCb);
+        cv::cvtColor(right, yr, cv::COLOR_BGR2YCrCb);
+        for (bool trueAnaglyph : {false, true}) {
+            cv::Mat out(1, pixels, CV_8UC3);
+            pix::lumaAnaglyphRow(out.data, left.data, right.data, pixels, trueAnaglyph);
+            for (int x = 0; x < pixels; ++x) {
+                const cv::Vec3b o = out.at<cv::Vec3b>(0, x);
+                ASSERT_EQ(o[2], yl.at<cv::Vec3b>(0, x)[0]) << x;
+                ASSERT_EQ(o[0], yr.at<cv::Vec3b>(0, x)[0]) << x;
+                ASSERT_EQ(o[1], trueAnaglyph ? 0 : yr.at<cv::Vec3b>(0, x)[0]) << x;
+            }
+        }
+        // In place over the left row.
+        cv::Mat inPlace = left.clone(), separate(1, pixels, CV_8UC3);
+        pix::lumaAnaglyphRow(separate.data, left.data, right.data, pixels, false);
+        pix::lumaAnaglyphRow(inPlace.data, inPlace.data, right.data, pixels, false);
+        EXPECT_EQ(maxDifference(inPlace, separate), 0);
+    }
+}
+
+TEST(Blend, ChannelMaskPicksEachByteFromTheRightSourceIncludingTails) {
+    std::mt19937 rng(29);
+    for (int pixels : {1, 31, 32, 33, 100}) {
+        cv::Mat a = randomMat(pixels, 1, CV_8UC3, rng), b = randomMat(pixels, 1, CV_8UC3, rng);
+        for (unsigned mask = 0; mask < 8; ++mask) {
+            cv::Mat out(1, pixels, CV_8UC3);
+            pix::blendChannelsRow(out.data, a.data, b.data, pixels, mask);
+            for (int i = 0; i < pixels * 3; ++i)
+                ASSERT_EQ(out.data[i], ((mask >> (i % 3)) & 1) ? a.data[i] : b.data[i]) << pixels << " " << mask;
+        }
+    }
+}
+
+TEST(Copy, ChannelAndImageCopiesChangeNothingBetweenDifferentSizes) {
+    std::mt19937 rng(31);
+    cv::Mat a = randomMat(10, 8, CV_8UC3, rng), b = randomMat(11, 8, CV_8UC3, rng), plane(8, 10, CV_8UC1);
+    const cv::Mat bBefore = b.clone();
+    pix::copyImage(viewOf(a), viewOf(b));
+    pix::copyChannel(viewOf(a), 2, viewOf(b), 2);
+    EXPECT_EQ(maxDifference(b, bBefore), 0);
+
+    pix::copyChannel(viewOf(a), 1, viewOf(plane), 0);
+    cv::Mat green;
+    cv::extractChannel(a, green, 1);
+    EXPECT_EQ(maxDifference(plane, green), 0);
+    cv::Mat c = randomMat(10, 8, CV_8UC3, rng);
+    cv::Mat expected = c.clone();
+    cv::insertChannel(plane, expected, 0);
+    pix::copyChannel(viewOf(plane), 0, viewOf(c), 0);
+    EXPECT_EQ(maxDifference(c, expected), 0);
+}
+
+}  // namespace
