@@ -1,0 +1,162 @@
+#include "capture/camera_list.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+
+#include "compositor/runtime_settings.h"
+
+CameraList cameraList;
+
+namespace {
+
+// Name buffers of every entry ever listed. Entries (and their copies held by
+// readers such as the camera selection page) point into it, so buffers are
+// never handed back while the module is loaded; std::deque keeps addresses
+// stable as it grows.
+using NameBuffer = std::array<char, kCameraNameBufferSize>;
+
+std::mutex& namePoolLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::deque<NameBuffer>& namePool() {
+    static std::deque<NameBuffer> pool;
+    return pool;
+}
+
+char* newNameBuffer() {
+    std::lock_guard<std::mutex> hold(namePoolLock());
+    try {
+        namePool().emplace_back();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    NameBuffer& buffer = namePool().back();
+    buffer.fill('\0');
+    return buffer.data();
+}
+
+// Build-once state of ensureCameraList.
+std::mutex buildLock;
+bool listBuilt = false;  // guarded by buildLock
+
+// The "FriendlyName" of the device behind `moniker` into a new pool buffer;
+// false if the property bag or the name cannot be read.
+bool readFriendlyName(IMoniker* moniker, ComPtr<IPropertyBag>& bag, VARIANT& value) {
+    HRESULT hr = moniker->BindToStorage(nullptr, nullptr, iidOf<IPropertyBag>(),
+                                        reinterpret_cast<void**>(bag.ReleaseAndGetAddressOf()));
+    if (FAILED(hr) || !bag) return false;
+    hr = bag->Read(L"FriendlyName", &value, nullptr);
+    // A bag that answers with something other than a string has no usable name.
+    return SUCCEEDED(hr) && value.vt == VT_BSTR && value.bstrVal != nullptr;
+}
+
+}  // namespace
+
+bool CameraList::append(const wchar_t* wideName, IMoniker* moniker) {
+    char* name = newNameBuffer();
+    if (!name) return false;
+    // wcstombs writes no partial character and does not terminate a cut
+    // result; the buffer is zeroed, so byte 255 always terminates. A name
+    // that does not convert keeps what converted before the failure.
+    if (wideName) std::wcstombs(name, wideName, kCameraNameBufferSize - 1);
+    name[kCameraNameBufferSize - 1] = '\0';
+    try {
+        entries.push_back(CameraEntry{name, ComPtr<IMoniker>(moniker)});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void CameraList::clear() {
+    std::vector<CameraEntry> released;
+    released.swap(entries);  // storage freed and monikers released here
+}
+
+HRESULT enumerateCamerasFrom(ICreateDevEnum* devices) {
+    if (!devices) return E_POINTER;
+    ComPtr<IEnumMoniker> category;
+    HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, category.GetAddressOf(), 0);
+    // S_FALSE (an empty category) and failures leave the list as it is.
+    if (hr != S_OK || !category) return hr;
+
+    for (;;) {
+        ComPtr<IMoniker> moniker;
+        ULONG fetched = 0;
+        hr = category->Next(1, moniker.GetAddressOf(), &fetched);
+        if (hr != S_OK || fetched != 1 || !moniker) break;
+
+        ComPtr<IPropertyBag> bag;
+        VARIANT value;
+        VariantInit(&value);
+        if (readFriendlyName(moniker.Get(), bag, value)) {
+            if (!cameraList.append(value.bstrVal, moniker.Get())) hr = E_OUTOFMEMORY;
+        }
+        VariantClear(&value);
+    }
+    return hr;
+}
+
+HRESULT enumerateCameras() {
+    ComPtr<ICreateDevEnum> devices;
+    const HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, iidOf<ICreateDevEnum>(),
+                                        reinterpret_cast<void**>(devices.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    if (!devices) return E_UNEXPECTED;
+    return enumerateCamerasFrom(devices.Get());
+}
+
+bool ensureCameraList() {
+    std::lock_guard<std::mutex> hold(buildLock);
+    if (listBuilt) return false;
+    listBuilt = true;
+    enumerateCameras();
+    return true;
+}
+
+void matchCameraNames(const char* leftName, const char* rightName) {
+    if (!leftName) leftName = "NONE";
+    if (!rightName) rightName = "NONE";
+
+    int32_t left = -1;
+    int32_t right = -1;
+    bool leftFound = false;
+    bool rightFound = false;
+    for (size_t i = 0; i < cameraList.size(); ++i) {
+        if (leftFound && rightFound) break;
+        const char* name = cameraList[i].name;
+        if (!name) continue;
+        if (!leftFound && std::strcmp(leftName, name) == 0) {
+            left = static_cast<int32_t>(i);
+            leftFound = true;
+            continue;  // one entry is never both cameras
+        }
+        if (!rightFound && std::strcmp(rightName, name) == 0) {
+            right = static_cast<int32_t>(i);
+            rightFound = true;
+        }
+    }
+
+    if (leftFound && !rightFound) {
+        right = left == 0 ? 1 : 0;
+    } else if (!leftFound && rightFound) {
+        left = right == 0 ? 1 : 0;
+    } else if (!leftFound && !rightFound) {
+        left = 0;
+        right = 1;
+    }
+    runtimeSettings.leftCameraIndex = left;
+    runtimeSettings.rightCameraIndex = right;
+}
+
+void releaseCameraList() {
+    std::lock_guard<std::mutex> hold(buildLock);
+    cameraList.clear();
+    listBuilt = false;
+}
