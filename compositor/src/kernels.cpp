@@ -22,6 +22,62 @@ namespace avx2 {
 }  // namespace avx2
 #endif
 
+#ifdef DV_HAVE_AVX2_VARIANT
+#include <immintrin.h>
+namespace ssse3 {
+
+// One chunk of 8 output pixels from 48 source bytes: `a0..a2` hold, for source
+// bytes k = 0..47 of the chunk, the mean of byte k and byte k + 3 (the same
+// channel of the next pixel). Output pixel i is that mean at k = 6i .. 6i + 2.
+__attribute__((target("ssse3"))) static inline void storeEvenPixels(uint8_t* dst, __m128i a0, __m128i a1, __m128i a2) {
+    const __m128i m0 = _mm_setr_epi8(0, 1, 2, 6, 7, 8, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i m1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 3, 4, 8, 9, 10, 14);
+    const __m128i m1b = _mm_setr_epi8(15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i m2 = _mm_setr_epi8(-1, 0, 4, 5, 6, 10, 11, 12, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i out0 = _mm_or_si128(_mm_shuffle_epi8(a0, m0), _mm_shuffle_epi8(a1, m1));
+    const __m128i out1 = _mm_or_si128(_mm_shuffle_epi8(a1, m1b), _mm_shuffle_epi8(a2, m2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), out0);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), out1);
+}
+
+__attribute__((target("ssse3"))) static inline __m128i load(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Chunks read 3 bytes past their 48, so the last chunk stops one pixel early;
+// the scalar kernel finishes the row.
+__attribute__((target("ssse3"))) static void halveWidthRowImpl(uint8_t* dst, const uint8_t* src, int outPixels) {
+    int p = 0;
+    for (; p + 9 <= outPixels; p += 8) {
+        const uint8_t* s = src + 6 * p;
+        storeEvenPixels(dst + 3 * p, _mm_avg_epu8(load(s), load(s + 3)), _mm_avg_epu8(load(s + 16), load(s + 19)),
+                        _mm_avg_epu8(load(s + 32), load(s + 35)));
+    }
+    baseline::halveWidthRowImpl(dst + 3 * p, src + 6 * p, outPixels - p);
+}
+
+// The mean of four is taken as the mean of two vertical means; it can exceed
+// the exactly rounded mean by 1.
+__attribute__((target("ssse3"))) static void quarterRowImpl(uint8_t* dst, const uint8_t* row0, const uint8_t* row1,
+                                                            int outPixels) {
+    int p = 0;
+    for (; p + 9 <= outPixels; p += 8) {
+        const uint8_t* a = row0 + 6 * p;
+        const uint8_t* b = row1 + 6 * p;
+        __m128i v[3];
+        for (int j = 0; j < 3; ++j) {
+            const __m128i here = _mm_avg_epu8(load(a + 16 * j), load(b + 16 * j));
+            const __m128i next = _mm_avg_epu8(load(a + 16 * j + 3), load(b + 16 * j + 3));
+            v[j] = _mm_avg_epu8(here, next);
+        }
+        storeEvenPixels(dst + 3 * p, v[0], v[1], v[2]);
+    }
+    baseline::quarterRowImpl(dst + 3 * p, row0 + 6 * p, row1 + 6 * p, outPixels - p);
+}
+
+}  // namespace ssse3
+#endif
+
 namespace {
 
 struct KernelTable {
@@ -39,9 +95,15 @@ KernelTable chooseKernels() {
 #ifdef DV_HAVE_AVX2_VARIANT
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) {
-        return {avx2::blendChannelsRowImpl, avx2::lumaAnaglyphRowImpl, avx2::halveWidthRowImpl,
-                avx2::averageRowsRowImpl,   avx2::quarterRowImpl,       avx2::verticalSumsImpl,
+        return {avx2::blendChannelsRowImpl, avx2::lumaAnaglyphRowImpl, ssse3::halveWidthRowImpl,
+                avx2::averageRowsRowImpl,   ssse3::quarterRowImpl,      avx2::verticalSumsImpl,
                 avx2::horizontalFromSumsImpl, "avx2"};
+    }
+    if (__builtin_cpu_supports("ssse3")) {
+        KernelTable table{baseline::blendChannelsRowImpl, baseline::lumaAnaglyphRowImpl, ssse3::halveWidthRowImpl,
+                          baseline::averageRowsRowImpl,   ssse3::quarterRowImpl,        baseline::verticalSumsImpl,
+                          baseline::horizontalFromSumsImpl, "ssse3"};
+        return table;
     }
 #endif
     return {baseline::blendChannelsRowImpl, baseline::lumaAnaglyphRowImpl, baseline::halveWidthRowImpl,
