@@ -1,0 +1,96 @@
+// The frame pump: pairs one frame of each camera, composes and delivers it.
+
+#include <mutex>
+
+#include "compositor/compose.h"
+#include "compositor/image.h"
+#include "filter/composed_video_pin.h"
+#include "filter/stereo_camera_filter.h"
+
+namespace {
+
+// The media-time pair of the next composed frame, shared by every filter
+// instance of the module. Each filter changes it only under its own
+// filterLock, so two instances need this guard between them.
+std::mutex counterGuard;
+LONGLONG sampleMediaStart = 1;
+LONGLONG sampleMediaEnd = 1;
+
+void advanceSampleMediaTimes() {
+    std::lock_guard<std::mutex> hold(counterGuard);
+    ++sampleMediaStart;
+    ++sampleMediaEnd;
+}
+
+// A callback view over `sample`'s buffer as described by `format`, or false
+// when the format is not a 24-bit video-info type or the buffer is smaller
+// than the picture it claims to hold.
+bool makeCallbackView(const MediaFormat& format, IMediaSample* sample, StereoImageHeader* header) {
+    BYTE* data = nullptr;
+    if (FAILED(sample->GetPointer(&data)) || !data) return false;
+    pix::ImageView view;
+    if (!makePictureView(&format.get(), data, sample->GetSize(), view)) return false;
+    header->width = view.width;
+    header->height = view.height;
+    header->nChannels = 3;
+    header->depth = 8;
+    header->widthStep = static_cast<int32_t>(view.stride);
+    header->origin = 1;
+    header->imageData = view.data;
+    return true;
+}
+
+}  // namespace
+
+SampleMediaTimes currentSampleMediaTimes() {
+    std::lock_guard<std::mutex> hold(counterGuard);
+    return SampleMediaTimes{sampleMediaStart, sampleMediaEnd};
+}
+
+void StereoCameraFilter::invokeFrameCallback(IMediaSample* left, IMediaSample* right) {
+    const StereoFrameCallback callback = frameCallback.load();
+    if (!callback) return;
+    StereoImageHeader leftView{};
+    StereoImageHeader rightView{};
+    if (!makeCallbackView(input1->connectionMediaFormat(), left, &leftView)) return;
+    if (!makeCallbackView(input2->connectionMediaFormat(), right, &rightView)) return;
+    callback(&leftView, &rightView);
+}
+
+HRESULT StereoCameraFilter::pairAndDeliver() {
+    ScopedLock hold(filterLock);
+    // Own references for the duration of the step: the frame callback and the
+    // compositor run re-entrantly under filterLock and could drop a held frame.
+    const ComPtr<IMediaSample> left = input1->heldSample();
+    const ComPtr<IMediaSample> right = input2->heldSample();
+    if (!left || !right) return S_OK;
+
+    SampleMediaTimes times = currentSampleMediaTimes();
+    HRESULT hr = left->SetMediaTime(&times.start, &times.end);
+    if (FAILED(hr)) {
+        input1->dropHeldFrame();
+        return hr;
+    }
+    hr = right->SetMediaTime(&times.start, &times.end);
+    if (FAILED(hr)) {
+        // A right frame that cannot be stamped would occupy its slot forever
+        // and stall the stream: drop it together with the left one.
+        input1->dropHeldFrame();
+        input2->dropHeldFrame();
+        return hr;
+    }
+
+    invokeFrameCallback(left.Get(), right.Get());
+
+    StereoFormats formats;
+    formats.left = &input1->connectionMediaFormat().get();
+    formats.right = &input2->connectionMediaFormat().get();
+    composeStereoFrame(left.Get(), right.Get(), formats);
+
+    if (FAILED(output1->sendSample(left.Get()))) input1->dropHeldFrame();
+    advanceSampleMediaTimes();
+
+    input1->dropHeldFrame();
+    input2->dropHeldFrame();
+    return S_OK;
+}

@@ -1,0 +1,109 @@
+#include "filter/settings_store.h"
+
+#include <cstring>
+#include <string>
+
+#include "capture/camera_list.h"
+#include "compositor/frame_store.h"
+#include "compositor/runtime_settings.h"
+#include "platform/win.h"
+#include "registry_key.h"
+
+namespace {
+
+// Capacity for a stored camera name: 256 bytes of data as stored, no room
+// reserved for a terminator (a 256-byte name is accepted and terminated here).
+constexpr DWORD kNameDataBytes = 256;
+
+// Opens the settings key with full access, creating it when missing. An empty
+// holder when that fails.
+RegistryKey openSettingsKey() {
+    RegistryKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, key.receive(), nullptr) != ERROR_SUCCESS) {
+        key.reset();
+    }
+    return key;
+}
+
+// A REG_DWORD value of exactly 4 bytes, else `fallback`.
+DWORD readDword(const RegistryKey& key, const char* name, DWORD fallback) {
+    if (!key) return fallback;
+    DWORD type = REG_NONE;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+        return fallback;
+    if (type != REG_DWORD || size != sizeof(value)) return fallback;
+    return value;
+}
+
+// A REG_SZ value of 1 to 256 data bytes, ended at the returned length or at
+// an embedded zero byte; anything else gives "NONE".
+std::string readName(const RegistryKey& key, const char* name) {
+    if (!key) return kNoCameraName;
+    char data[kNameDataBytes];
+    DWORD type = REG_NONE;
+    DWORD size = kNameDataBytes;
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+        return kNoCameraName;
+    if (type != REG_SZ || size == 0 || size > kNameDataBytes) return kNoCameraName;
+    const void* zero = std::memchr(data, 0, size);
+    const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
+    return std::string(data, length);
+}
+
+void writeDword(const RegistryKey& key, const char* name, DWORD value) {
+    RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+// Stores the name of the camera list entry at `index`, if there is one.
+void writeCameraName(const RegistryKey& key, const char* valueName, int32_t index) {
+    const CameraEntry* entry = cameraList.at(index);
+    if (!entry || !entry->name) return;
+    const size_t length = std::strlen(entry->name);
+    RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(entry->name),
+                   static_cast<DWORD>(length));
+}
+
+}  // namespace
+
+void loadSettings() {
+    runtimeSettings.imageMode = defaultImageMode;
+    runtimeSettings.swapCameras = 0;
+
+    const RegistryKey key = openSettingsKey();
+    const DWORD storedMode = readDword(key, "camMode", defaultImageMode);
+    const DWORD storedPosition = readDword(key, "camPosition", 0);
+    const DWORD storedSize = readDword(key, "camSize", 0);
+
+    // The format follows the stored resolution before any pin exists.
+    runtimeSettings.sizeIndex = storedSize > 1 ? 0 : static_cast<int32_t>(storedSize);
+    applySizeIndex();
+
+    runtimeSettings.imageMode =
+        storedMode < static_cast<DWORD>(imageModeCount) ? static_cast<int32_t>(storedMode) : defaultImageMode;
+    runtimeSettings.swapCameras = storedPosition != 0 ? 1 : 0;
+
+    ensureCameraList();
+
+    const std::string leftName = readName(key, "lcamName");
+    const std::string rightName = readName(key, "rcamName");
+    matchCameraNames(leftName.c_str(), rightName.c_str());
+}
+
+void saveImageSettings() {
+    const RegistryKey key = openSettingsKey();
+    if (!key) return;
+    writeDword(key, "camMode", static_cast<DWORD>(runtimeSettings.imageMode.load()));
+    writeDword(key, "camPosition", static_cast<DWORD>(runtimeSettings.swapCameras.load()));
+}
+
+void saveCameraSettings() {
+    applySizeIndex();
+    const RegistryKey key = openSettingsKey();
+    if (!key) return;
+    writeDword(key, "camSize", static_cast<DWORD>(runtimeSettings.sizeIndex.load()));
+    writeCameraName(key, "lcamName", runtimeSettings.leftCameraIndex.load());
+    writeCameraName(key, "rcamName", runtimeSettings.rightCameraIndex.load());
+}
