@@ -18,6 +18,7 @@
 #include "winapi/user.h"
 #include "winapi/dshow.h"
 #include "winapi/window.h"
+#include "winapi/library.h"
 #endif
 
 static_assert(sizeof(LONG) == 4 && sizeof(HRESULT) == 4 && sizeof(DWORD) == 4, "32-bit LONG/HRESULT/DWORD");

@@ -1,0 +1,70 @@
+// What the host needs of the system around the virtual camera: the modules
+// and their registration, the video input devices, and the product's stored
+// settings. Everything goes through platform calls, as in any video
+// application; nothing here knows the product's internals.
+//
+// Threads: all of it runs on the host's main thread, inside CoInitializeEx.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/com_ptr.h"
+#include "platform/win.h"
+
+// ---- modules ---------------------------------------------------------------
+
+// The folder of the running program (no trailing separator).
+std::string programFolder();
+// An absolute, normalised form of `path` (unchanged if that fails).
+std::string absolutePath(const std::string& path);
+bool fileExists(const std::string& path);
+// The first existing file among: `fileName` next to the program, then
+// `buildTreeRelative` taken from the program's folder. Empty if neither exists.
+std::string findModule(const std::string& fileName, const std::string& buildTreeRelative);
+
+// Loads the module at `path` (LoadLibraryW), calls its entry point `entry`
+// (DllRegisterServer or DllUnregisterServer, found with GetProcAddress) and
+// frees the module again. The entry point's result, or the failure to load
+// (HRESULT_FROM_WIN32 of the system error) or to find the entry point.
+HRESULT callModuleEntry(const std::string& path, const char* entry);
+
+// The registered server path of class `clsid` (HKCR\CLSID\{clsid}\InprocServer32),
+// empty when the class is not registered.
+std::string registeredServerPath(REFCLSID clsid);
+
+// ---- devices ---------------------------------------------------------------
+
+struct VideoDevice {
+    std::string name;  // friendly name, converted with wcstombs as the product converts it
+    ComPtr<IMoniker> moniker;
+};
+
+// The video input devices in the system device enumerator's order (the
+// product builds its camera list in the same order). An empty category is
+// S_OK with no devices; a failure of the enumerator is returned.
+HRESULT listVideoDevices(std::vector<VideoDevice>* devices);
+
+// The index of the device called `name`: exact match first, then a unique
+// match ignoring case, then a unique entry containing `name` ignoring case.
+// -1 when none or ambiguous.
+int findDevice(const std::vector<VideoDevice>& devices, const std::string& name);
+
+// ---- the product's stored settings ----------------------------------------
+
+// The five values of HKCU\Software\VANTO Automation\stereoWebcam as stored;
+// a missing value has its `has` flag false (names: empty).
+struct StoredSettings {
+    bool hasMode = false, hasSwap = false, hasSize = false;
+    DWORD mode = 0, swap = 0, size = 0;
+    std::string leftName, rightName;
+};
+StoredSettings readStoredSettings();
+// Writes one DWORD value (camMode, camPosition, camSize) in the product's format.
+LSTATUS writeStoredNumber(const char* valueName, DWORD value);
+// Writes one name value (lcamName, rcamName): REG_SZ whose data are the
+// name's bytes without a terminating zero, as the product writes it.
+LSTATUS writeStoredName(const char* valueName, const std::string& name);
+
+// "0x80040111"-style text of a result code.
+std::string hresultText(HRESULT hr);
