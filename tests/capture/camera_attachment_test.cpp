@@ -421,3 +421,50 @@ TEST_F(CaptureFormatTest, FindFirstPinByDirection) {
 }
 
 }  // namespace
+
+// ---- with the platform's graph manager -------------------------------------------
+
+TEST(CameraAttachmentPlatformGraph, AttachAndDetachInThePlatformGraph) {
+    releaseCameraList();
+    runtimeSettings.sizeIndex = 0;
+    applySizeIndex();
+    const LONG liveBefore = liveObjectCount();
+    MessageCapture messages;
+    {
+        ComPtr<IFilterGraph> graph;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, iidOf<IFilterGraph>(),
+                                   reinterpret_cast<void**>(graph.GetAddressOf())),
+                  S_OK);
+        ComPtr<StereoTestFilter> stereo = makeStereoFilter();
+        ASSERT_EQ(graph->AddFilter(stereo.Get(), L"Vanto 3D Virtual Camera2"), S_OK);
+
+        ComPtr<TestDeviceEnum> devices = makeDeviceEnum();
+        for (int i = 0; i < 3; ++i) {
+            ComPtr<TestMoniker> device = makeMoniker(L"Webcam");
+            device->camera = webcam();
+            devices->devices.push_back(device);
+        }
+        enumerateCamerasFrom(devices.Get());
+        matchCameraNames("NONE", "Webcam");
+        ASSERT_EQ(runtimeSettings.leftCameraIndex.load(), 1);
+        ASSERT_EQ(runtimeSettings.rightCameraIndex.load(), 0);
+
+        ASSERT_EQ(attachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get()), S_OK);
+        ComPtr<IBaseFilter> found;
+        ASSERT_EQ(graph->FindFilterByName(kLeftCameraName, found.GetAddressOf()), S_OK);
+        EXPECT_EQ(found.Get(), static_cast<IBaseFilter*>(devices->devices[1]->camera.Get()));
+        found.Reset();
+        EXPECT_EQ(stereo->input1->connectedPeer().Get(), static_cast<IPin*>(devices->devices[1]->camera->pin.get()));
+        EXPECT_EQ(stereo->input2->connectedPeer().Get(), static_cast<IPin*>(devices->devices[0]->camera->pin.get()));
+
+        EXPECT_TRUE(SUCCEEDED(detachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get())));
+        EXPECT_TRUE(FAILED(graph->FindFilterByName(kLeftCameraName, found.GetAddressOf())));
+        EXPECT_TRUE(FAILED(graph->FindFilterByName(kRightCameraName, found.GetAddressOf())));
+        EXPECT_FALSE(stereo->input1->isConnected());
+        EXPECT_FALSE(devices->devices[0]->camera->pin->isConnected());
+        EXPECT_EQ(graph->RemoveFilter(stereo.Get()), S_OK);
+        releaseCameraList();
+    }
+    EXPECT_TRUE(messages.take().empty());
+    EXPECT_EQ(liveObjectCount(), liveBefore);
+}
