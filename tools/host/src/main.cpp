@@ -1,6 +1,7 @@
 // duoview2-host: uses the virtual camera "Vanto 3D Virtual Camera2" exactly
 // as a video application does - device enumerator, moniker, filter graph,
 // media control and events - and records what it delivers. See hostUsage().
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,12 +39,20 @@ std::string virtualCameraName() {
     return buffer;
 }
 
+// Creates `path` and any missing parent folders.
 bool makeFolder(const std::string& path) {
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != '/' && path[at] != '\\') continue;
+        const std::string part = path.substr(0, at);
+        if (part.size() == 2 && part[1] == ':') continue;  // a drive letter
 #ifdef _WIN32
-    return _mkdir(path.c_str()) == 0 || errno == EEXIST;
+        const int made = _mkdir(part.c_str());
 #else
-    return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+        const int made = mkdir(part.c_str(), 0777);
 #endif
+        if (made != 0 && errno != EEXIST) return false;
+    }
+    return true;
 }
 
 // Keeps COM initialised for the host's main thread.
@@ -141,6 +150,8 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
 int listCommand(const std::vector<VideoDevice>& devices) {
     std::printf("video input devices (%zu):\n", devices.size());
     for (size_t i = 0; i < devices.size(); ++i) std::printf("  %zu: %s\n", i, devices[i].name.c_str());
+    if (findDevice(devices, virtualCameraName()) < 0)
+        std::printf("(\"%s\" is not registered; a run registers it)\n", virtualCameraName().c_str());
     return 0;
 }
 
@@ -402,7 +413,10 @@ int main(int argc, char** argv) {
         std::vector<VideoDevice> devices;
         HRESULT hr = listVideoDevices(&devices);
         bool changed = false;
-        if (SUCCEEDED(hr) && ensureRegistered(options, devices, &changed)) {
+        // Listing only looks: it registers nothing, so it also shows what a
+        // registration or its removal did.
+        const bool registers = options.command != HostCommand::list;
+        if (SUCCEEDED(hr) && (!registers || ensureRegistered(options, devices, &changed))) {
             if (changed) hr = listVideoDevices(&devices);
             if (FAILED(hr)) {
                 std::fprintf(stderr, "duoview2-host: device enumeration failed (%s)\n", hresultText(hr).c_str());

@@ -1,0 +1,390 @@
+// End to end: the host program opens "Vanto 3D Virtual Camera2" through the
+// device enumerator, runs it in the platform's filter graph on the test
+// cameras and records what it delivers; these tests check the recorded
+// pictures against the test cameras' known eye pictures composed by the
+// compositor, in several modes, sizes and camera choices.
+//
+// POSIX: the graph is the platform stand-in's; registration goes through the
+// modules' DllRegisterServer in the test's own registry folder
+// (DV_REGISTRY_DIR, inherited by the host). Windows (under Wine): the graph is
+// the platform's own; the ctest fixtures registered both modules with
+// regsvr32 before and remove them afterwards.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "components.h"
+#include "compositor/compose.h"
+#include "compositor/frame_store.h"
+#include "compositor/runtime_settings.h"
+#include "filter/stereo_interfaces.h"
+#include "picture_files.h"
+#include "testcams/test_cameras.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#endif
+
+namespace {
+
+const char* const kCameraA = "Duoview Test Camera A";  // left eye
+const char* const kCameraB = "Duoview Test Camera B";  // right eye
+
+std::string hostProgram() {
+    std::string path = DV_HOST_PROGRAM;  // relative to the test's working folder
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/') c = '\\';
+#endif
+    return path;
+}
+
+struct HostRun {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the host with `arguments` (already quoted for the shell) and
+// collects its standard output and error.
+HostRun runHost(const std::string& arguments) {
+    HostRun run;
+    const std::string command = hostProgram() + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
+    const int status = pclose(pipe);
+#ifdef _WIN32
+    run.status = status;
+#else
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return run;
+}
+
+std::vector<std::string> listedNames() {
+    std::vector<VideoDevice> devices;
+    EXPECT_EQ(listVideoDevices(&devices), S_OK);
+    std::vector<std::string> names;
+    for (const VideoDevice& device : devices) names.push_back(device.name);
+    return names;
+}
+
+bool listed(const std::string& name) {
+    for (const std::string& n : listedNames())
+        if (n == name) return true;
+    return false;
+}
+
+std::string virtualCameraName() {
+    char buffer[256] = {};
+    std::wcstombs(buffer, kVirtualCameraName, sizeof buffer - 1);
+    return buffer;
+}
+
+// The smallest sample the compositor needs: a buffer and its size.
+class BufferSample final : public IMediaSample {
+public:
+    explicit BufferSample(std::vector<BYTE>& bytes) : bytes(bytes) {}
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+        if (ppv) *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetPointer(BYTE** out) override {
+        *out = bytes.data();
+        return S_OK;
+    }
+    STDMETHODIMP_(LONG) GetSize() override { return static_cast<LONG>(bytes.size()); }
+    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    STDMETHODIMP IsSyncPoint() override { return E_NOTIMPL; }
+    STDMETHODIMP SetSyncPoint(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP IsPreroll() override { return E_NOTIMPL; }
+    STDMETHODIMP SetPreroll(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP_(LONG) GetActualDataLength() override { return GetSize(); }
+    STDMETHODIMP SetActualDataLength(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    STDMETHODIMP IsDiscontinuity() override { return E_NOTIMPL; }
+    STDMETHODIMP SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+private:
+    std::vector<BYTE>& bytes;
+};
+
+// A picture as the checks compare it: top line first, R, G, B.
+struct RgbPicture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    const uint8_t* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+// What the virtual camera should deliver: the test cameras' frames (eye
+// pictures stamped with `stamp`) composed in `mode` by the compositor.
+RgbPicture expectedPicture(int mode, int swap, int leftEye, int rightEye, int sizeIndex, uint32_t stamp) {
+    runtimeSettings.sizeIndex = sizeIndex;
+    applySizeIndex();
+    runtimeSettings.imageMode = mode;
+    runtimeSettings.swapCameras = swap;
+    const int width = sizeIndex == 1 ? 640 : 320, height = sizeIndex == 1 ? 480 : 240;
+    const TestPictureFormat format{width, height, 24};
+    std::vector<BYTE> left(testPictureSize(format)), right(testPictureSize(format));
+    renderTestFrame(leftEye, format, stamp, left.data());
+    renderTestFrame(rightEye, format, stamp, right.data());
+
+    VIDEOINFOHEADER info{};
+    info.AvgTimePerFrame = 333333;
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = static_cast<DWORD>(left.size());
+    AM_MEDIA_TYPE type{};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_RGB24;
+    type.formattype = FORMAT_VideoInfo;
+    type.cbFormat = sizeof(VIDEOINFOHEADER);
+    type.pbFormat = reinterpret_cast<BYTE*>(&info);
+    BufferSample leftSample(left), rightSample(right);
+    StereoFormats formats;
+    formats.left = &type;
+    formats.right = &type;
+    composeStereoFrame(&leftSample, &rightSample, formats);
+
+    RgbPicture out;
+    out.width = width;
+    out.height = height;
+    out.rgb.resize(static_cast<size_t>(width) * height * 3);
+    const int stride = testPictureStride(format);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = &left[static_cast<size_t>(height - 1 - y) * stride];
+        for (int x = 0; x < width; ++x) {
+            uint8_t* px = &out.rgb[(static_cast<size_t>(y) * width + x) * 3];
+            px[0] = row[3 * x + 2];
+            px[1] = row[3 * x + 1];
+            px[2] = row[3 * x];
+        }
+    }
+    return out;
+}
+
+// The pixels the frame-number stamps can reach in this composition: those
+// that differ between all-black and all-white stamps. The two cameras count
+// their frames independently, so the stamps of a delivered pair are not known.
+std::vector<bool> stampMask(int mode, int swap, int leftEye, int rightEye, int sizeIndex) {
+    const RgbPicture black = expectedPicture(mode, swap, leftEye, rightEye, sizeIndex, 0);
+    const RgbPicture white = expectedPicture(mode, swap, leftEye, rightEye, sizeIndex, 0xFFFFFFFFu);
+    std::vector<bool> mask(static_cast<size_t>(black.width) * black.height);
+    for (size_t i = 0; i < mask.size(); ++i)
+        mask[i] = std::memcmp(&black.rgb[3 * i], &white.rgb[3 * i], 3) != 0;
+    return mask;
+}
+
+struct Comparison {
+    long mismatches = 0;  // unmasked pixels with a channel off by more than the tolerance
+    long masked = 0;
+    std::string first;    // where the first mismatch is
+};
+
+Comparison compare(const RgbPicture& actual, const RgbPicture& expected, const std::vector<bool>& mask, int tolerance) {
+    Comparison result;
+    for (int y = 0; y < expected.height; ++y) {
+        for (int x = 0; x < expected.width; ++x) {
+            if (mask[static_cast<size_t>(y) * expected.width + x]) {
+                ++result.masked;
+                continue;
+            }
+            const uint8_t* a = actual.at(x, y);
+            const uint8_t* e = expected.at(x, y);
+            for (int c = 0; c < 3; ++c) {
+                if (std::abs(a[c] - e[c]) <= tolerance) continue;
+                if (result.mismatches++ == 0)
+                    result.first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") channel " + std::to_string(c) +
+                                   ": " + std::to_string(a[c]) + " instead of " + std::to_string(e[c]);
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+RgbPicture readSnapshot(const std::string& path) {
+    RgbPicture picture;
+    EXPECT_TRUE(readPngFile(path, &picture.width, &picture.height, &picture.rgb)) << path;
+    return picture;
+}
+
+// Registers both modules unless the platform's registration (regsvr32,
+// run by the ctest fixture under Wine) already did.
+void ensureRegistered() {
+#ifndef _WIN32
+    if (!listed(virtualCameraName())) {
+        ASSERT_EQ(callModuleEntry(DV_PRODUCT_MODULE, "DllRegisterServer"), S_OK);
+    }
+    if (!listed(kCameraA)) {
+        ASSERT_EQ(callModuleEntry(DV_TESTCAMS_MODULE, "DllRegisterServer"), S_OK);
+    }
+#endif
+    ASSERT_TRUE(listed(virtualCameraName()));
+    ASSERT_TRUE(listed(kCameraA));
+    ASSERT_TRUE(listed(kCameraB));
+}
+
+class HostEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        ensureRegistered();
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    // Runs the host for a few frames and checks every snapshot against the
+    // expected composition.
+    void runAndCheck(int mode, int swap, int sizeIndex, const char* left, const char* right, int leftEye,
+                     int rightEye) {
+        const std::string out = "e2e-out/mode" + std::to_string(mode) + "-swap" + std::to_string(swap) + "-size" +
+                                std::to_string(sizeIndex) + "-" + std::string(left).substr(20) + std::string(right).substr(20);
+        const HostRun run = runHost("--mode " + std::to_string(mode) + " --swap " + std::to_string(swap) + " --size " +
+                                    std::to_string(sizeIndex) + " --left \"" + left + "\" --right \"" + right +
+                                    "\" --frames 4 --seconds 20 --snapshot-every 2 --out " + out);
+        EXPECT_EQ(run.status, 0) << run.output;
+        const char* name = imageModeName(mode);
+        EXPECT_NE(run.output.find("virtual camera: mode " + std::to_string(mode) + " (" + name + "), swap " +
+                                  std::to_string(swap)),
+                  std::string::npos)
+            << run.output;
+        if (run.status != 0) return;
+
+        const RgbPicture expected = expectedPicture(mode, swap, leftEye, rightEye, sizeIndex, 0);
+        const RgbPicture swapped = expectedPicture(mode, swap ? 0 : 1, leftEye, rightEye, sizeIndex, 0);
+        const std::vector<bool> mask = stampMask(mode, swap, leftEye, rightEye, sizeIndex);
+        for (const char* file : {"/frame-000001.png", "/frame-000003.png", "/last.png"}) {
+            SCOPED_TRACE(out + file);
+            const RgbPicture actual = readSnapshot(out + file);
+            ASSERT_EQ(actual.width, expected.width);
+            ASSERT_EQ(actual.height, expected.height);
+            const Comparison result = compare(actual, expected, mask, 2);
+            EXPECT_EQ(result.mismatches, 0) << "first at " << result.first;
+            // The stamps cover a small part of the picture only, and the
+            // comparison tells the two eyes apart.
+            EXPECT_LT(result.masked, static_cast<long>(mask.size() / 10));
+            EXPECT_GT(compare(actual, swapped, mask, 2).mismatches, static_cast<long>(mask.size() / 50));
+        }
+        // The host stops after at least 4 frames; one more may arrive meanwhile.
+        const size_t at = run.output.find("summary: ");
+        ASSERT_NE(at, std::string::npos) << run.output;
+        const long frames = std::strtol(run.output.c_str() + at + 9, nullptr, 10);
+        EXPECT_GE(frames, 4);
+        checkVideo(out + "/duoview2.y4m", expected, mask, frames);
+    }
+
+    // The Y4M stream: its header, `frames` frames, and the first frame's luma
+    // (BT.601 full range, top line first) and one chroma sample against the
+    // expected picture.
+    void checkVideo(const std::string& path, const RgbPicture& expected, const std::vector<bool>& mask, long frames) {
+        FILE* file = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr) << path;
+        char header[128] = {};
+        ASSERT_NE(std::fgets(header, sizeof header, file), nullptr);
+        const std::string expectedHeader = "YUV4MPEG2 W" + std::to_string(expected.width) + " H" +
+                                           std::to_string(expected.height) + " F30:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n";
+        EXPECT_EQ(std::string(header), expectedHeader);
+        const size_t lumaSize = static_cast<size_t>(expected.width) * expected.height;
+        const size_t frameSize = lumaSize + 2 * (lumaSize / 4);
+        char marker[8] = {};
+        std::vector<uint8_t> planes(frameSize);
+        long count = 0;
+        long lumaMismatches = 0;
+        while (std::fread(marker, 1, 6, file) == 6) {
+            ASSERT_EQ(std::string(marker, 6), "FRAME\n");
+            ASSERT_EQ(std::fread(planes.data(), 1, frameSize, file), frameSize);
+            if (++count > 1) continue;
+            for (int y = 0; y < expected.height; ++y) {
+                for (int x = 0; x < expected.width; ++x) {
+                    const size_t i = static_cast<size_t>(y) * expected.width + x;
+                    if (mask[i]) continue;
+                    const uint8_t* p = expected.at(x, y);
+                    const double luma = 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
+                    if (std::abs(planes[i] - luma) > 1.0) ++lumaMismatches;
+                }
+            }
+        }
+        std::fclose(file);
+        EXPECT_EQ(count, frames);
+        EXPECT_EQ(lumaMismatches, 0);
+    }
+};
+
+TEST_F(HostEndToEnd, DeviceEnumeratorListsTheVirtualCameraAndTheTestCameras) {
+    const HostRun run = runHost("--list");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.output.find(": " + virtualCameraName() + "\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(std::string(": ") + kCameraA + "\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(std::string(": ") + kCameraB + "\n"), std::string::npos) << run.output;
+}
+
+TEST_F(HostEndToEnd, ComposedFramesMatchTheTestCamerasInSeveralModes) {
+    for (int mode : {LeftImage, SideBySide, ColorAnaglyph, UpAndDown}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        runAndCheck(mode, 0, 0, kCameraA, kCameraB, 0, 1);
+    }
+}
+
+TEST_F(HostEndToEnd, LargeSizeSwapAndCameraChoiceReachTheFilter) {
+    // 640 x 480, picture in picture with the cameras swapped.
+    runAndCheck(PictureInPicture, 1, 1, kCameraA, kCameraB, 0, 1);
+    // The cameras chosen the other way round: B (right eye) as the left camera.
+    runAndCheck(GrayAnaglyph, 0, 0, kCameraB, kCameraA, 1, 0);
+}
+
+TEST_F(HostEndToEnd, SettingsPersistForTheNextRun) {
+    HostRun run = runHost("--mode 6 --swap 1 --size 0 --frames 1 --out e2e-out/persist-1");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const StoredSettings stored = readStoredSettings();
+    EXPECT_TRUE(stored.hasMode && stored.mode == 6);
+    EXPECT_TRUE(stored.hasSwap && stored.swap == 1);
+    EXPECT_TRUE(stored.hasSize && stored.size == 0);
+    // A run without options uses what is stored.
+    run = runHost("--frames 1 --out e2e-out/persist-2");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("virtual camera: mode 6 (True Anaglyph 3D Image), swap 1, size 320x240"), std::string::npos)
+        << run.output;
+}
+
+TEST_F(HostEndToEnd, RefusesUnknownCamerasAndModes) {
+    HostRun run = runHost("--left \"No Such Camera\" --frames 1 --out e2e-out/refused");
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find("names no camera"), std::string::npos) << run.output;
+    run = runHost("--mode 12");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.output.find("unknown image mode"), std::string::npos) << run.output;
+}
+
+#ifndef _WIN32
+// Under Wine the ctest fixture does the same with regsvr32 /u.
+TEST_F(HostEndToEnd, UnregisterRemovesTheVirtualCameraFromTheEnumerator) {
+    const HostRun run = runHost("--unregister");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_FALSE(listed(virtualCameraName()));
+    EXPECT_FALSE(listed(kCameraA));
+    const HostRun list = runHost("--list");
+    EXPECT_EQ(list.output.find(": " + virtualCameraName() + "\n"), std::string::npos) << list.output;
+}
+#endif
+
+}  // namespace
