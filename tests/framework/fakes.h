@@ -16,7 +16,7 @@
 #include "framework/framework.h"
 
 // {5A0F47B4-3C51-4E0B-9C6B-1D0E7B8A1001}
-DEFINE_GUID(CLSID_FrameworkTestFilter, 0x5a0f47b4, 0x3c51, 0x4e0b, 0x9c, 0x6b, 0x1d, 0x0e, 0x7b, 0x8a, 0x10, 0x01);
+inline const GUID CLSID_FrameworkTestFilter = {0x5a0f47b4, 0x3c51, 0x4e0b, {0x9c, 0x6b, 0x1d, 0x0e, 0x7b, 0x8a, 0x10, 0x01}};
 
 // A video type whose subtype's first field is `tag` (so tests can tell types apart).
 inline MediaFormat taggedFormat(uint32_t tag, ULONG sampleSize = 100) {
@@ -160,6 +160,15 @@ private:
 };
 
 // ---- reference clock ----------------------------------------------------------------
+// The SDK types the advise handles as HEVENT/HSEMAPHORE (DWORD_PTR); the POSIX
+// stand-in as HANDLE.
+#ifdef _WIN32
+using ClockEventHandle = HEVENT;
+using ClockSemaphoreHandle = HSEMAPHORE;
+#else
+using ClockEventHandle = HANDLE;
+using ClockSemaphoreHandle = HANDLE;
+#endif
 class FakeClock : public ComponentCore, public IReferenceClock {
 public:
     DV_FORWARD_IUNKNOWN
@@ -171,8 +180,8 @@ public:
         *out = now;
         return S_OK;
     }
-    STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HANDLE, DWORD_PTR*) override { return fail(); }
-    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HANDLE, DWORD_PTR*) override { return fail(); }
+    STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, ClockEventHandle, DWORD_PTR*) override { return fail(); }
+    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, ClockSemaphoreHandle, DWORD_PTR*) override { return fail(); }
     STDMETHODIMP Unadvise(DWORD_PTR) override { return fail(); }
     REFERENCE_TIME now = 0;
 

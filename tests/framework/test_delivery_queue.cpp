@@ -1,5 +1,6 @@
 // DeliveryQueue: direct and worker delivery, ordering of markers, sticky
 // failures, flushing, stopping while downstream blocks.
+#include <algorithm>
 #include <chrono>
 
 #include "fakes.h"

@@ -1,5 +1,6 @@
 // PinCore, InputPinCore, OutputPinCore: connection and format agreement,
 // allocator choice, receiving, stream control, format enumeration.
+#include <cstring>
 #include <cwchar>
 
 #include "fakes.h"
