@@ -164,13 +164,14 @@ public:
                 if (!swap) pix::copyImage(bufferB, bufferA);
                 break;
             case SideBySide:
-                sideBySide(p, q);
+                sideBySide(swap);
                 break;
             case PictureInPicture:
-                // Resize the right eye into the left eye's picture; with the swap
-                // the left eye is in B, which then goes to A whole.
-                pix::resizeWithPlan(q, q, p, insetRect(w, h), plans.inset);
-                if (swap) pix::copyImage(bufferB, bufferA);
+                // The right eye into the inset of A. With the swap the right eye
+                // is A itself (resized in place, every source row read before it
+                // is written), and the left eye's picture then fills the rest.
+                pix::resizeWithPlan(q, q, bufferA, insetRect(w, h), plans.inset);
+                if (swap) copyOutsideInset(bufferB);
                 break;
             case ColorAnaglyph:
                 for (int y = 0; y < h; ++y) pix::blendChannelsRow(bufferA.row(y), p.row(y), q.row(y), w, redFromFirst);
@@ -187,17 +188,19 @@ public:
                 upAndDown(swap);
                 break;
             case UpAndDownRatio:
-                upAndDownRatio(p, q);
+                upAndDownRatio(swap, p, q);
                 break;
             case TwoDInThreeD:
                 twoDInThreeD(swap);
                 break;
             case ThreeDInTwoD:
                 // The inset reads the virtual anaglyph (red of the left eye, green
-                // and blue of the right eye) and lands in the left eye's picture.
-                // In place: the plan reads every source row before writing it.
-                pix::resizeWithPlan(p, q, p, insetRect(w, h), plans.inset);
-                if (swap) pix::copyImage(bufferB, bufferA);
+                // and blue of the right eye) and lands in A, which is one of its
+                // sources (in place: the plan reads every source row before
+                // writing it). With the swap the left eye's picture, in B, then
+                // fills the rest of A.
+                pix::resizeWithPlan(p, q, bufferA, insetRect(w, h), plans.inset);
+                if (swap) copyOutsideInset(bufferB);
                 break;
             default:
                 break;
@@ -207,15 +210,33 @@ public:
 private:
     std::size_t rowBytes() const { return static_cast<std::size_t>(w) * 3; }
 
-    // Each output row depends only on the same row of both pictures: build it
-    // in a workPicture row and move it to A while it is still in cache.
-    void sideBySide(const ImageView& p, const ImageView& q) {
-        const std::ptrdiff_t half = static_cast<std::ptrdiff_t>(w / 2) * 3;
-        for (int y = 0; y < h; ++y) {
-            uint8_t* tmp = workPicture.row(y);
-            pix::halveWidthRow(tmp, p.row(y), w / 2);
-            pix::halveWidthRow(tmp + half, q.row(y), w / 2);
-            std::memcpy(bufferA.row(y), tmp, rowBytes());
+    // Rows 0 .. 3H/8 - 1 of `src` left of the inset and every row above it into A.
+    void copyOutsideInset(const ImageView& src) {
+        const Rect inset = insetRect(w, h);
+        const std::size_t leftBytes = static_cast<std::size_t>(inset.x) * 3;
+        for (int y = 0; y < inset.height; ++y) std::memcpy(bufferA.row(y), src.row(y), leftBytes);
+        for (int y = inset.height; y < h; ++y) std::memcpy(bufferA.row(y), src.row(y), rowBytes());
+    }
+
+    // Each output row depends only on the same row of both pictures. The half
+    // that comes from A itself is halved in place towards the start of the row
+    // (without swap), or first into a workPicture row (with the swap, since it
+    // lands in the right half, over pixels not yet read).
+    void sideBySide(bool swap) {
+        const int halfW = w / 2;
+        const std::size_t halfBytes = static_cast<std::size_t>(halfW) * 3;
+        if (!swap) {
+            for (int y = 0; y < h; ++y) {
+                pix::halveWidthRow(bufferA.row(y), bufferA.row(y), halfW);
+                pix::halveWidthRow(bufferA.row(y) + halfBytes, bufferB.row(y), halfW);
+            }
+        } else {
+            uint8_t* tmp = workPicture.row(0);
+            for (int y = 0; y < h; ++y) {
+                pix::halveWidthRow(tmp, bufferA.row(y), halfW);
+                pix::halveWidthRow(bufferA.row(y), bufferB.row(y), halfW);
+                std::memcpy(bufferA.row(y) + halfBytes, tmp, halfBytes);
+            }
         }
     }
 
@@ -240,66 +261,75 @@ private:
     }
 
     // Both pictures at W/2 x H/2 side by side in rows H/4 .. 3H/4 - 1, black
-    // elsewhere: the pictures are built in workPicture (which only the scratch
-    // rows hold) and then moved into place with the black rows around them.
+    // elsewhere, written straight into A. Output row H/4 + k reads rows 2k and
+    // 2k + 1 of both pictures, and A is one of them; the rows are visited so
+    // that no row of A is written while a later output row still needs it:
+    // the two output rows that coincide with one of their own source rows
+    // first (through a workPicture row), then the rows below them downwards
+    // (each written above everything still to be read), then the rows above
+    // them upwards (each written below), and the black bands last.
     void sideBySideRatio(const ImageView& p, const ImageView& q) {
         const int half = h / 2, quarterH = h / 4;
-        const std::ptrdiff_t halfBytes = static_cast<std::ptrdiff_t>(w / 2) * 3;
-        for (int k = 0; k < half; ++k) {
-            uint8_t* tmp = workPicture.row(k);
-            pix::quarterRow(tmp, p.row(2 * k), p.row(2 * k + 1), w / 2);
-            pix::quarterRow(tmp + halfBytes, q.row(2 * k), q.row(2 * k + 1), w / 2);
+        const std::size_t halfBytes = static_cast<std::size_t>(w / 2) * 3;
+        auto compose = [&](uint8_t* out, int k) {
+            pix::quarterRow(out, p.row(2 * k), p.row(2 * k + 1), w / 2);
+            pix::quarterRow(out + halfBytes, q.row(2 * k), q.row(2 * k + 1), w / 2);
+        };
+        uint8_t* tmp = workPicture.row(0);
+        for (int k = quarterH - 1; k <= quarterH; ++k) {
+            if (k < 0 || k >= half) continue;
+            compose(tmp, k);
+            std::memcpy(bufferA.row(quarterH + k), tmp, rowBytes());
         }
-        for (int y = 0; y < h; ++y) {
-            if (y >= quarterH && y < quarterH + half)
-                std::memcpy(bufferA.row(y), workPicture.row(y - quarterH), rowBytes());
-            else
-                std::memset(bufferA.row(y), 0, rowBytes());
-        }
+        for (int k = quarterH - 2; k >= 0; --k) compose(bufferA.row(quarterH + k), k);
+        for (int k = quarterH + 1; k < half; ++k) compose(bufferA.row(quarterH + k), k);
+        for (int y = 0; y < quarterH; ++y) std::memset(bufferA.row(y), 0, rowBytes());
+        for (int y = quarterH + half; y < h; ++y) std::memset(bufferA.row(y), 0, rowBytes());
     }
 
     // Left eye at W/2 x H/2 in rows H/2 .. H - 1, right eye in rows 0 .. H/2 - 1,
-    // both in columns W/4 .. 3W/4 - 1, black bands at the sides.
-    void upAndDownRatio(const ImageView& p, const ImageView& q) {
+    // both in columns W/4 .. 3W/4 - 1, black bands at the sides, written
+    // straight into A. The eye that is in A goes first, in the row order that
+    // reads each of its rows before it is written (the one output row that is
+    // also its own source through a workPicture row); the eye in B follows.
+    void upAndDownRatio(bool swap, const ImageView& p, const ImageView& q) {
         const int half = h / 2;
-        const std::ptrdiff_t band = static_cast<std::ptrdiff_t>(w / 4) * 3;
-        const std::ptrdiff_t middle = static_cast<std::ptrdiff_t>(w / 2) * 3;
-        for (int k = 0; k < half; ++k) {
-            pix::quarterRow(workPicture.row(half + k), p.row(2 * k), p.row(2 * k + 1), w / 2);
-            pix::quarterRow(workPicture.row(k), q.row(2 * k), q.row(2 * k + 1), w / 2);
-        }
-        for (int y = 0; y < h; ++y) {
-            uint8_t* out = bufferA.row(y);
+        const std::size_t band = static_cast<std::size_t>(w / 4) * 3;
+        const std::size_t middle = static_cast<std::size_t>(w / 2) * 3;
+        auto compose = [&](uint8_t* out, const ImageView& eye, int k) {
             std::memset(out, 0, band);
-            std::memcpy(out + band, workPicture.row(y), middle);
+            pix::quarterRow(out + band, eye.row(2 * k), eye.row(2 * k + 1), w / 2);
             std::memset(out + band + middle, 0, rowBytes() - band - middle);
+        };
+        uint8_t* tmp = workPicture.row(0);
+        if (!swap) {
+            // Left eye (A) into rows half + k: downwards, row H - 1 through tmp.
+            compose(tmp, p, half - 1);
+            std::memcpy(bufferA.row(h - 1), tmp, rowBytes());
+            for (int k = half - 2; k >= 0; --k) compose(bufferA.row(half + k), p, k);
+            for (int k = 0; k < half; ++k) compose(bufferA.row(k), q, k);
+        } else {
+            // Right eye (A) into rows k: upwards, row 0 through tmp.
+            compose(tmp, q, 0);
+            std::memcpy(bufferA.row(0), tmp, rowBytes());
+            for (int k = 1; k < half; ++k) compose(bufferA.row(k), q, k);
+            for (int k = 0; k < half; ++k) compose(bufferA.row(half + k), p, k);
         }
     }
 
     // Colour anaglyph of the whole frame with the left eye's own picture as
-    // the inset. The inset is resized first into the part of the right eye's
-    // buffer that the anaglyph will not read (B without swap, A with swap),
-    // then the anaglyph is written around it.
+    // the inset, in A. Without swap the left eye is A: its inset is resized in
+    // place first (it needs A's own colours), then the anaglyph is written
+    // around it. With the swap the left eye is B and both steps read only
+    // parts of A that they do not write.
     void twoDInThreeD(bool swap) {
         const Rect inset = insetRect(w, h);
-        const std::ptrdiff_t insetStart = static_cast<std::ptrdiff_t>(inset.x) * 3;
-        if (!swap) {
-            pix::resizeWithPlan(bufferA, bufferA, bufferB, inset, plans.inset);
-            for (int y = 0; y < h; ++y) {
-                if (y < inset.height) {
-                    pix::blendChannelsRow(bufferA.row(y), bufferA.row(y), bufferB.row(y), inset.x, redFromFirst);
-                    std::memcpy(bufferA.row(y) + insetStart, bufferB.row(y) + insetStart,
-                                static_cast<std::size_t>(inset.width) * 3);
-                } else {
-                    pix::blendChannelsRow(bufferA.row(y), bufferA.row(y), bufferB.row(y), w, redFromFirst);
-                }
-            }
-        } else {
-            pix::resizeWithPlan(bufferB, bufferB, bufferA, inset, plans.inset);
-            for (int y = 0; y < h; ++y) {
-                const int pixels = y < inset.height ? inset.x : w;
-                pix::blendChannelsRow(bufferA.row(y), bufferB.row(y), bufferA.row(y), pixels, redFromFirst);
-            }
+        const ImageView& leftEye = swap ? bufferB : bufferA;
+        const ImageView& rightEye = swap ? bufferA : bufferB;
+        pix::resizeWithPlan(leftEye, leftEye, bufferA, inset, plans.inset);
+        for (int y = 0; y < h; ++y) {
+            const int pixels = y < inset.height ? inset.x : w;
+            pix::blendChannelsRow(bufferA.row(y), leftEye.row(y), rightEye.row(y), pixels, redFromFirst);
         }
     }
 

@@ -1,4 +1,5 @@
 #include "compositor/kernels.h"
+#include "compositor/kernels_testing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,58 +25,7 @@ namespace avx2 {
 
 #ifdef DV_HAVE_AVX2_VARIANT
 #include <immintrin.h>
-namespace ssse3 {
-
-// One chunk of 8 output pixels from 48 source bytes: `a0..a2` hold, for source
-// bytes k = 0..47 of the chunk, the mean of byte k and byte k + 3 (the same
-// channel of the next pixel). Output pixel i is that mean at k = 6i .. 6i + 2.
-__attribute__((target("ssse3"))) static inline void storeEvenPixels(uint8_t* dst, __m128i a0, __m128i a1, __m128i a2) {
-    const __m128i m0 = _mm_setr_epi8(0, 1, 2, 6, 7, 8, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i m1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 3, 4, 8, 9, 10, 14);
-    const __m128i m1b = _mm_setr_epi8(15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i m2 = _mm_setr_epi8(-1, 0, 4, 5, 6, 10, 11, 12, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i out0 = _mm_or_si128(_mm_shuffle_epi8(a0, m0), _mm_shuffle_epi8(a1, m1));
-    const __m128i out1 = _mm_or_si128(_mm_shuffle_epi8(a1, m1b), _mm_shuffle_epi8(a2, m2));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), out0);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), out1);
-}
-
-__attribute__((target("ssse3"))) static inline __m128i load(const uint8_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-// Chunks read 3 bytes past their 48, so the last chunk stops one pixel early;
-// the scalar kernel finishes the row.
-__attribute__((target("ssse3"))) static void halveWidthRowImpl(uint8_t* dst, const uint8_t* src, int outPixels) {
-    int p = 0;
-    for (; p + 9 <= outPixels; p += 8) {
-        const uint8_t* s = src + 6 * p;
-        storeEvenPixels(dst + 3 * p, _mm_avg_epu8(load(s), load(s + 3)), _mm_avg_epu8(load(s + 16), load(s + 19)),
-                        _mm_avg_epu8(load(s + 32), load(s + 35)));
-    }
-    baseline::halveWidthRowImpl(dst + 3 * p, src + 6 * p, outPixels - p);
-}
-
-// The mean of four is taken as the mean of two vertical means; it can exceed
-// the exactly rounded mean by 1.
-__attribute__((target("ssse3"))) static void quarterRowImpl(uint8_t* dst, const uint8_t* row0, const uint8_t* row1,
-                                                            int outPixels) {
-    int p = 0;
-    for (; p + 9 <= outPixels; p += 8) {
-        const uint8_t* a = row0 + 6 * p;
-        const uint8_t* b = row1 + 6 * p;
-        __m128i v[3];
-        for (int j = 0; j < 3; ++j) {
-            const __m128i here = _mm_avg_epu8(load(a + 16 * j), load(b + 16 * j));
-            const __m128i next = _mm_avg_epu8(load(a + 16 * j + 3), load(b + 16 * j + 3));
-            v[j] = _mm_avg_epu8(here, next);
-        }
-        storeEvenPixels(dst + 3 * p, v[0], v[1], v[2]);
-    }
-    baseline::quarterRowImpl(dst + 3 * p, row0 + 6 * p, row1 + 6 * p, outPixels - p);
-}
-
-}  // namespace ssse3
+#include "simd_kernels.inc"
 #endif
 
 namespace {
@@ -86,34 +36,53 @@ struct KernelTable {
     decltype(&baseline::halveWidthRowImpl) halveWidth;
     decltype(&baseline::averageRowsRowImpl) averageRows;
     decltype(&baseline::quarterRowImpl) quarter;
-    decltype(&baseline::verticalSumsImpl) verticalSums;
-    decltype(&baseline::horizontalFromSumsImpl) horizontalFromSums;
+    decltype(&baseline::verticalBlendImpl) verticalBlend;
+    decltype(&baseline::horizontalGatherImpl) horizontalGather;
     const char* isa;
 };
 
-KernelTable chooseKernels() {
-#ifdef DV_HAVE_AVX2_VARIANT
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) {
-        return {avx2::blendChannelsRowImpl, avx2::lumaAnaglyphRowImpl, ssse3::halveWidthRowImpl,
-                avx2::averageRowsRowImpl,   ssse3::quarterRowImpl,      avx2::verticalSumsImpl,
-                avx2::horizontalFromSumsImpl, "avx2"};
-    }
-    if (__builtin_cpu_supports("ssse3")) {
-        KernelTable table{baseline::blendChannelsRowImpl, baseline::lumaAnaglyphRowImpl, ssse3::halveWidthRowImpl,
-                          baseline::averageRowsRowImpl,   ssse3::quarterRowImpl,        baseline::verticalSumsImpl,
-                          baseline::horizontalFromSumsImpl, "ssse3"};
-        return table;
-    }
-#endif
+KernelTable baselineKernels() {
     return {baseline::blendChannelsRowImpl, baseline::lumaAnaglyphRowImpl, baseline::halveWidthRowImpl,
-            baseline::averageRowsRowImpl,   baseline::quarterRowImpl,       baseline::verticalSumsImpl,
-            baseline::horizontalFromSumsImpl, "baseline"};
+            baseline::averageRowsRowImpl,   baseline::quarterRowImpl,       baseline::verticalBlendImpl,
+            baseline::horizontalGatherImpl, "baseline"};
 }
 
-// Chosen once, on first use (thread-safe static initialisation).
-const KernelTable& kernels() {
-    static const KernelTable table = chooseKernels();
+// The variants of one instruction-set level, or false when the processor
+// lacks it.
+bool kernelsFor(const char* isa, KernelTable& table) {
+    if (std::strcmp(isa, "baseline") == 0) {
+        table = baselineKernels();
+        return true;
+    }
+#ifdef DV_HAVE_AVX2_VARIANT
+    __builtin_cpu_init();
+    if (std::strcmp(isa, "avx2") == 0 && __builtin_cpu_supports("avx2")) {
+        table = {avx2::blendChannelsRowImpl, simd::avx2x::lumaAnaglyphRowImpl, simd::ssse3::halveWidthRowImpl,
+                 simd::avx2x::averageRowsRowImpl, simd::ssse3::quarterRowImpl, simd::avx2x::verticalBlendImpl,
+                 simd::avx2x::horizontalGatherImpl, "avx2"};
+        return true;
+    }
+    if (std::strcmp(isa, "ssse3") == 0 && __builtin_cpu_supports("ssse3")) {
+        table = {baseline::blendChannelsRowImpl, simd::ssse3::lumaAnaglyphRowImpl, simd::ssse3::halveWidthRowImpl,
+                 baseline::averageRowsRowImpl,   simd::ssse3::quarterRowImpl,       simd::ssse3::verticalBlendImpl,
+                 simd::ssse3::horizontalGatherImpl, "ssse3"};
+        return true;
+    }
+#endif
+    return false;
+}
+
+KernelTable chooseKernels() {
+    KernelTable table = baselineKernels();
+    for (const char* isa : {"avx2", "ssse3"})
+        if (kernelsFor(isa, table)) break;
+    return table;
+}
+
+// Chosen once, on first use (thread-safe static initialisation); replaced
+// only by the test hook.
+KernelTable& kernels() {
+    static KernelTable table = chooseKernels();
     return table;
 }
 
@@ -165,7 +134,8 @@ bool ResizePlan::build(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
         yOffset.resize(dstHeight);
         yOffsetNext.resize(dstHeight);
         yWeight.resize(2 * static_cast<size_t>(dstHeight));
-        rowScratch.resize(static_cast<size_t>(srcWidth) * 3);
+        xWeightPairs.resize(8 * static_cast<size_t>(dstWidth));
+        rowValues.assign(static_cast<size_t>(srcWidth) * 3 + 8, 0);
     } catch (const std::bad_alloc&) {
         clear();
         return false;
@@ -176,6 +146,8 @@ bool ResizePlan::build(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
         xOffsetNext[x] = (t.index + 1 < srcWidth ? t.index + 1 : t.index) * 3;
         xWeight[2 * x] = t.w0;
         xWeight[2 * x + 1] = t.w1;
+        const int16_t pairs[8] = {t.w0, t.w1, t.w0, t.w1, t.w0, t.w1, 0, 0};
+        std::copy(pairs, pairs + 8, xWeightPairs.begin() + 8 * static_cast<std::ptrdiff_t>(x));
     }
     for (int y = 0; y < dstHeight; ++y) {
         const LinearTap t = linearTap(y, srcHeight, dstHeight);
@@ -202,7 +174,8 @@ void ResizePlan::clear() {
     std::vector<int32_t>().swap(yOffset);
     std::vector<int32_t>().swap(yOffsetNext);
     std::vector<int16_t>().swap(yWeight);
-    std::vector<int32_t>().swap(rowScratch);
+    std::vector<int16_t>().swap(xWeightPairs);
+    std::vector<uint16_t>().swap(rowValues);
 }
 
 void resizeBilinear(const ImageView& src, const ImageView& dst, Rect target) {
@@ -266,21 +239,17 @@ bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const Imag
     }
 
     // General case: per output row, blend the two source rows vertically into
-    // 32-bit sums (all reads of the row happen here), then interpolate
-    // horizontally into the output row.
+    // the plan's row of 16-bit values (all reads of the row happen here), then
+    // interpolate horizontally into the output row.
     const int srcBytes = src.width * 3;
-    int32_t* sums = plan.rowScratch.data();
+    uint16_t* values = plan.rowValues.data();
     for (int y = 0; y < target.height; ++y) {
         const int sy0 = plan.yOffset[y], sy1 = plan.yOffsetNext[y];
         const int w0 = plan.yWeight[2 * y], w1 = plan.yWeight[2 * y + 1];
-        k.verticalSums(sums, greenBlue.row(sy0), greenBlue.row(sy1), srcBytes, w0, w1);
-        if (!plain) {
-            const uint8_t* r0 = red.row(sy0);
-            const uint8_t* r1 = red.row(sy1);
-            for (int i = 2; i < srcBytes; i += 3) sums[i] = r0[i] * w0 + r1[i] * w1;
-        }
-        k.horizontalFromSums(dst.row(target.y + y) + outOffset, sums, plan.xOffset.data(), plan.xOffsetNext.data(),
-                             plan.xWeight.data(), target.width);
+        k.verticalBlend(values, greenBlue.row(sy0), greenBlue.row(sy1), plain ? nullptr : red.row(sy0),
+                        plain ? nullptr : red.row(sy1), srcBytes, w0, w1);
+        k.horizontalGather(dst.row(target.y + y) + outOffset, values, plan.xOffset.data(), plan.xWeightPairs.data(),
+                           target.width);
     }
     return true;
 }
@@ -352,5 +321,16 @@ void quarterRow(uint8_t* dst, const uint8_t* row0, const uint8_t* row1, int outP
     kernels().quarter(dst, row0, row1, outPixels);
 }
 const char* kernelIsa() { return kernels().isa; }
+
+bool useKernelIsaForTesting(const char* isa) {
+    if (isa == nullptr) {
+        kernels() = chooseKernels();
+        return true;
+    }
+    KernelTable table;
+    if (!kernelsFor(isa, table)) return false;
+    kernels() = table;
+    return true;
+}
 
 }  // namespace pix

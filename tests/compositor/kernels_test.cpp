@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "compositor/kernels.h"
+#include "compositor/kernels_testing.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -222,5 +223,121 @@ TEST(Copy, ChannelAndImageCopiesChangeNothingBetweenDifferentSizes) {
     pix::copyChannel(viewOf(plane), 0, viewOf(c), 0);
     EXPECT_EQ(maxDifference(c, expected), 0);
 }
+
+// Every instruction-set level this processor has, one after another: the
+// vector kernels must agree with the reference and, where they compute the
+// same formula, with each other bit for bit.
+class EveryIsa : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        if (!pix::useKernelIsaForTesting(GetParam())) GTEST_SKIP() << GetParam() << " not available here";
+    }
+    void TearDown() override { pix::useKernelIsaForTesting(nullptr); }
+};
+
+TEST_P(EveryIsa, LumaAnaglyphRowIsExactIncludingTailsAndInPlace) {
+    std::mt19937 rng(41);
+    for (int pixels : {1, 15, 16, 17, 31, 33, 320, 640}) {
+        cv::Mat left = randomMat(pixels, 1, CV_8UC3, rng), right = randomMat(pixels, 1, CV_8UC3, rng);
+        cv::Mat yl, yr;
+        cv::cvtColor(left, yl, cv::COLOR_BGR2YCrCb);
+        cv::cvtColor(right, yr, cv::COLOR_BGR2YCrCb);
+        for (bool trueAnaglyph : {false, true}) {
+            cv::Mat out = left.clone();
+            pix::lumaAnaglyphRow(out.data, out.data, right.data, pixels, trueAnaglyph);
+            for (int x = 0; x < pixels; ++x) {
+                const cv::Vec3b o = out.at<cv::Vec3b>(0, x);
+                ASSERT_EQ(o[2], yl.at<cv::Vec3b>(0, x)[0]) << pixels << " " << x;
+                ASSERT_EQ(o[0], yr.at<cv::Vec3b>(0, x)[0]) << pixels << " " << x;
+                ASSERT_EQ(o[1], trueAnaglyph ? 0 : yr.at<cv::Vec3b>(0, x)[0]) << pixels << " " << x;
+            }
+        }
+    }
+    // Extremes of every channel, where a lost carry or a signed overflow shows.
+    cv::Mat corners(1, 16, CV_8UC3);
+    for (int x = 0; x < 16; ++x)
+        corners.at<cv::Vec3b>(0, x) = cv::Vec3b(x & 1 ? 255 : 0, x & 2 ? 255 : 0, x & 4 ? 255 : (x & 8 ? 1 : 0));
+    cv::Mat y, out(1, 16, CV_8UC3);
+    cv::cvtColor(corners, y, cv::COLOR_BGR2YCrCb);
+    pix::lumaAnaglyphRow(out.data, corners.data, corners.data, 16, false);
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(out.at<cv::Vec3b>(0, x)[2], y.at<cv::Vec3b>(0, x)[0]) << x;
+}
+
+TEST_P(EveryIsa, HalvingKernelsWorkInPlace) {
+    std::mt19937 rng(43);
+    for (int outPixels : {1, 8, 9, 16, 17, 33, 160, 320}) {
+        cv::Mat src = randomMat(2 * outPixels, 2, CV_8UC3, rng);
+        cv::Mat separate(1, outPixels, CV_8UC3);
+        pix::halveWidthRow(separate.data, src.ptr(0), outPixels);
+        cv::Mat row = src.row(0).clone();
+        pix::halveWidthRow(row.data, row.data, outPixels);
+        EXPECT_EQ(maxDifference(row.colRange(0, outPixels), separate), 0) << outPixels;
+
+        pix::quarterRow(separate.data, src.ptr(0), src.ptr(1), outPixels);
+        cv::Mat both = src.clone();
+        pix::quarterRow(both.ptr(1), both.ptr(0), both.ptr(1), outPixels);
+        EXPECT_EQ(maxDifference(both.row(1).colRange(0, outPixels), separate), 0) << outPixels;
+    }
+}
+
+TEST_P(EveryIsa, PlannedResizeAgreesWithReferenceAndAcrossLevels) {
+    std::mt19937 rng(47);
+    const cv::Mat src = randomMat(640, 480, CV_8UC3, rng);
+    const cv::Mat red = randomMat(640, 480, CV_8UC3, rng);
+    for (const cv::Size target : {cv::Size(240, 180), cv::Size(120, 90), cv::Size(97, 61), cv::Size(700, 500)}) {
+        cv::Mat expected;
+        cv::resize(src, expected, target, 0, 0, cv::INTER_LINEAR);
+        pix::ResizePlan plan;
+        ASSERT_TRUE(plan.build(src.cols, src.rows, target.width, target.height));
+        cv::Mat srcCopy = src.clone(), redCopy = red.clone();
+        cv::Mat out(target, CV_8UC3, cv::Scalar(1, 2, 3));
+        ASSERT_TRUE(pix::resizeWithPlan(viewOf(srcCopy), viewOf(srcCopy), viewOf(out),
+                                        pix::Rect{0, 0, target.width, target.height}, plan));
+        EXPECT_LE(maxDifference(out, expected), 1) << target;
+
+        // Bit for bit what the portable kernels compute, red from another picture too.
+        cv::Mat mixed(target, CV_8UC3);
+        ASSERT_TRUE(pix::resizeWithPlan(viewOf(redCopy), viewOf(srcCopy), viewOf(mixed),
+                                        pix::Rect{0, 0, target.width, target.height}, plan));
+        ASSERT_TRUE(pix::useKernelIsaForTesting("baseline"));
+        cv::Mat portable(target, CV_8UC3), portableMixed(target, CV_8UC3);
+        pix::resizeWithPlan(viewOf(srcCopy), viewOf(srcCopy), viewOf(portable),
+                            pix::Rect{0, 0, target.width, target.height}, plan);
+        pix::resizeWithPlan(viewOf(redCopy), viewOf(srcCopy), viewOf(portableMixed),
+                            pix::Rect{0, 0, target.width, target.height}, plan);
+        ASSERT_TRUE(pix::useKernelIsaForTesting(GetParam()));
+        EXPECT_EQ(maxDifference(out, portable), 0) << target;
+        EXPECT_EQ(maxDifference(mixed, portableMixed), 0) << target;
+    }
+}
+
+TEST_P(EveryIsa, InsetResizeInPlaceOfItsOwnSourceEqualsOutOfPlace) {
+    std::mt19937 rng(53);
+    for (const cv::Size size : {cv::Size(320, 240), cv::Size(640, 480)}) {
+        const cv::Mat original = randomMat(size.width, size.height, CV_8UC3, rng);
+        const pix::Rect inset{5 * size.width / 8, 0, 3 * size.width / 8, 3 * size.height / 8};
+        pix::ResizePlan plan;
+        ASSERT_TRUE(plan.build(size.width, size.height, inset.width, inset.height));
+        cv::Mat source = original.clone(), separate = original.clone(), inPlace = original.clone();
+        ASSERT_TRUE(pix::resizeWithPlan(viewOf(source), viewOf(source), viewOf(separate), inset, plan));
+        ASSERT_TRUE(pix::resizeWithPlan(viewOf(inPlace), viewOf(inPlace), viewOf(inPlace), inset, plan));
+        EXPECT_EQ(maxDifference(inPlace, separate), 0) << size;
+    }
+}
+
+TEST_P(EveryIsa, BlendAndRowMeansIncludingTails) {
+    std::mt19937 rng(59);
+    for (int pixels : {1, 31, 32, 33, 100, 640}) {
+        cv::Mat a = randomMat(pixels, 1, CV_8UC3, rng), b = randomMat(pixels, 1, CV_8UC3, rng);
+        cv::Mat out(1, pixels, CV_8UC3);
+        pix::blendChannelsRow(out.data, a.data, b.data, pixels, 4u);
+        for (int i = 0; i < pixels * 3; ++i) ASSERT_EQ(out.data[i], i % 3 == 2 ? a.data[i] : b.data[i]) << pixels;
+        pix::averageRowsRow(out.data, a.data, b.data, pixels * 3);
+        for (int i = 0; i < pixels * 3; ++i) ASSERT_EQ(out.data[i], (a.data[i] + b.data[i] + 1) / 2) << pixels;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, EveryIsa, ::testing::Values("avx2", "ssse3", "baseline"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

@@ -35,7 +35,12 @@ public:
     std::vector<int32_t> yOffset;      // per target row: source row sy
     std::vector<int32_t> yOffsetNext;  // per target row: sy + 1, clamped to the last row
     std::vector<int16_t> yWeight;   // per target row: weights of sy and sy + 1 (sum 2048)
-    std::vector<int32_t> rowScratch;  // srcW * 3 intermediate sums
+    // Per target pixel 8 weights (w0, w1, w0, w1, w0, w1, 0, 0): the pairs of
+    // xWeight laid out for the vector kernels.
+    std::vector<int16_t> xWeightPairs;
+    // One row of vertically blended source values (srcW * 3 used, 8 spare
+    // that stay 0 so that a gather at the last pixel may read past it).
+    std::vector<uint16_t> rowValues;
 };
 
 // Coefficient of one output position, as the reference computes it.
@@ -98,15 +103,17 @@ void blendChannelsRow(uint8_t* dst, const uint8_t* a, const uint8_t* b, int pixe
 void lumaAnaglyphRow(uint8_t* dst, const uint8_t* left, const uint8_t* right, int pixels, bool greenIsZero);
 
 // Half width: out pixel i = rounded mean of source pixels 2i and 2i + 1.
+// `dst` may equal `src` (the row is halved in place towards its start).
 void halveWidthRow(uint8_t* dst, const uint8_t* src, int outPixels);
 
 // Half height: out = rounded mean of two rows, byte by byte.
 void averageRowsRow(uint8_t* dst, const uint8_t* row0, const uint8_t* row1, int bytes);
 
 // Half width and height: out pixel i = rounded mean of pixels 2i, 2i + 1 of both rows.
+// `dst` may equal `row0` or `row1` (in place towards the row's start).
 void quarterRow(uint8_t* dst, const uint8_t* row0, const uint8_t* row1, int outPixels);
 
-// Name of the instruction set the kernels dispatch to ("avx2", "baseline").
+// Name of the instruction set the kernels dispatch to ("avx2", "ssse3", "baseline").
 const char* kernelIsa();
 
 }  // namespace pix
