@@ -1,8 +1,10 @@
-// The registry for the POSIX build: HKEY_CURRENT_USER and HKEY_CLASSES_ROOT
-// (HKEY_LOCAL_MACHINE maps onto the same per-user store) kept as files in a
-// per-user folder. The folder is $DV_REGISTRY_DIR if set, else
+// The registry for the POSIX build: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER and
+// HKEY_LOCAL_MACHINE, each kept as one file (HKCR.dvreg, HKCU.dvreg,
+// HKLM.dvreg) in a per-user folder: $DV_REGISTRY_DIR if set, else
 // $XDG_CONFIG_HOME/duoview2/registry, else ~/.config/duoview2/registry.
-// Writes replace the store atomically; content that cannot be parsed reads as missing.
+// Writes replace a file atomically under a lock shared with other processes;
+// content that cannot be parsed reads as missing. String values are UTF-8 in
+// the A calls and wchar_t in the W calls (sizes in bytes of that form).
 #pragma once
 
 #include "winapi/types.h"
