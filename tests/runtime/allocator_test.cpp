@@ -85,7 +85,8 @@ TEST_F(Allocator, CommitDecommitRules) {
     EXPECT_EQ(allocator->SetProperties(&request, &actual), S_OK);
     ASSERT_EQ(allocator->Commit(), S_OK);
     std::vector<ComPtr<IMediaSample>> all;
-    for (int i = 0; i < 4; ++i) all.push_back(get());
+    for (int i = 0; i < 4; ++i)
+        all.push_back(get());
     get(AM_GBF_NOWAIT, VFW_E_TIMEOUT);
 }
 
@@ -97,7 +98,7 @@ TEST_F(Allocator, LastReleaseReturnsTheSampleAndReleaseOutlivesTheAllocator) {
     IMediaSample* raw = sample.Get();
     raw->AddRef();
     sample.Reset();
-    get(AM_GBF_NOWAIT, VFW_E_TIMEOUT);  // one reference still out
+    get(AM_GBF_NOWAIT, VFW_E_TIMEOUT);                       // one reference still out
     EXPECT_EQ(allocator->ReleaseBuffer(raw), E_INVALIDARG);  // not idle
     raw->Release();
     sample = get(AM_GBF_NOWAIT);
@@ -146,7 +147,8 @@ TEST_F(Allocator, DecommitReleasesBlockedWaiters) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(allocator->Decommit(), S_OK);
-    for (auto& t : waiters) t.join();
+    for (auto& t : waiters)
+        t.join();
     EXPECT_EQ(notCommitted.load(), 3);
     held.Reset();
 }
@@ -284,7 +286,8 @@ TEST_F(Allocator, ManyThreadsShareThePool) {
     }
     stop = true;
     allocator->Decommit();
-    for (auto& t : workers) t.join();
+    for (auto& t : workers)
+        t.join();
     EXPECT_GT(served.load(), 0);
 }
 
@@ -297,7 +300,7 @@ TEST(Clock, MonotonicIn100nsUnits) {
     ASSERT_TRUE(SUCCEEDED(clock->GetTime(&a)));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(SUCCEEDED(clock->GetTime(&b)));
-    EXPECT_GE(b - a, 20 * 10000);   // at least 20 ms in 100 ns units
+    EXPECT_GE(b - a, 20 * 10000);    // at least 20 ms in 100 ns units
     EXPECT_LT(b - a, 5000 * 10000);  // and not in some other unit
     EXPECT_EQ(clock->GetTime(nullptr), E_POINTER);
     DWORD_PTR cookie = 1;

@@ -21,8 +21,8 @@ protected:
         ASSERT_EQ(StringFromGUID2(clsid, text, 40), 39);
         const std::wstring keyName = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, keyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                                  static_cast<DWORD>(path.size() + 1)),
@@ -31,7 +31,8 @@ protected:
     }
     static bool serverLoaded() {
         void* handle = dlopen(DV_TEST_SERVER_PATH, RTLD_NOW | RTLD_NOLOAD);
-        if (handle) dlclose(handle);
+        if (handle)
+            dlclose(handle);
         return handle != nullptr;
     }
 };
@@ -60,8 +61,9 @@ TEST(GuidText, StringFromGUID2AndBack) {
     EXPECT_EQ(back, g);
     ASSERT_EQ(CLSIDFromString(L"{2c651615-c765-413e-8a80-c8a232f95000}", &back), S_OK);
     EXPECT_EQ(back, g);
-    for (const wchar_t* bad : {L"2C651615-C765-413E-8A80-C8A232F95000", L"{2C651615-C765-413E-8A80-C8A232F9500}",
-                               L"{2C651615-C765-413E-8A80-C8A232F9500G}", L"{2C651615+C765-413E-8A80-C8A232F95000}"}) {
+    for (const wchar_t* bad :
+         {L"2C651615-C765-413E-8A80-C8A232F95000", L"{2C651615-C765-413E-8A80-C8A232F9500}",
+          L"{2C651615-C765-413E-8A80-C8A232F9500G}", L"{2C651615+C765-413E-8A80-C8A232F95000}"}) {
         back = g;
         EXPECT_EQ(CLSIDFromString(bad, &back), CO_E_CLASSSTRING) << bad;
         EXPECT_EQ(back, GUID_NULL);
@@ -132,8 +134,9 @@ TEST(LastError, IsPerThread) {
 
 TEST(Modules, HandleAndFileName) {
     HMODULE module = nullptr;
-    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                   reinterpret_cast<LPCWSTR>(&CoTaskMemAlloc), &module));
+    ASSERT_TRUE(GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&CoTaskMemAlloc), &module));
     ASSERT_NE(module, nullptr);
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
@@ -152,8 +155,8 @@ TEST(Modules, HandleAndFileName) {
     ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
     EXPECT_NE(std::string(self).find("runtime_com_test"), std::string::npos);
     int onStack = 0;
-    EXPECT_FALSE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&onStack),
-                                    &module));
+    EXPECT_FALSE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                    reinterpret_cast<LPCWSTR>(&onStack), &module));
 }
 
 TEST_F(Com, BuiltinClasses) {
@@ -163,8 +166,8 @@ TEST_F(Com, BuiltinClasses) {
               S_OK);
     ComPtr<IMediaControl> control;
     EXPECT_EQ(graph.As(&control), S_OK);
-    for (const CLSID* clsid : {&CLSID_MemoryAllocator, &CLSID_SystemClock, &CLSID_SystemDeviceEnum,
-                               &CLSID_FilterMapper2}) {
+    for (const CLSID* clsid :
+         {&CLSID_MemoryAllocator, &CLSID_SystemClock, &CLSID_SystemDeviceEnum, &CLSID_FilterMapper2}) {
         ComPtr<IUnknown> object;
         EXPECT_EQ(CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                    reinterpret_cast<void**>(object.GetAddressOf())),
@@ -180,7 +183,8 @@ TEST_F(Com, BuiltinClasses) {
     EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
               CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+              E_POINTER);
 }
 
 TEST_F(Com, UnregisteredClasses) {
@@ -191,8 +195,8 @@ TEST_F(Com, UnregisteredClasses) {
 
     // A class key without InprocServer32 is not registered either.
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{D1F0A2B3-4C5D-4E6F-8091-A2B3C4D5E6F7}", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{D1F0A2B3-4C5D-4E6F-8091-A2B3C4D5E6F7}", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(CoCreateInstance(CLSID_TestObject, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),

@@ -44,7 +44,8 @@ protected:
         std::vector<ComPtr<IMoniker>> out;
         ComPtr<IEnumMoniker> e;
         EXPECT_EQ(devices->CreateClassEnumerator(category, e.GetAddressOf(), 0), expected);
-        if (!e) return out;
+        if (!e)
+            return out;
         IMoniker* m = nullptr;
         while (e->Next(1, &m, nullptr) == S_OK) {
             ComPtr<IMoniker> owned;
@@ -55,15 +56,18 @@ protected:
     }
     std::wstring readText(IMoniker* m, const wchar_t* name, HRESULT* hr) {
         ComPtr<IPropertyBag> bag;
-        *hr = m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf()));
-        if (FAILED(*hr)) return L"";
+        *hr = m->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                               reinterpret_cast<void**>(bag.GetAddressOf()));
+        if (FAILED(*hr))
+            return L"";
         VARIANT v;
         VariantInit(&v);
         *hr = bag->Read(name, &v, nullptr);
         std::wstring text;
         if (SUCCEEDED(*hr)) {
             EXPECT_EQ(v.vt, VT_BSTR);
-            if (v.vt == VT_BSTR) text.assign(v.bstrVal, SysStringLen(v.bstrVal));
+            if (v.vt == VT_BSTR)
+                text.assign(v.bstrVal, SysStringLen(v.bstrVal));
         }
         VariantClear(&v);
         return text;
@@ -122,10 +126,11 @@ TEST_F(Devices, RegisteredCapturesAreEnumeratedAndBound) {
 
     // FilterData holds the record: version, merit, pins, then the first pin.
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT,
-                            L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Vanto 3D Virtual Camera2", 0,
-                            KEY_READ, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                      L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Vanto 3D Virtual Camera2", 0,
+                      KEY_READ, &key),
+        ERROR_SUCCESS);
     BYTE data[512];
     DWORD size = sizeof data;
     DWORD type = 0;
@@ -142,16 +147,19 @@ TEST_F(Devices, RegisteredCapturesAreEnumeratedAndBound) {
     EXPECT_EQ(words[4], 1u);  // instances
 
     // Unregistering removes the entry; a second time it is not found.
-    ASSERT_EQ(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, L"A Camera", CLSID_FilterGraph), S_OK);
+    ASSERT_EQ(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, L"A Camera", CLSID_FilterGraph),
+              S_OK);
     EXPECT_EQ(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, L"A Camera", CLSID_FilterGraph),
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(list(CLSID_VideoInputDeviceCategory).size(), 1u);
-    ASSERT_EQ(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, L"Vanto 3D Virtual Camera2", CLSID_SystemClock),
+    ASSERT_EQ(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, L"Vanto 3D Virtual Camera2",
+                                       CLSID_SystemClock),
               S_OK);
     list(CLSID_VideoInputDeviceCategory, S_FALSE);
     // A moniker to a removed entry fails to bind.
     ComPtr<IUnknown> gone;
-    EXPECT_EQ(monikers[0]->BindToObject(nullptr, nullptr, IID_IUnknown, reinterpret_cast<void**>(gone.GetAddressOf())),
+    EXPECT_EQ(monikers[0]->BindToObject(nullptr, nullptr, IID_IUnknown,
+                                        reinterpret_cast<void**>(gone.GetAddressOf())),
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
@@ -170,15 +178,18 @@ TEST_F(Devices, DefaultCategoryAndInstanceName) {
     ASSERT_EQ(monikers.size(), 1u);
     LPOLESTR display = nullptr;
     ASSERT_EQ(monikers[0]->GetDisplayName(nullptr, nullptr, &display), S_OK);
-    EXPECT_STREQ(display,
-                 L"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{2C651615-C765-413E-8A80-C8A232F95000}");
+    EXPECT_STREQ(
+        display,
+        L"@device:sw:{083863F1-70DE-11D0-BD40-00A0C911CE86}\\{2C651615-C765-413E-8A80-C8A232F95000}");
     CoTaskMemFree(display);
     ASSERT_EQ(mapper->UnregisterFilter(nullptr, nullptr, CLSID_CameraA), S_OK);
     list(CLSID_LegacyAmFilterCategory, S_FALSE);
 
     rf.dwVersion = 3;
-    EXPECT_EQ(mapper->RegisterFilter(CLSID_CameraA, L"General", nullptr, nullptr, nullptr, &rf), E_INVALIDARG);
-    EXPECT_EQ(mapper->RegisterFilter(CLSID_CameraA, L"General", nullptr, nullptr, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(mapper->RegisterFilter(CLSID_CameraA, L"General", nullptr, nullptr, nullptr, &rf),
+              E_INVALIDARG);
+    EXPECT_EQ(mapper->RegisterFilter(CLSID_CameraA, L"General", nullptr, nullptr, nullptr, nullptr),
+              E_POINTER);
     rf.dwVersion = 1;
     rf.rgPins = nullptr;
     EXPECT_EQ(mapper->RegisterFilter(CLSID_CameraA, L"General", nullptr, nullptr, nullptr, &rf), E_POINTER);

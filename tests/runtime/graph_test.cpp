@@ -43,10 +43,12 @@ class TestFilter;
 
 class TestPin final : public IPin, public IMemInputPin {
 public:
-    TestPin(TestFilter* owner, PIN_DIRECTION dir, std::wstring name) : owner(owner), dir(dir), name(std::move(name)) {}
+    TestPin(TestFilter* owner, PIN_DIRECTION dir, std::wstring name)
+        : owner(owner), dir(dir), name(std::move(name)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
+        if (!ppv)
+            return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPin) {
             *ppv = static_cast<IPin*>(this);
         } else if (riid == IID_IMemInputPin && dir == PINDIR_INPUT) {
@@ -63,15 +65,18 @@ public:
 
     STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) override;
     STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override {
-        if (peer) return VFW_E_ALREADY_CONNECTED;
-        if (mt->subtype == MEDIASUBTYPE_RGB8) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (peer)
+            return VFW_E_ALREADY_CONNECTED;
+        if (mt->subtype == MEDIASUBTYPE_RGB8)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         peer = connector;
         connectedSubtype = mt->subtype;
         return S_OK;
     }
     STDMETHODIMP Disconnect() override;
     STDMETHODIMP ConnectedTo(IPin** out) override {
-        if (!out) return E_POINTER;
+        if (!out)
+            return E_POINTER;
         peer.CopyTo(out);
         return peer ? S_OK : VFW_E_NOT_CONNECTED;
     }
@@ -98,7 +103,8 @@ public:
         *done = 0;
         for (LONG i = 0; i < count; ++i, ++*done) {
             const HRESULT hr = Receive(samples[i]);
-            if (hr != S_OK) return hr;
+            if (hr != S_OK)
+                return hr;
         }
         return S_OK;
     }
@@ -120,8 +126,10 @@ public:
 class TestFilter final : public IBaseFilter {
 public:
     TestFilter(std::string tag, CallLog* log, int inputs, int outputs) : tag(std::move(tag)), log(log) {
-        for (int i = 0; i < inputs; ++i) pins.push_back(std::make_unique<TestPin>(this, PINDIR_INPUT, L"In"));
-        for (int i = 0; i < outputs; ++i) pins.push_back(std::make_unique<TestPin>(this, PINDIR_OUTPUT, L"Out"));
+        for (int i = 0; i < inputs; ++i)
+            pins.push_back(std::make_unique<TestPin>(this, PINDIR_INPUT, L"In"));
+        for (int i = 0; i < outputs; ++i)
+            pins.push_back(std::make_unique<TestPin>(this, PINDIR_OUTPUT, L"Out"));
     }
     ~TestFilter() { stopStreaming(); }
 
@@ -129,8 +137,10 @@ public:
     TestPin* out() const { return pinOf(PINDIR_OUTPUT); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter || riid == IID_IBaseFilter) {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter ||
+            riid == IID_IBaseFilter) {
             *ppv = static_cast<IBaseFilter*>(this);
             AddRef();
             return S_OK;
@@ -154,7 +164,8 @@ public:
     }
     STDMETHODIMP Pause() override {
         log->add(tag + ".Pause");
-        if (failPause) return E_FAIL;
+        if (failPause)
+            return E_FAIL;
         if (state == State_Stopped && out() && out()->peerInput) {
             CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                              reinterpret_cast<void**>(allocator.ReleaseAndGetAddressOf()));
@@ -193,7 +204,8 @@ public:
         if (g) {
             // Kept without a reference: the graph owns this filter.
             ComPtr<IMediaEventSink> s;
-            if (SUCCEEDED(g->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(s.GetAddressOf())))) {
+            if (SUCCEEDED(
+                    g->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(s.GetAddressOf())))) {
                 sink = s.Get();
             }
         }
@@ -206,7 +218,8 @@ public:
     HRESULT receive(IMediaSample* sample) {
         BYTE* p = nullptr;
         sample->GetPointer(&p);
-        if (p[0] != static_cast<BYTE>(received.load())) outOfOrder = true;
+        if (p[0] != static_cast<BYTE>(received.load()))
+            outOfOrder = true;
         ++received;
         if (holdSamples) {
             std::lock_guard<std::mutex> guard(heldLock);
@@ -215,7 +228,8 @@ public:
         return S_OK;
     }
     void endOfStream() {
-        if (sink) sink->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+        if (sink)
+            sink->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
     }
 
     const std::string tag;
@@ -240,14 +254,16 @@ public:
 private:
     TestPin* pinOf(PIN_DIRECTION d) const {
         for (const auto& p : pins) {
-            if (p->dir == d) return p.get();
+            if (p->dir == d)
+                return p.get();
         }
         return nullptr;
     }
     void stream() {
         for (int i = 0; samplesToSend < 0 || i < samplesToSend; ++i) {
             ComPtr<IMediaSample> s;
-            if (FAILED(allocator->GetBuffer(s.GetAddressOf(), nullptr, nullptr, 0))) return;  // decommitted
+            if (FAILED(allocator->GetBuffer(s.GetAddressOf(), nullptr, nullptr, 0)))
+                return;  // decommitted
             BYTE* p = nullptr;
             s->GetPointer(&p);
             p[0] = static_cast<BYTE>(i);
@@ -258,37 +274,47 @@ private:
         out()->peer->EndOfStream();
     }
     void stopStreaming() {
-        if (allocator) allocator->Decommit();  // releases a GetBuffer that waits
+        if (allocator)
+            allocator->Decommit();  // releases a GetBuffer that waits
         {
             std::lock_guard<std::mutex> guard(heldLock);
             held.clear();
         }
-        if (streamer.joinable()) streamer.join();
+        if (streamer.joinable())
+            streamer.join();
         allocator.Reset();
     }
     ComPtr<IMemAllocator> allocator;
     std::thread streamer;
 };
 
-ULONG TestPin::AddRef() { return owner->AddRef(); }
-ULONG TestPin::Release() { return owner->Release(); }
+ULONG TestPin::AddRef() {
+    return owner->AddRef();
+}
+ULONG TestPin::Release() {
+    return owner->Release();
+}
 
 HRESULT TestPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
     owner->log->add(owner->tag + ".Connect");
-    if (peer) return VFW_E_ALREADY_CONNECTED;
+    if (peer)
+        return VFW_E_ALREADY_CONNECTED;
     const AM_MEDIA_TYPE offered = mt ? *mt : videoType(MEDIASUBTYPE_RGB24);
     const HRESULT hr = receiver->ReceiveConnection(this, &offered);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     peer = receiver;
     receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(peerInput.ReleaseAndGetAddressOf()));
     connectedSubtype = offered.subtype;
     ++connectCount;
-    if (onConnect) onConnect();
+    if (onConnect)
+        onConnect();
     return S_OK;
 }
 
 HRESULT TestPin::Disconnect() {
-    if (!peer) return S_FALSE;
+    if (!peer)
+        return S_FALSE;
     owner->log->add(owner->tag + ".Disconnect");
     peer.Reset();
     peerInput.Reset();
@@ -308,7 +334,9 @@ HRESULT TestPin::EndOfStream() {
     return S_OK;
 }
 
-HRESULT TestPin::Receive(IMediaSample* sample) { return owner->receive(sample); }
+HRESULT TestPin::Receive(IMediaSample* sample) {
+    return owner->receive(sample);
+}
 
 class PinEnumerator final : public IEnumPins {
 public:
@@ -332,7 +360,8 @@ public:
             out[got] = filter->pins[position++].get();
             out[got++]->AddRef();
         }
-        if (fetched) *fetched = got;
+        if (fetched)
+            *fetched = got;
         return got == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
@@ -367,7 +396,8 @@ protected:
         control.Reset();
         events.Reset();
         graph.Reset();  // before the filters it may still hold
-        for (auto& f : filters) EXPECT_EQ(f->refs.load(), 1u) << f->tag;  // nothing outstanding
+        for (auto& f : filters)
+            EXPECT_EQ(f->refs.load(), 1u) << f->tag;  // nothing outstanding
         filters.clear();
         FreshRegistry::TearDown();
     }
@@ -434,7 +464,8 @@ TEST_F(Graph, AddFilterNamesAndMembership) {
         ASSERT_EQ(e->Reset(), S_OK);
         EXPECT_EQ(e->Next(8, f, &fetched), S_FALSE);
         EXPECT_EQ(fetched, 4u);
-        for (ULONG i = 0; i < fetched; ++i) f[i]->Release();
+        for (ULONG i = 0; i < fetched; ++i)
+            f[i]->Release();
 
         EXPECT_EQ(b.graph, nullptr);
         EXPECT_EQ(b.joinedName, L"");
@@ -533,8 +564,8 @@ TEST_F(Graph, StateChangesGoDownstreamFirst) {
     log.take();
 
     ASSERT_TRUE(SUCCEEDED(control->Run()));  // from stopped: pause first
-    EXPECT_EQ(log.take(), (std::vector<std::string>{"sink.Pause", "mid.Pause", "src.Pause", "sink.Run", "mid.Run",
-                                                    "src.Run"}));
+    EXPECT_EQ(log.take(), (std::vector<std::string>{"sink.Pause", "mid.Pause", "src.Pause", "sink.Run",
+                                                    "mid.Run", "src.Run"}));
     EXPECT_GT(src.runStart, 0);
     EXPECT_EQ(src.runStart, sink.runStart);
     OAFilterState state = -1;
@@ -548,15 +579,16 @@ TEST_F(Graph, StateChangesGoDownstreamFirst) {
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     EXPECT_EQ(log.take(), (std::vector<std::string>{"sink.Run", "mid.Run", "src.Run"}));
     ASSERT_TRUE(SUCCEEDED(control->Stop()));  // from running: pause first
-    EXPECT_EQ(log.take(), (std::vector<std::string>{"sink.Pause", "mid.Pause", "src.Pause", "sink.Stop", "mid.Stop",
-                                                    "src.Stop"}));
+    EXPECT_EQ(log.take(), (std::vector<std::string>{"sink.Pause", "mid.Pause", "src.Pause", "sink.Stop",
+                                                    "mid.Stop", "src.Stop"}));
     EXPECT_EQ(control->GetState(0, &state), S_OK);
     EXPECT_EQ(state, State_Stopped);
 
     // A filter that fails to pause: the graph stops and reports the failure.
     mid.failPause = true;
     EXPECT_EQ(control->Run(), E_FAIL);
-    EXPECT_EQ(log.take(), (std::vector<std::string>{"sink.Pause", "mid.Pause", "sink.Stop", "mid.Stop", "src.Stop"}));
+    EXPECT_EQ(log.take(),
+              (std::vector<std::string>{"sink.Pause", "mid.Pause", "sink.Stop", "mid.Stop", "src.Stop"}));
     EXPECT_EQ(control->GetState(0, &state), S_OK);
     EXPECT_EQ(state, State_Stopped);
     mid.failPause = false;
@@ -607,7 +639,8 @@ TEST_F(Graph, StopReleasesABlockedSource) {
     ASSERT_EQ(graph->AddFilter(base(sink), L"Sink"), S_OK);
     ASSERT_EQ(graph->ConnectDirect(src.out(), sink.in(), nullptr), S_OK);
     ASSERT_TRUE(SUCCEEDED(control->Run()));
-    while (sink.received.load() < 2) std::this_thread::yield();
+    while (sink.received.load() < 2)
+        std::this_thread::yield();
     ASSERT_TRUE(SUCCEEDED(control->Stop()));  // returns: the source's thread has ended
     EXPECT_GE(sink.received.load(), 2);
     EXPECT_EQ(src.state, State_Stopped);
@@ -620,7 +653,8 @@ TEST_F(Graph, EventsFromManyThreads) {
     std::vector<std::thread> posters;
     for (int t = 0; t < 4; ++t) {
         posters.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i) sink->Notify(EC_REPAINT, t, i);
+            for (int i = 0; i < perThread; ++i)
+                sink->Notify(EC_REPAINT, t, i);
         });
     }
     std::vector<int> next(4, 0);
@@ -630,9 +664,11 @@ TEST_F(Graph, EventsFromManyThreads) {
         LONG_PTR p1 = 0, p2 = 0;
         ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 10000), S_OK);
         ASSERT_EQ(code, EC_REPAINT);
-        if (p2 != next[static_cast<size_t>(p1)]++) ordered = false;
+        if (p2 != next[static_cast<size_t>(p1)]++)
+            ordered = false;
     }
-    for (auto& t : posters) t.join();
+    for (auto& t : posters)
+        t.join();
     EXPECT_TRUE(ordered);  // each poster's events in its order
     LONG code = 0;
     LONG_PTR p1 = 0, p2 = 0;

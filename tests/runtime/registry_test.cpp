@@ -20,8 +20,8 @@ class Registry : public FreshRegistry {
 protected:
     HKEY create(HKEY root, const wchar_t* path, DWORD* disposition = nullptr) {
         HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                  disposition),
+        EXPECT_EQ(RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                  &key, disposition),
                   ERROR_SUCCESS);
         return key;
     }
@@ -40,7 +40,8 @@ protected:
         DWORD size = sizeof value;
         DWORD type = 0;
         *status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-        if (*status == ERROR_SUCCESS && (type != REG_DWORD || size != 4)) *status = ERROR_INVALID_DATA;
+        if (*status == ERROR_SUCCESS && (type != REG_DWORD || size != 4))
+            *status = ERROR_INVALID_DATA;
         return value;
     }
 };
@@ -48,7 +49,8 @@ protected:
 TEST_F(Registry, DwordRoundTripAndQueryConventions) {
     HKEY key = create(HKEY_CURRENT_USER, kKey);
     const DWORD value = 0x12345678;
-    ASSERT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+              ERROR_SUCCESS);
 
     // Size query with no buffer.
     DWORD type = 0;
@@ -93,14 +95,16 @@ TEST_F(Registry, StringsWideAndNarrow) {
     char narrow[64] = {};
     size = sizeof narrow;
     DWORD type = 0;
-    ASSERT_EQ(RegQueryValueExA(key, "wide", nullptr, &type, reinterpret_cast<BYTE*>(narrow), &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(key, "wide", nullptr, &type, reinterpret_cast<BYTE*>(narrow), &size),
+              ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(size, sizeof("Left Cam \xc3\xa9"));
     EXPECT_STREQ(narrow, "Left Cam \xc3\xa9");
 
     // Stored without a terminating NUL, read back with exactly its length.
     const char name[] = "Camera One";
-    ASSERT_EQ(RegSetValueExA(key, "lcamName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), 10), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "lcamName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), 10),
+              ERROR_SUCCESS);
     char buffer[256];
     std::memset(buffer, 'x', sizeof buffer);
     size = sizeof buffer;
@@ -113,10 +117,13 @@ TEST_F(Registry, StringsWideAndNarrow) {
     EXPECT_EQ(size, 10 * sizeof(wchar_t));
 
     // Bytes that are not UTF-8 survive the narrow round trip.
-    const char odd[] = "a\xff\xfe" "b";
+    const char odd[] =
+        "a\xff\xfe"
+        "b";
     ASSERT_EQ(RegSetValueExA(key, "odd", 0, REG_SZ, reinterpret_cast<const BYTE*>(odd), 4), ERROR_SUCCESS);
     size = sizeof buffer;
-    ASSERT_EQ(RegQueryValueExA(key, "odd", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(key, "odd", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
+              ERROR_SUCCESS);
     EXPECT_EQ(std::string(buffer, size), std::string(odd, 4));
     RegCloseKey(key);
 }
@@ -127,12 +134,15 @@ TEST_F(Registry, OtherTypesAndDefaultValue) {
     const uint64_t q = 0x0102030405060708ull;
     const wchar_t multi[] = L"one\0two\0";
     ASSERT_EQ(RegSetValueExW(key, L"bin", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, L"q", 0, REG_QWORD, reinterpret_cast<const BYTE*>(&q), sizeof q), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, L"multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
+    ASSERT_EQ(RegSetValueExW(key, L"q", 0, REG_QWORD, reinterpret_cast<const BYTE*>(&q), sizeof q),
               ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key, L"multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key, L"empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
     const wchar_t def[] = L"default";
-    ASSERT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(def), sizeof def), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(def), sizeof def),
+              ERROR_SUCCESS);
 
     BYTE buffer[64];
     DWORD size = sizeof buffer;
@@ -156,7 +166,8 @@ TEST_F(Registry, OtherTypesAndDefaultValue) {
     // The default value answers to a null and to an empty name.
     wchar_t text[16];
     size = sizeof text;
-    ASSERT_EQ(RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+              ERROR_SUCCESS);
     EXPECT_STREQ(text, L"default");
 
     // Values enumerate in creation order.
@@ -164,7 +175,8 @@ TEST_F(Registry, OtherTypesAndDefaultValue) {
     for (DWORD i = 0;; ++i) {
         wchar_t name[32];
         DWORD chars = 32;
-        if (RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
         names.emplace_back(name, chars);
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"bin", L"q", L"multi", L"empty", L""}));
@@ -177,7 +189,8 @@ TEST_F(Registry, OtherTypesAndDefaultValue) {
 
 TEST_F(Registry, KeysOpenCreateEnumerateDelete) {
     HKEY missing = reinterpret_cast<HKEY>(0x1234);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Nothing", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Nothing", 0, KEY_READ, &missing),
+              ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(missing, nullptr);
 
     DWORD disposition = 0;
@@ -195,7 +208,8 @@ TEST_F(Registry, KeysOpenCreateEnumerateDelete) {
         wchar_t name[32];
         DWORD chars = 32;
         const LSTATUS st = RegEnumKeyExW(parent, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (st == ERROR_NO_MORE_ITEMS) break;
+        if (st == ERROR_NO_MORE_ITEMS)
+            break;
         ASSERT_EQ(st, ERROR_SUCCESS);
         EXPECT_EQ(chars, std::wcslen(name));
         names.push_back(name);
@@ -214,16 +228,19 @@ TEST_F(Registry, KeysOpenCreateEnumerateDelete) {
     EXPECT_EQ(RegDeleteTreeW(parent, L"Alpha"), ERROR_SUCCESS);
     // A handle to a deleted key reports it.
     const DWORD one = 1;
-    EXPECT_EQ(RegSetValueExW(deep, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegSetValueExW(deep, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+              ERROR_KEY_DELETED);
     EXPECT_EQ(RegCloseKey(deep), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeW(parent, L"Alpha"), ERROR_FILE_NOT_FOUND);
 
     // RegDeleteTree with no subkey empties the key and keeps it.
-    ASSERT_EQ(RegSetValueExW(parent, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(parent, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+              ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeW(parent, nullptr), ERROR_SUCCESS);
     chars = 32;
     wchar_t name[32];
-    EXPECT_EQ(RegEnumKeyExW(parent, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExW(parent, 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(parent, L"v", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegCloseKey(parent), ERROR_SUCCESS);
@@ -236,7 +253,8 @@ TEST_F(Registry, RootsAreSeparateFilesInTheFolder) {
     HKEY user = create(HKEY_CURRENT_USER, L"Software\\Only\\User");
     RegCloseKey(user);
     HKEY other = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Software\\Only\\User", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Software\\Only\\User", 0, KEY_READ, &other),
+              ERROR_FILE_NOT_FOUND);
     EXPECT_NE(storeText("HKCU.dvreg").find("Only"), std::string::npos);
     EXPECT_EQ(storeText("HKCR.dvreg"), "");
 }
@@ -244,7 +262,8 @@ TEST_F(Registry, RootsAreSeparateFilesInTheFolder) {
 TEST_F(Registry, CorruptContentReadsAsMissing) {
     HKEY key = create(HKEY_CURRENT_USER, kKey);
     const DWORD value = 7;
-    ASSERT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+              ERROR_SUCCESS);
     const std::string good = storeText("HKCU.dvreg");
     ASSERT_FALSE(good.empty());
 
@@ -269,7 +288,8 @@ TEST_F(Registry, CorruptContentReadsAsMissing) {
     for (const auto& text : broken) {
         writeStore("HKCU.dvreg", text);
         HKEY probe = nullptr;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &probe), ERROR_FILE_NOT_FOUND) << text;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &probe), ERROR_FILE_NOT_FOUND)
+            << text;
     }
     // The valid file reads again, and a write over a corrupt file keeps it aside.
     writeStore("HKCU.dvreg", good);
@@ -279,7 +299,8 @@ TEST_F(Registry, CorruptContentReadsAsMissing) {
     writeStore("HKCU.dvreg", "garbage");
     RegCloseKey(key);
     key = create(HKEY_CURRENT_USER, kKey);
-    EXPECT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+              ERROR_SUCCESS);
     EXPECT_EQ(storeText("HKCU.dvreg.corrupt"), "garbage");
     EXPECT_EQ(readDword(key, "camMode", &st), 7u);
     RegCloseKey(key);
@@ -289,7 +310,8 @@ TEST_F(Registry, StaleTempFileIsHarmless) {
     writeStore("HKCU.dvreg.tmp", "half written");
     HKEY key = create(HKEY_CURRENT_USER, kKey);
     const DWORD value = 3;
-    ASSERT_EQ(RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
+              ERROR_SUCCESS);
     LSTATUS st;
     EXPECT_EQ(readDword(key, "v", &st), 3u);
     EXPECT_EQ(st, ERROR_SUCCESS);
@@ -325,7 +347,8 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
         waitpid(child, &status, 0);
 
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS) << "round " << round;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS)
+            << "round " << round;
         char text[16] = {};
         DWORD size = sizeof text;
         EXPECT_EQ(RegQueryValueExA(key, "keep", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
@@ -346,15 +369,15 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
             int failures = 0;
             for (int i = 0; i < perChild; ++i) {
                 HKEY key = nullptr;
-                if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-                    ERROR_SUCCESS) {
+                if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                    nullptr) != ERROR_SUCCESS) {
                     ++failures;
                     continue;
                 }
                 const std::string name = "c" + std::to_string(c) + "_" + std::to_string(i);
                 const DWORD value = static_cast<DWORD>(c * 1000 + i);
-                if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) !=
-                    ERROR_SUCCESS) {
+                if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                   4) != ERROR_SUCCESS) {
                     ++failures;
                 }
                 RegCloseKey(key);

@@ -69,7 +69,8 @@ struct Key {
     }
     Value* value(const std::wstring& n) {
         for (auto& v : values) {
-            if (dvrt::equalNoCase(v.name, n)) return &v;
+            if (dvrt::equalNoCase(v.name, n))
+                return &v;
         }
         return nullptr;
     }
@@ -111,7 +112,8 @@ bool resolve(HKEY key, Root* root, std::vector<std::wstring>* path) {
         return true;
     }
     auto* h = reinterpret_cast<KeyHandle*>(key);
-    if (!liveHandles().count(h)) return false;
+    if (!liveHandles().count(h))
+        return false;
     *root = h->root;
     *path = h->path;
     return true;
@@ -119,8 +121,10 @@ bool resolve(HKEY key, Root* root, std::vector<std::wstring>* path) {
 
 // ---- files -------------------------------------------------------------------
 std::string registryFolder() {
-    if (const char* dir = std::getenv("DV_REGISTRY_DIR"); dir && *dir) return dir;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::string(xdg) + "/duoview2/registry";
+    if (const char* dir = std::getenv("DV_REGISTRY_DIR"); dir && *dir)
+        return dir;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        return std::string(xdg) + "/duoview2/registry";
     std::string home;
     if (const char* h = std::getenv("HOME"); h && *h) {
         home = h;
@@ -131,7 +135,9 @@ std::string registryFolder() {
 }
 
 std::string storeFile(Root root) {
-    const char* name = root == Root::Classes ? "HKCR.dvreg" : root == Root::User ? "HKCU.dvreg" : "HKLM.dvreg";
+    const char* name = root == Root::Classes ? "HKCR.dvreg"
+                       : root == Root::User  ? "HKCU.dvreg"
+                                             : "HKLM.dvreg";
     return registryFolder() + "/" + name;
 }
 
@@ -141,8 +147,10 @@ bool makeFolders(const std::string& folder) {
     while (pos != std::string::npos) {
         pos = folder.find('/', pos + 1);
         partial = folder.substr(0, pos);
-        if (partial.empty()) continue;
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (partial.empty())
+            continue;
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
     }
     struct stat st {};
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -166,26 +174,32 @@ std::string escapeName(const std::wstring& name) {
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 bool unescapeName(const std::string& token, std::wstring* out) {
-    if (token.empty() || token[0] != '=') return false;
+    if (token.empty() || token[0] != '=')
+        return false;
     std::string bytes;
     for (size_t i = 1; i < token.size(); ++i) {
         const char c = token[i];
         if (c == '%') {
-            if (i + 2 >= token.size()) return false;
+            if (i + 2 >= token.size())
+                return false;
             const int hi = hexValue(token[i + 1]);
             const int lo = hexValue(token[i + 2]);
-            if (hi < 0 || lo < 0) return false;
+            if (hi < 0 || lo < 0)
+                return false;
             bytes += static_cast<char>(hi * 16 + lo);
             i += 2;
-        } else if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E || c == '\\' ||
-                   c == '=') {
+        } else if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E ||
+                   c == '\\' || c == '=') {
             return false;
         } else {
             bytes += c;
@@ -201,19 +215,23 @@ std::vector<std::string> splitSpaces(const std::string& line) {
     while (start <= line.size()) {
         const size_t end = line.find(' ', start);
         parts.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         start = end + 1;
     }
     return parts;
 }
 
 bool parseNumber(const std::string& text, uint64_t limit, uint64_t* out) {
-    if (text.empty() || text.size() > 20) return false;
+    if (text.empty() || text.size() > 20)
+        return false;
     uint64_t v = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         v = v * 10 + static_cast<uint64_t>(c - '0');
-        if (v > limit) return false;
+        if (v > limit)
+            return false;
     }
     *out = v;
     return true;
@@ -225,7 +243,8 @@ void writeKey(const Key& key, const std::string& path, std::string* out, size_t*
         ++*records;
     }
     for (const Value& v : key.values) {
-        *out += "V " + escapeName(v.name) + " " + std::to_string(v.type) + " " + std::to_string(v.data.size()) + " =";
+        *out += "V " + escapeName(v.name) + " " + std::to_string(v.type) + " " +
+                std::to_string(v.data.size()) + " =";
         for (BYTE b : v.data) {
             *out += hexDigits[b >> 4];
             *out += hexDigits[b & 15];
@@ -257,22 +276,27 @@ bool parse(const std::string& text, Key* root) {
     bool ended = false;
     while (pos < text.size()) {
         const size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) return false;  // every line ends with a newline
+        if (eol == std::string::npos)
+            return false;  // every line ends with a newline
         const std::string line = text.substr(pos, eol - pos);
         pos = eol + 1;
-        if (ended) return false;  // nothing after the trailer
+        if (ended)
+            return false;  // nothing after the trailer
         if (!header) {
-            if (line != "DVREG 1") return false;
+            if (line != "DVREG 1")
+                return false;
             header = true;
             continue;
         }
         const std::vector<std::string> parts = splitSpaces(line);
         if (parts[0] == "END") {
             uint64_t count = 0;
-            if (parts.size() != 2 || !parseNumber(parts[1], UINT64_MAX / 10, &count) || count != records) return false;
+            if (parts.size() != 2 || !parseNumber(parts[1], UINT64_MAX / 10, &count) || count != records)
+                return false;
             ended = true;
         } else if (parts[0] == "K") {
-            if (parts.size() != 2 || parts[1].size() < 2 || parts[1][0] != '=') return false;
+            if (parts.size() != 2 || parts[1].size() < 2 || parts[1][0] != '=')
+                return false;
             current = &parsed;
             // Components are separated by a raw '\', which escaped names never contain.
             const std::string& path = parts[1];
@@ -280,8 +304,9 @@ bool parse(const std::string& text, Key* root) {
             while (true) {
                 const size_t sep = path.find('\\', start);
                 std::wstring name;
-                if (!unescapeName("=" + path.substr(start, sep == std::string::npos ? std::string::npos : sep - start),
-                                  &name) ||
+                if (!unescapeName(
+                        "=" + path.substr(start, sep == std::string::npos ? std::string::npos : sep - start),
+                        &name) ||
                     name.empty() || name.size() > maxKeyNameChars) {
                     return false;
                 }
@@ -291,7 +316,8 @@ bool parse(const std::string& text, Key* root) {
                     slot->name = name;
                 }
                 current = slot.get();
-                if (sep == std::string::npos) break;
+                if (sep == std::string::npos)
+                    break;
                 start = sep + 1;
             }
             ++records;
@@ -311,7 +337,8 @@ bool parse(const std::string& text, Key* root) {
             for (size_t i = 0; i < length; ++i) {
                 const int hi = hexValue(parts[4][1 + 2 * i]);
                 const int lo = hexValue(parts[4][2 + 2 * i]);
-                if (hi < 0 || lo < 0) return false;
+                if (hi < 0 || lo < 0)
+                    return false;
                 v.data[i] = static_cast<BYTE>(hi * 16 + lo);
             }
             if (Value* existing = current->value(name)) {
@@ -324,7 +351,8 @@ bool parse(const std::string& text, Key* root) {
             return false;
         }
     }
-    if (!header || !ended) return false;
+    if (!header || !ended)
+        return false;
     *root = std::move(parsed);
     return true;
 }
@@ -336,14 +364,17 @@ FileState loadStore(Root root, Key* out) {
     *out = Key();
     const std::string file = storeFile(root);
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return FileState::Missing;
+    if (fd < 0)
+        return FileState::Missing;
     std::string text;
     char buffer[65536];
     bool tooLarge = false;
     while (true) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         text.append(buffer, static_cast<size_t>(n));
         if (text.size() > maxFileBytes) {
             tooLarge = true;
@@ -362,8 +393,10 @@ bool writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         done += static_cast<size_t>(n);
     }
     return true;
@@ -374,9 +407,11 @@ bool writeAll(int fd, const std::string& text) {
 LSTATUS saveStore(Root root, const Key& key, FileState previous) {
     const std::string file = storeFile(root);
     const std::string temp = file + ".tmp";
-    if (previous == FileState::Corrupt) rename(file.c_str(), (file + ".corrupt").c_str());
+    if (previous == FileState::Corrupt)
+        rename(file.c_str(), (file + ".corrupt").c_str());
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return ERROR_ACCESS_DENIED;
+    if (fd < 0)
+        return ERROR_ACCESS_DENIED;
     const bool ok = writeAll(fd, serialise(key)) && fsync(fd) == 0;
     close(fd);
     if (!ok || rename(temp.c_str(), file.c_str()) != 0) {
@@ -396,9 +431,11 @@ class StoreWriteLock {
 public:
     explicit StoreWriteLock(Root root) {
         const std::string folder = registryFolder();
-        if (!makeFolders(folder)) return;
+        if (!makeFolders(folder))
+            return;
         fd = open((storeFile(root) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return;
+        if (fd < 0)
+            return;
         while (flock(fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 close(fd);
@@ -423,15 +460,20 @@ private:
 
 // ---- key paths -----------------------------------------------------------------
 LSTATUS splitPath(LPCWSTR subKey, std::vector<std::wstring>* parts) {
-    if (!subKey) return ERROR_SUCCESS;
+    if (!subKey)
+        return ERROR_SUCCESS;
     const std::wstring text(subKey);
-    if (!text.empty() && text[0] == L'\\') return ERROR_BAD_PATHNAME;
+    if (!text.empty() && text[0] == L'\\')
+        return ERROR_BAD_PATHNAME;
     size_t start = 0;
     while (start < text.size()) {
         size_t sep = text.find(L'\\', start);
-        if (sep == std::wstring::npos) sep = text.size();
-        if (sep == start) return ERROR_BAD_PATHNAME;  // "a\\b"
-        if (sep - start > maxKeyNameChars) return ERROR_INVALID_PARAMETER;
+        if (sep == std::wstring::npos)
+            sep = text.size();
+        if (sep == start)
+            return ERROR_BAD_PATHNAME;  // "a\\b"
+        if (sep - start > maxKeyNameChars)
+            return ERROR_INVALID_PARAMETER;
         parts->push_back(text.substr(start, sep - start));
         start = sep + 1;  // a trailing '\' is accepted
     }
@@ -442,7 +484,8 @@ Key* findKey(Key* root, const std::vector<std::wstring>& path) {
     Key* k = root;
     for (const auto& name : path) {
         k = k->child(name);
-        if (!k) return nullptr;
+        if (!k)
+            return nullptr;
     }
     return k;
 }
@@ -453,36 +496,45 @@ HKEY newHandle(Root root, std::vector<std::wstring> path) {
     return reinterpret_cast<HKEY>(h);
 }
 
-bool isStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool isStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 // Runs `change` on the freshly read store of `root` under its file lock and
 // saves the result when `change` answers ERROR_SUCCESS and reports a change.
 template <class Change>
 LSTATUS modifyStore(Root root, Change change) {
     StoreWriteLock lock(root);
-    if (!lock.held()) return ERROR_ACCESS_DENIED;
+    if (!lock.held())
+        return ERROR_ACCESS_DENIED;
     Key store;
     const FileState state = loadStore(root, &store);
     bool changed = false;
     const LSTATUS st = change(&store, &changed);
-    if (st != ERROR_SUCCESS || !changed) return st;
+    if (st != ERROR_SUCCESS || !changed)
+        return st;
     return saveStore(root, store, state);
 }
 
 // ---- the calls, wide form ---------------------------------------------------------
 LSTATUS openKey(HKEY key, LPCWSTR subKey, PHKEY result) {
-    if (!result) return ERROR_INVALID_PARAMETER;
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     Root root;
     std::vector<std::wstring> base;
-    if (!resolve(key, &root, &base)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &base))
+        return ERROR_INVALID_HANDLE;
     std::vector<std::wstring> path = base;
-    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS) return st;
+    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS)
+        return st;
     Key store;
     loadStore(root, &store);
-    if (!findKey(&store, base)) return ERROR_KEY_DELETED;
+    if (!findKey(&store, base))
+        return ERROR_KEY_DELETED;
     Key* k = findKey(&store, path);
-    if (!k) return ERROR_FILE_NOT_FOUND;
+    if (!k)
+        return ERROR_FILE_NOT_FOUND;
     // Keep the stored spelling of each component.
     std::vector<std::wstring> spelled;
     Key* walk = &store;
@@ -495,17 +547,21 @@ LSTATUS openKey(HKEY key, LPCWSTR subKey, PHKEY result) {
 }
 
 LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
-    if (!result) return ERROR_INVALID_PARAMETER;
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     Root root;
     std::vector<std::wstring> base;
-    if (!resolve(key, &root, &base)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &base))
+        return ERROR_INVALID_HANDLE;
     std::vector<std::wstring> path = base;
-    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS) return st;
+    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS)
+        return st;
     bool created = false;
     std::vector<std::wstring> spelled;
     const LSTATUS st = modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
-        if (!findKey(store, base)) return ERROR_KEY_DELETED;
+        if (!findKey(store, base))
+            return ERROR_KEY_DELETED;
         Key* k = store;
         for (const auto& name : path) {
             Key* next = k->child(name);
@@ -522,8 +578,10 @@ LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
         *changed = created;
         return ERROR_SUCCESS;
     });
-    if (st != ERROR_SUCCESS) return st;
-    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    if (st != ERROR_SUCCESS)
+        return st;
+    if (disposition)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = newHandle(root, std::move(spelled));
     return ERROR_SUCCESS;
 }
@@ -532,29 +590,36 @@ LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
 LSTATUS readValue(HKEY key, LPCWSTR name, Value* found) {
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
     Key store;
     loadStore(root, &store);
     Key* k = findKey(&store, path);
-    if (!k) return ERROR_KEY_DELETED;
+    if (!k)
+        return ERROR_KEY_DELETED;
     Value* v = k->value(name ? name : L"");
-    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (!v)
+        return ERROR_FILE_NOT_FOUND;
     *found = *v;
     return ERROR_SUCCESS;
 }
 
 // Hands `bytes` out through the Win32 query convention.
 LSTATUS giveData(const std::vector<BYTE>& bytes, DWORD valueType, LPDWORD type, LPBYTE data, LPDWORD size) {
-    if (data && !size) return ERROR_INVALID_PARAMETER;
-    if (type) *type = valueType;
-    if (!size) return ERROR_SUCCESS;
+    if (data && !size)
+        return ERROR_INVALID_PARAMETER;
+    if (type)
+        *type = valueType;
+    if (!size)
+        return ERROR_SUCCESS;
     const auto needed = static_cast<DWORD>(bytes.size());
     if (data) {
         if (*size < needed) {
             *size = needed;
             return ERROR_MORE_DATA;
         }
-        if (needed) std::memcpy(data, bytes.data(), needed);
+        if (needed)
+            std::memcpy(data, bytes.data(), needed);
     }
     *size = needed;
     return ERROR_SUCCESS;
@@ -562,13 +627,16 @@ LSTATUS giveData(const std::vector<BYTE>& bytes, DWORD valueType, LPDWORD type, 
 
 LSTATUS setValue(HKEY key, LPCWSTR name, DWORD type, std::vector<BYTE> bytes) {
     const std::wstring valueName = name ? name : L"";
-    if (valueName.size() > maxValueNameChars) return ERROR_INVALID_PARAMETER;
+    if (valueName.size() > maxValueNameChars)
+        return ERROR_INVALID_PARAMETER;
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
     return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
         Key* k = findKey(store, path);
-        if (!k) return ERROR_KEY_DELETED;
+        if (!k)
+            return ERROR_KEY_DELETED;
         Value* v = k->value(valueName);
         if (!v) {
             k->values.push_back(Value{valueName, type, {}});
@@ -585,10 +653,12 @@ LSTATUS deleteValue(HKEY key, LPCWSTR name) {
     const std::wstring valueName = name ? name : L"";
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
     return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
         Key* k = findKey(store, path);
-        if (!k) return ERROR_KEY_DELETED;
+        if (!k)
+            return ERROR_KEY_DELETED;
         for (auto it = k->values.begin(); it != k->values.end(); ++it) {
             if (dvrt::equalNoCase(it->name, valueName)) {
                 k->values.erase(it);
@@ -603,14 +673,19 @@ LSTATUS deleteValue(HKEY key, LPCWSTR name) {
 LSTATUS deleteKey(HKEY key, LPCWSTR subKey, bool wholeTree) {
     Root root;
     std::vector<std::wstring> base;
-    if (!resolve(key, &root, &base)) return ERROR_INVALID_HANDLE;
-    if (!subKey && !wholeTree) return ERROR_INVALID_PARAMETER;
+    if (!resolve(key, &root, &base))
+        return ERROR_INVALID_HANDLE;
+    if (!subKey && !wholeTree)
+        return ERROR_INVALID_PARAMETER;
     std::vector<std::wstring> path = base;
-    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS) return st;
+    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS)
+        return st;
     return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
-        if (!findKey(store, base)) return ERROR_KEY_DELETED;
+        if (!findKey(store, base))
+            return ERROR_KEY_DELETED;
         Key* target = findKey(store, path);
-        if (!target) return ERROR_FILE_NOT_FOUND;
+        if (!target)
+            return ERROR_FILE_NOT_FOUND;
         if (wholeTree && !subKey) {
             // RegDeleteTree with no subkey: empties the key, which stays.
             *changed = !target->subkeys.empty() || !target->values.empty();
@@ -618,8 +693,10 @@ LSTATUS deleteKey(HKEY key, LPCWSTR subKey, bool wholeTree) {
             target->values.clear();
             return ERROR_SUCCESS;
         }
-        if (path.empty()) return ERROR_ACCESS_DENIED;  // a root key cannot be deleted
-        if (!wholeTree && !target->subkeys.empty()) return ERROR_ACCESS_DENIED;
+        if (path.empty())
+            return ERROR_ACCESS_DENIED;  // a root key cannot be deleted
+        if (!wholeTree && !target->subkeys.empty())
+            return ERROR_ACCESS_DENIED;
         std::vector<std::wstring> parentPath(path.begin(), path.end() - 1);
         Key* parent = findKey(store, parentPath);
         parent->subkeys.erase(upperCase(path.back()));
@@ -632,18 +709,22 @@ LSTATUS deleteKey(HKEY key, LPCWSTR subKey, bool wholeTree) {
 std::vector<BYTE> wideBytesFromUtf8(const BYTE* data, DWORD size) {
     const std::wstring wide = fromUtf8(std::string(reinterpret_cast<const char*>(data), size));
     std::vector<BYTE> out(wide.size() * sizeof(WCHAR));
-    if (!out.empty()) std::memcpy(out.data(), wide.data(), out.size());
+    if (!out.empty())
+        std::memcpy(out.data(), wide.data(), out.size());
     return out;
 }
 
 std::vector<BYTE> utf8FromWideBytes(const std::vector<BYTE>& bytes) {
     std::wstring wide(bytes.size() / sizeof(WCHAR), L'\0');
-    if (!wide.empty()) std::memcpy(&wide[0], bytes.data(), wide.size() * sizeof(WCHAR));
+    if (!wide.empty())
+        std::memcpy(&wide[0], bytes.data(), wide.size() * sizeof(WCHAR));
     const std::string narrow = toUtf8(wide);
     return std::vector<BYTE>(narrow.begin(), narrow.end());
 }
 
-std::wstring wideArg(LPCSTR text) { return text ? fromUtf8(text) : std::wstring(); }
+std::wstring wideArg(LPCSTR text) {
+    return text ? fromUtf8(text) : std::wstring();
+}
 
 }  // namespace
 
@@ -653,7 +734,8 @@ DVAPI LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM 
 }
 
 DVAPI LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
-    if (!subKey) return RegOpenKeyExW(key, nullptr, options, sam, result);
+    if (!subKey)
+        return RegOpenKeyExW(key, nullptr, options, sam, result);
     return RegOpenKeyExW(key, wideArg(subKey).c_str(), options, sam, result);
 }
 
@@ -664,19 +746,21 @@ DVAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD /*reserved*/, LPWS
     return createKey(key, subKey, result, disposition);
 }
 
-DVAPI LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*cls*/, DWORD options, REGSAM sam,
-                              SECURITY_ATTRIBUTES* security, PHKEY result, LPDWORD disposition) {
+DVAPI LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*cls*/, DWORD options,
+                              REGSAM sam, SECURITY_ATTRIBUTES* security, PHKEY result, LPDWORD disposition) {
     const std::wstring sub = wideArg(subKey);
-    return RegCreateKeyExW(key, subKey ? sub.c_str() : nullptr, reserved, nullptr, options, sam, security, result,
-                           disposition);
+    return RegCreateKeyExW(key, subKey ? sub.c_str() : nullptr, reserved, nullptr, options, sam, security,
+                           result, disposition);
 }
 
 DVAPI LSTATUS RegCloseKey(HKEY key) {
     Root root;
-    if (isPredefined(key, &root)) return ERROR_SUCCESS;
+    if (isPredefined(key, &root))
+        return ERROR_SUCCESS;
     std::lock_guard<std::mutex> guard(registryLock);
     auto* h = reinterpret_cast<KeyHandle*>(key);
-    if (!liveHandles().erase(h)) return ERROR_INVALID_HANDLE;
+    if (!liveHandles().erase(h))
+        return ERROR_INVALID_HANDLE;
     delete h;
     return ERROR_SUCCESS;
 }
@@ -686,7 +770,8 @@ DVAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD /*reserved*/, LPD
     std::lock_guard<std::mutex> guard(registryLock);
     Value v;
     const LSTATUS st = readValue(key, name, &v);
-    if (st != ERROR_SUCCESS) return st;
+    if (st != ERROR_SUCCESS)
+        return st;
     return giveData(v.data, v.type, type, data, size);
 }
 
@@ -696,21 +781,28 @@ DVAPI LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDW
     Value v;
     const std::wstring wideName = wideArg(name);
     const LSTATUS st = readValue(key, wideName.c_str(), &v);
-    if (st != ERROR_SUCCESS) return st;
+    if (st != ERROR_SUCCESS)
+        return st;
     return giveData(isStringType(v.type) ? utf8FromWideBytes(v.data) : v.data, v.type, type, data, size);
 }
 
-DVAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data, DWORD size) {
-    if (!data && size) return ERROR_NOACCESS;
+DVAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data,
+                             DWORD size) {
+    if (!data && size)
+        return ERROR_NOACCESS;
     std::lock_guard<std::mutex> guard(registryLock);
     std::vector<BYTE> bytes(size);
-    if (size) std::memcpy(bytes.data(), data, size);
-    if (isStringType(type)) bytes.resize(size - size % sizeof(WCHAR));  // whole characters only
+    if (size)
+        std::memcpy(bytes.data(), data, size);
+    if (isStringType(type))
+        bytes.resize(size - size % sizeof(WCHAR));  // whole characters only
     return setValue(key, name, type, std::move(bytes));
 }
 
-DVAPI LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data, DWORD size) {
-    if (!data && size) return ERROR_NOACCESS;
+DVAPI LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data,
+                             DWORD size) {
+    if (!data && size)
+        return ERROR_NOACCESS;
     std::lock_guard<std::mutex> guard(registryLock);
     std::vector<BYTE> bytes;
     if (isStringType(type)) {
@@ -738,7 +830,8 @@ DVAPI LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 }
 
 DVAPI LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-    if (!subKey) return RegDeleteKeyW(key, nullptr);
+    if (!subKey)
+        return RegDeleteKeyW(key, nullptr);
     return RegDeleteKeyW(key, wideArg(subKey).c_str());
 }
 
@@ -748,48 +841,62 @@ DVAPI LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
 }
 
 DVAPI LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
-    if (!subKey) return RegDeleteTreeW(key, nullptr);
+    if (!subKey)
+        return RegDeleteTreeW(key, nullptr);
     return RegDeleteTreeW(key, wideArg(subKey).c_str());
 }
 
 DVAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD /*reserved*/,
                             LPWSTR cls, LPDWORD classChars, FILETIME* lastWrite) {
-    if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+    if (!name || !nameChars)
+        return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(registryLock);
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
     Key store;
     loadStore(root, &store);
     Key* k = findKey(&store, path);
-    if (!k) return ERROR_KEY_DELETED;
-    if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    if (!k)
+        return ERROR_KEY_DELETED;
+    if (index >= k->subkeys.size())
+        return ERROR_NO_MORE_ITEMS;
     auto it = k->subkeys.begin();
     std::advance(it, index);
     const std::wstring& found = it->second->name;
-    if (found.size() + 1 > *nameChars) return ERROR_MORE_DATA;
+    if (found.size() + 1 > *nameChars)
+        return ERROR_MORE_DATA;
     std::wmemcpy(name, found.c_str(), found.size() + 1);
     *nameChars = static_cast<DWORD>(found.size());
-    if (cls && classChars && *classChars) cls[0] = 0;
-    if (classChars) *classChars = 0;
-    if (lastWrite) *lastWrite = FILETIME{0, 0};
+    if (cls && classChars && *classChars)
+        cls[0] = 0;
+    if (classChars)
+        *classChars = 0;
+    if (lastWrite)
+        *lastWrite = FILETIME{0, 0};
     return ERROR_SUCCESS;
 }
 
 DVAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD /*reserved*/,
                             LPDWORD type, LPBYTE data, LPDWORD size) {
-    if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+    if (!name || !nameChars)
+        return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(registryLock);
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
     Key store;
     loadStore(root, &store);
     Key* k = findKey(&store, path);
-    if (!k) return ERROR_KEY_DELETED;
-    if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+    if (!k)
+        return ERROR_KEY_DELETED;
+    if (index >= k->values.size())
+        return ERROR_NO_MORE_ITEMS;
     const Value& v = k->values[index];
-    if (v.name.size() + 1 > *nameChars) return ERROR_MORE_DATA;
+    if (v.name.size() + 1 > *nameChars)
+        return ERROR_MORE_DATA;
     std::wmemcpy(name, v.name.c_str(), v.name.size() + 1);
     *nameChars = static_cast<DWORD>(v.name.size());
     return giveData(v.data, v.type, type, data, size);

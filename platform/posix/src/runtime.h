@@ -22,15 +22,20 @@ protected:
     ULONG addRef() noexcept { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG release() noexcept {
         const ULONG left = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) delete this;
+        if (left == 0)
+            delete this;
         return left;
     }
     std::atomic<ULONG> refs{1};
 };
 
-#define DVRT_REFCOUNT_METHODS                                      \
-    STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }    \
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
+#define DVRT_REFCOUNT_METHODS                 \
+    STDMETHODIMP_(ULONG) AddRef() override {  \
+        return addRef();                      \
+    }                                         \
+    STDMETHODIMP_(ULONG) Release() override { \
+        return release();                     \
+    }
 
 // Hands `object` (one reference owned by the caller) out as `riid` through
 // `ppv`, then drops the caller's reference. The result is QueryInterface's.
