@@ -43,6 +43,8 @@ STDMETHODIMP HostSinkPin::Receive(IMediaSample* sample) {
     return S_OK;
 }
 
+STDMETHODIMP HostSinkPin::ReceiveCanBlock() { return sink->receiveCanBlock ? S_OK : S_FALSE; }
+
 STDMETHODIMP HostSinkPin::EndOfStream() {
     sink->consumer->onEndOfStream();
     sink->postGraphEvent(EC_COMPLETE, S_OK, 0);

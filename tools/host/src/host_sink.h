@@ -44,9 +44,10 @@ public:
     // expected size when one is set.
     HRESULT acceptFormat(const AM_MEDIA_TYPE& format) override;
     STDMETHODIMP Receive(IMediaSample* sample) override;
-    // S_OK: the sink writes files while it receives, so its upstream delivers
-    // from a thread of its own rather than from the camera's.
-    STDMETHODIMP ReceiveCanBlock() override { return S_OK; }
+    // S_OK by default: the host writes files while it receives, so its
+    // upstream delivers from a thread of its own rather than from the
+    // camera's. HostSinkFilter::setReceiveCanBlock(false) answers S_FALSE.
+    STDMETHODIMP ReceiveCanBlock() override;
     STDMETHODIMP EndOfStream() override;
 
 private:
@@ -69,6 +70,8 @@ public:
         expectedWidth = width;
         expectedHeight = height;
     }
+    // The answer of the pin's ReceiveCanBlock (set before connecting).
+    void setReceiveCanBlock(bool mayBlock) { receiveCanBlock = mayBlock; }
     // Frames refused because their buffer was shorter than their format says.
     long shortSamples() const { return shortCount.load(); }
 
@@ -79,5 +82,6 @@ private:
     FrameConsumer* consumer;  // weak: owned by the host
     int expectedWidth = 0;
     int expectedHeight = 0;
+    bool receiveCanBlock = true;
     std::atomic<long> shortCount{0};
 };
