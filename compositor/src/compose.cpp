@@ -1,6 +1,6 @@
 #include "compositor/compose.h"
 
-#include <climits>
+#include <limits>
 #include <cstring>
 #include <mutex>
 
@@ -357,7 +357,7 @@ bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::
     if (vih == nullptr || data == nullptr || vih->bmiHeader.biBitCount != 24) return false;
     const LONG width = vih->bmiHeader.biWidth;
     const LONG rawHeight = vih->bmiHeader.biHeight;
-    if (width <= 0 || width > maxPictureDimension || rawHeight == 0 || rawHeight == LONG_MIN) return false;
+    if (width <= 0 || width > maxPictureDimension || rawHeight == 0 || rawHeight == std::numeric_limits<LONG>::min()) return false;
     const LONG height = rawHeight < 0 ? -rawHeight : rawHeight;
     if (height > maxPictureDimension) return false;
     const std::ptrdiff_t stride = pix::pictureStride(width);
