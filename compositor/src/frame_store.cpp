@@ -10,9 +10,12 @@ VideoFormat videoFormat;
 
 namespace framestore {
 
+// Deliberately never destroyed: the module's unload routine calls
+// releaseWorkImages(), which on POSIX may run after this module's static
+// destructors. The working images themselves are freed by that call.
 State& state() {
-    static State s;
-    return s;
+    static State* s = new State;
+    return *s;
 }
 
 namespace {

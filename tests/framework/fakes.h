@@ -160,15 +160,6 @@ private:
 };
 
 // ---- reference clock ----------------------------------------------------------------
-// The SDK types the advise handles as HEVENT/HSEMAPHORE (DWORD_PTR); the POSIX
-// stand-in as HANDLE.
-#ifdef _WIN32
-using ClockEventHandle = HEVENT;
-using ClockSemaphoreHandle = HSEMAPHORE;
-#else
-using ClockEventHandle = HANDLE;
-using ClockSemaphoreHandle = HANDLE;
-#endif
 class FakeClock : public ComponentCore, public IReferenceClock {
 public:
     DV_FORWARD_IUNKNOWN
@@ -180,8 +171,8 @@ public:
         *out = now;
         return S_OK;
     }
-    STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, ClockEventHandle, DWORD_PTR*) override { return fail(); }
-    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, ClockSemaphoreHandle, DWORD_PTR*) override { return fail(); }
+    STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return fail(); }
+    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override { return fail(); }
     STDMETHODIMP Unadvise(DWORD_PTR) override { return fail(); }
     REFERENCE_TIME now = 0;
 

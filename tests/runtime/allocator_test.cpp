@@ -304,7 +304,7 @@ TEST(Clock, MonotonicIn100nsUnits) {
     EXPECT_LT(b - a, 5000 * 10000);  // and not in some other unit
     EXPECT_EQ(clock->GetTime(nullptr), E_POINTER);
     DWORD_PTR cookie = 1;
-    EXPECT_EQ(clock->AdviseTime(0, 0, nullptr, &cookie), E_NOTIMPL);
+    EXPECT_EQ(clock->AdviseTime(0, 0, 0, &cookie), E_NOTIMPL);
     EXPECT_EQ(cookie, 0u);
 }
 

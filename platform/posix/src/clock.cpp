@@ -37,12 +37,12 @@ public:
         *time = result;
         return hr;
     }
-    STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HANDLE, DWORD_PTR* cookie) override {
+    STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR* cookie) override {
         if (cookie)
             *cookie = 0;
         return E_NOTIMPL;
     }
-    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HANDLE, DWORD_PTR* cookie) override {
+    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR* cookie) override {
         if (cookie)
             *cookie = 0;
         return E_NOTIMPL;

@@ -267,10 +267,13 @@ struct IMediaSample;
 struct IMemAllocator;
 struct IReferenceClock;
 
+typedef DWORD_PTR HEVENT;
+typedef DWORD_PTR HSEMAPHORE;
+
 struct IReferenceClock : IUnknown {
     STDMETHOD(GetTime)(REFERENCE_TIME* time) PURE;
-    STDMETHOD(AdviseTime)(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HANDLE event, DWORD_PTR* cookie) PURE;
-    STDMETHOD(AdvisePeriodic)(REFERENCE_TIME startTime, REFERENCE_TIME period, HANDLE semaphore,
+    STDMETHOD(AdviseTime)(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT event, DWORD_PTR* cookie) PURE;
+    STDMETHOD(AdvisePeriodic)(REFERENCE_TIME startTime, REFERENCE_TIME period, HSEMAPHORE semaphore,
                               DWORD_PTR* cookie) PURE;
     STDMETHOD(Unadvise)(DWORD_PTR cookie) PURE;
 };
