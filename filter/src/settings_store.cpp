@@ -11,8 +11,7 @@
 
 namespace {
 
-// Capacity for a stored camera name: 256 bytes of data as stored, no room
-// reserved for a terminator (a 256-byte name is accepted and terminated here).
+// Longest stored camera name accepted, in bytes of data (no terminator).
 constexpr DWORD kNameDataBytes = 256;
 
 // Opens the settings key with full access, creating it when missing. An empty
@@ -39,18 +38,21 @@ DWORD readDword(const RegistryKey& key, const char* name, DWORD fallback) {
 }
 
 // A REG_SZ value of 1 to 256 data bytes, ended at the returned length or at
-// an embedded zero byte; anything else gives "NONE".
+// an embedded zero byte; anything else gives "NONE". A terminator that the
+// platform appends when it returns the text is not part of the length.
 std::string readName(const RegistryKey& key, const char* name) {
     if (!key) return kNoCameraName;
-    char data[kNameDataBytes];
+    char data[kNameDataBytes + 2];  // room for a terminator and one byte more to see a longer name
     DWORD type = REG_NONE;
-    DWORD size = kNameDataBytes;
+    DWORD size = sizeof(data);
     if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
         return kNoCameraName;
-    if (type != REG_SZ || size == 0 || size > kNameDataBytes) return kNoCameraName;
-    const void* zero = std::memchr(data, 0, size);
-    const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : size;
-    return std::string(data, length);
+    if (type != REG_SZ || size > sizeof(data)) return kNoCameraName;
+    DWORD length = size;
+    if (length > 0 && data[length - 1] == 0) --length;
+    if (length == 0 || length > kNameDataBytes) return kNoCameraName;
+    const void* zero = std::memchr(data, 0, length);
+    return std::string(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : length);
 }
 
 void writeDword(const RegistryKey& key, const char* name, DWORD value) {

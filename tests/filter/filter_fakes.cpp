@@ -2,6 +2,26 @@
 
 #include <cstring>
 
+namespace {
+
+// Every test program of this folder runs with the component library
+// initialised (multithreaded: the cameras deliver from their own threads).
+class ComEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override { initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+    void TearDown() override {
+        if (initialised) CoUninitialize();
+    }
+
+private:
+    bool initialised = false;
+};
+
+[[maybe_unused]] ::testing::Environment* const comEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+}  // namespace
+
 MediaFormat rgb24Format(int width, int height, int bitCount) {
     MediaFormat f;
     f.setMajorType(MEDIATYPE_Video);

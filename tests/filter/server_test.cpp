@@ -126,9 +126,9 @@ TEST_F(ServerTest, ClassTableSearch) {
     EXPECT_EQ(std::wstring(entry->name), L"VantoDuoviewFilter");
     EXPECT_EQ(entry->setup, &stereoFilterSetup);
     // A class identifier that differs in its last byte only is another class.
-    CLSID near = CLSID_StereoCameraFilter;
-    near.Data4[7] ^= 1;
-    EXPECT_EQ(findClassEntry(near), nullptr);
+    CLSID neighbour = CLSID_StereoCameraFilter;
+    neighbour.Data4[7] ^= 1;
+    EXPECT_EQ(findClassEntry(neighbour), nullptr);
     EXPECT_EQ(findClassEntry(GUID_NULL), nullptr);
 }
 
@@ -206,6 +206,15 @@ TEST_F(ServerTest, RegisterWritesServerKeysAndBothFilterEntries) {
     EXPECT_FALSE(path.empty());
     EXPECT_NE(path[0], L'<');
 
+    // Every class of the table has its server keys; only the filter has a
+    // filter mapper entry.
+    for (size_t i = 0; i < classTableSize; ++i) {
+        WCHAR text[40] = {};
+        StringFromGUID2(*classTable[i].classId, text, 40);
+        const std::wstring key = std::wstring(L"CLSID\\") + text;
+        EXPECT_EQ(stringValue(key, nullptr), classTable[i].name);
+        EXPECT_EQ(stringValue(key + L"\\InprocServer32", nullptr), path);
+    }
     EXPECT_TRUE(keyExists(kGeneralEntryKey));
     EXPECT_EQ(stringValue(kGeneralEntryKey, L"FriendlyName"), L"Vanto 3D Virtual Camera2");
     EXPECT_TRUE(keyExists(kDeviceEntryKey));
@@ -217,6 +226,11 @@ TEST_F(ServerTest, RegisterWritesServerKeysAndBothFilterEntries) {
     EXPECT_FALSE(keyExists(kGeneralEntryKey));
     EXPECT_FALSE(keyExists(kDeviceEntryKey));
     EXPECT_EQ(devicesNamed(CLSID_VideoInputDeviceCategory, L"Vanto 3D Virtual Camera2"), 0);
+    for (size_t i = 0; i < classTableSize; ++i) {
+        WCHAR text[40] = {};
+        StringFromGUID2(*classTable[i].classId, text, 40);
+        EXPECT_FALSE(keyExists((std::wstring(L"CLSID\\") + text).c_str()));
+    }
 }
 
 TEST_F(ServerTest, UnregisteringWhatWasNeverRegistered) {

@@ -209,6 +209,7 @@ TEST_F(SettingsTest, UnusableNamesBecomeNone) {
         DWORD size;
     } cases[] = {
         {"empty", REG_SZ, "", 0},
+        {"a lone terminator", REG_SZ, "", 1},
         {"257 bytes", REG_SZ, tooLong.data(), 257},
         {"a DWORD", REG_DWORD, &number, sizeof(number)},
         {"binary", REG_BINARY, "NONE", 4},
