@@ -366,6 +366,47 @@ TEST_F(HostEndToEnd, SettingsPersistForTheNextRun) {
         << run.output;
 }
 
+TEST_F(HostEndToEnd, SettingsCommandChangesThemThroughThePropertyPages) {
+    HostRun run = runHost(std::string("settings --mode 4 --swap 1 --size 1 --left \"") + kCameraB + "\" --right \"" +
+                          kCameraA + "\"");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("mode: 4 (Color Anaglyph 3D Image)\nswap: 1\nresolution: 1 (640x480)"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(std::string("left: ") + kCameraB + "\nright: " + kCameraA), std::string::npos) << run.output;
+    // The pages stored what they took, in the product's own format.
+    const StoredSettings stored = readStoredSettings();
+    EXPECT_TRUE(stored.hasMode && stored.mode == 4);
+    EXPECT_TRUE(stored.hasSwap && stored.swap == 1);
+    EXPECT_TRUE(stored.hasSize && stored.size == 1);
+    EXPECT_EQ(stored.leftName, kCameraB);
+    EXPECT_EQ(stored.rightName, kCameraA);
+
+    // Showing changes nothing; a run opens the camera with these settings.
+    run = runHost("settings");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(std::string(": ") + kCameraB), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("stored:"), std::string::npos) << run.output;
+    run = runHost("--frames 1 --out e2e-out/after-settings");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(std::string("virtual camera: mode 4 (Color Anaglyph 3D Image), swap 1, size 640x480, left \"") +
+                              kCameraB + "\", right \"" + kCameraA + "\""),
+              std::string::npos)
+        << run.output;
+}
+
+TEST_F(HostEndToEnd, SettingsCommandLeavesTheCheckingToThePages) {
+    HostRun run = runHost(std::string("settings --left \"") + kCameraA + "\" --right \"" + kCameraB + "\"");
+    ASSERT_EQ(run.status, 0) << run.output;
+    // The same camera on both sides: the camera selection page refuses it
+    // with its message, and the host reports the refusal.
+    run = runHost(std::string("settings --left \"") + kCameraB + "\" --right \"" + kCameraB + "\"");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("can not be the same one"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("did not take"), std::string::npos) << run.output;
+    const StoredSettings stored = readStoredSettings();
+    EXPECT_NE(stored.leftName, stored.rightName);
+}
+
 TEST_F(HostEndToEnd, RefusesUnknownCamerasAndModes) {
     HostRun run = runHost("--left \"No Such Camera\" --frames 1 --out e2e-out/refused");
     EXPECT_EQ(run.status, 2) << run.output;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,7 +84,8 @@ private:
         if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
         WCHAR className[16] = {};
         GetClassNameW(window, className, 16);
-        if (std::wcscmp(className, L"#32770") != 0) return TRUE;
+        // A message box is a dialog with its text in control 0xFFFF.
+        if (std::wcscmp(className, L"#32770") != 0 || !GetDlgItem(window, 0xFFFF)) return TRUE;
         char caption[256] = {}, text[1024] = {};
         GetWindowTextA(window, caption, sizeof caption);
         GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // a message box's text control
@@ -423,6 +425,11 @@ int main(int argc, char** argv) {
             } else if (options.command == HostCommand::list) {
                 status = listCommand(devices);
             } else if (settings) {
+#ifdef _WIN32
+                // With --dialog the user answers the boxes in the frames.
+                std::unique_ptr<MessageBoxAnswerer> answerer;
+                if (!options.dialog) answerer = std::make_unique<MessageBoxAnswerer>();
+#endif
                 status = settingsCommand(options, devices);
             } else {
 #ifdef _WIN32
