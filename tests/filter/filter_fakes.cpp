@@ -106,8 +106,27 @@ STDMETHODIMP FakeSinkPin::Receive(IMediaSample* sample) {
     sample->GetPointer(&data);
     d.firstByte = data ? data[0] : 0;
     d.sample = sample;
-    deliveries.push_back(d);
+    {
+        std::lock_guard<std::mutex> hold(guard);
+        deliveries.push_back(d);
+    }
+    arrived.notify_all();
     return receiveResult;
+}
+
+size_t FakeSinkPin::deliveryCount() {
+    std::lock_guard<std::mutex> hold(guard);
+    return deliveries.size();
+}
+
+std::vector<FakeSinkPin::Delivery> FakeSinkPin::deliveriesSoFar() {
+    std::lock_guard<std::mutex> hold(guard);
+    return deliveries;
+}
+
+bool FakeSinkPin::waitForDeliveries(size_t count, int milliseconds) {
+    std::unique_lock<std::mutex> hold(guard);
+    return arrived.wait_for(hold, std::chrono::milliseconds(milliseconds), [&] { return deliveries.size() >= count; });
 }
 
 STDMETHODIMP FakeSinkPin::EndOfStream() {

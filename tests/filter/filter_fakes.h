@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -86,12 +88,22 @@ public:
         BYTE firstByte;
         IMediaSample* sample;  // identity only; not counted
     };
-    std::vector<Delivery> deliveries;
+    // Thread-safe views for tests whose cameras deliver on their own threads.
+    size_t deliveryCount();
+    std::vector<Delivery> deliveriesSoFar();
+    // Waits up to `milliseconds` until at least `count` samples have arrived.
+    bool waitForDeliveries(size_t count, int milliseconds);
+
+    std::vector<Delivery> deliveries;  // guarded by `guard` while cameras stream
     int endOfStreams = 0;
     bool canBlock = false;
     HRESULT receiveResult = S_OK;
     IMemAllocator* notifiedAllocator = nullptr;  // identity only
     BOOL notifiedReadOnly = TRUE;
+
+private:
+    std::mutex guard;
+    std::condition_variable arrived;
 };
 
 class FakeSinkFilter final : public FilterCore {
