@@ -112,8 +112,8 @@ void moduleDetach(bool processEnding) {
     for (size_t i = 0; i < classTableSize; ++i) {
         if (classTable[i].load) classTable[i].load(FALSE, classTable[i].classId);
     }
-    // The list's monikers belong to the platform's device enumerator; at
-    // process exit that module may already be gone.
+    // The list's monikers are objects of the platform's device enumerator,
+    // which at process exit may already be gone.
     if (!processEnding) releaseCameraList();
 }
 

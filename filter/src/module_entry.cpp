@@ -1,6 +1,8 @@
 // The exported entry points of the Duoview2 module and its load/unload hooks.
 // Everything else in the module stays private to it.
 
+#include <cstdlib>
+
 #include "filter/component_server.h"
 #include "platform/win.h"
 
@@ -42,15 +44,28 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 namespace {
 
-// The shared object's load and unload play DllMain's process attach and detach.
+// The shared object's load and unload play DllMain's process attach and
+// detach. On an unload by dlclose the destructor below runs before this
+// module's static destructors and atexit handlers; at process exit it runs
+// after them. The handler registered at load marks the exit case, in which
+// the detach is left out: what it would free (the frame store's working
+// images, the camera list) may already be destroyed, and goes with the
+// process anyway.
+bool processEnding = false;
+
+void noteProcessEnding() { processEnding = true; }
+
 __attribute__((constructor)) void onModuleLoad() {
+    std::atexit(noteProcessEnding);
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&onModuleLoad), &self);
     moduleAttach(self);
 }
 
-__attribute__((destructor)) void onModuleUnload() { moduleDetach(false); }
+__attribute__((destructor)) void onModuleUnload() {
+    if (!processEnding) moduleDetach(false);
+}
 
 }  // namespace
 
