@@ -441,6 +441,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "duoview2-host: device enumeration failed (%s)\n", hresultText(hr).c_str());
         }
     }
-    CoFreeUnusedLibraries();
+    // The modules stay loaded until the process ends, as in most video
+    // applications (no CoFreeUnusedLibraries at exit).
     return status;
 }
