@@ -1,8 +1,6 @@
 // The exported entry points of the Duoview2 module and its load/unload hooks.
 // Everything else in the module stays private to it.
 
-#include <cstdlib>
-
 #include "filter/component_server.h"
 #include "platform/win.h"
 
@@ -47,16 +45,18 @@ namespace {
 // The shared object's load and unload play DllMain's process attach and
 // detach. On an unload by dlclose the destructor below runs before this
 // module's static destructors and atexit handlers; at process exit it runs
-// after them. The handler registered at load marks the exit case, in which
-// the detach is left out: what it would free (the frame store's working
-// images, the camera list) may already be destroyed, and goes with the
-// process anyway.
+// after them. The static object below marks the exit case, in which the
+// detach is left out: what it would free (the frame store's working images,
+// the camera list) may already be destroyed, and goes with the process anyway.
+// (A static destructor is tied to this module, unlike a plain atexit handler
+// under some runtimes, so it never runs after the module is unloaded.)
 bool processEnding = false;
 
-void noteProcessEnding() { processEnding = true; }
+struct ProcessEndingMarker {
+    ~ProcessEndingMarker() { processEnding = true; }
+} processEndingMarker;
 
 __attribute__((constructor)) void onModuleLoad() {
-    std::atexit(noteProcessEnding);
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&onModuleLoad), &self);
