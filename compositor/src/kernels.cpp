@@ -16,11 +16,6 @@ namespace baseline {
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define DV_HAVE_AVX2_VARIANT 1
-namespace avx2 {
-#define DV_TARGET __attribute__((target("avx2")))
-#include "row_kernels.inc"
-#undef DV_TARGET
-}  // namespace avx2
 #endif
 
 #ifdef DV_HAVE_AVX2_VARIANT
@@ -57,8 +52,9 @@ bool kernelsFor(const char* isa, KernelTable& table) {
 #ifdef DV_HAVE_AVX2_VARIANT
     __builtin_cpu_init();
     if (std::strcmp(isa, "avx2") == 0 && __builtin_cpu_supports("avx2")) {
-        table = {avx2::blendChannelsRowImpl, simd::avx2x::lumaAnaglyphRowImpl, simd::ssse3::halveWidthRowImpl,
-                 simd::avx2x::averageRowsRowImpl, simd::ssse3::quarterRowImpl, simd::avx2x::verticalBlendImpl,
+        table = {simd::avx2x::blendChannelsRowImpl, simd::avx2x::lumaAnaglyphRowImpl,
+                 simd::avx2x::halveWidthRowImpl,    simd::avx2x::averageRowsRowImpl,
+                 simd::avx2x::quarterRowImpl,       simd::avx2x::verticalBlendImpl,
                  simd::avx2x::horizontalGatherImpl, "avx2"};
         return true;
     }
