@@ -327,11 +327,21 @@ TEST_P(EveryIsa, InsetResizeInPlaceOfItsOwnSourceEqualsOutOfPlace) {
 
 TEST_P(EveryIsa, BlendAndRowMeansIncludingTails) {
     std::mt19937 rng(59);
-    for (int pixels : {1, 31, 32, 33, 100, 640}) {
+    // Row lengths that end after 0, 1 and 2 whole 32-byte blocks past the
+    // 96-byte steps, each with 0, 1 or 2 bytes more, and the inset's 400.
+    for (int pixels : {1, 31, 32, 33, 42, 43, 53, 54, 100, 400, 640}) {
         cv::Mat a = randomMat(pixels, 1, CV_8UC3, rng), b = randomMat(pixels, 1, CV_8UC3, rng);
         cv::Mat out(1, pixels, CV_8UC3);
+        for (unsigned mask = 0; mask < 8; ++mask) {
+            pix::blendChannelsRow(out.data, a.data, b.data, pixels, mask);
+            for (int i = 0; i < pixels * 3; ++i)
+                ASSERT_EQ(out.data[i], ((mask >> (i % 3)) & 1u) ? a.data[i] : b.data[i]) << pixels << " " << mask;
+        }
+        // In place over either source.
+        cv::Mat inPlace = a.clone();
+        pix::blendChannelsRow(inPlace.data, inPlace.data, b.data, pixels, 4u);
         pix::blendChannelsRow(out.data, a.data, b.data, pixels, 4u);
-        for (int i = 0; i < pixels * 3; ++i) ASSERT_EQ(out.data[i], i % 3 == 2 ? a.data[i] : b.data[i]) << pixels;
+        EXPECT_EQ(maxDifference(inPlace, out), 0) << pixels;
         pix::averageRowsRow(out.data, a.data, b.data, pixels * 3);
         for (int i = 0; i < pixels * 3; ++i) ASSERT_EQ(out.data[i], (a.data[i] + b.data[i] + 1) / 2) << pixels;
     }
