@@ -10,12 +10,12 @@ VideoFormat videoFormat;
 
 namespace framestore {
 
-// Deliberately never destroyed: the module's unload routine calls
-// releaseWorkImages(), which on POSIX may run after this module's static
-// destructors. The working images themselves are freed by that call.
+// Destroyed with the module's other statics. The module's unload routine
+// calls releaseWorkImages() before that on unload, and leaves it out at
+// process exit, when this state may already be gone.
 State& state() {
-    static State* s = new State;
-    return *s;
+    static State s;
+    return s;
 }
 
 namespace {
