@@ -170,8 +170,7 @@ public:
                 // The right eye into the inset of A. With the swap the right eye
                 // is A itself (resized in place, every source row read before it
                 // is written), and the left eye's picture then fills the rest.
-                pix::resizeWithPlan(q, q, bufferA, insetRect(w, h), plans.inset);
-                if (swap) copyOutsideInset(bufferB);
+                insetThenOutside(q, q, swap);
                 break;
             case ColorAnaglyph:
                 for (int y = 0; y < h; ++y) pix::blendChannelsRow(bufferA.row(y), p.row(y), q.row(y), w, redFromFirst);
@@ -199,8 +198,7 @@ public:
                 // sources (in place: the plan reads every source row before
                 // writing it). With the swap the left eye's picture, in B, then
                 // fills the rest of A.
-                pix::resizeWithPlan(p, q, bufferA, insetRect(w, h), plans.inset);
-                if (swap) copyOutsideInset(bufferB);
+                insetThenOutside(p, q, swap);
                 break;
             default:
                 break;
@@ -210,12 +208,26 @@ public:
 private:
     std::size_t rowBytes() const { return static_cast<std::size_t>(w) * 3; }
 
-    // Rows 0 .. 3H/8 - 1 of `src` left of the inset and every row above it into A.
-    void copyOutsideInset(const ImageView& src) {
+    // The inset of A from `red` and `greenBlue` (one of them A itself: resized
+    // in place). With the swap the left eye's picture, in B, then fills the
+    // rest of A: each row of A as soon as no later inset row reads it, so
+    // that it is written while the resize has it in cache.
+    void insetThenOutside(const ImageView& red, const ImageView& greenBlue, bool swap) {
         const Rect inset = insetRect(w, h);
+        if (!swap) {
+            pix::resizeWithPlan(red, greenBlue, bufferA, inset, plans.inset);
+            return;
+        }
         const std::size_t leftBytes = static_cast<std::size_t>(inset.x) * 3;
-        for (int y = 0; y < inset.height; ++y) std::memcpy(bufferA.row(y), src.row(y), leftBytes);
-        for (int y = inset.height; y < h; ++y) std::memcpy(bufferA.row(y), src.row(y), rowBytes());
+        int copied = 0;  // rows of A below this hold B outside the inset
+        for (int y = 0; y < inset.height; ++y) {
+            if (!pix::resizeRowsWithPlan(red, greenBlue, bufferA, inset, plans.inset, y, y + 1)) break;
+            const int firstNeeded = y + 1 < inset.height ? plans.inset.yOffset[y + 1] : h;
+            for (; copied < firstNeeded; ++copied)
+                std::memcpy(bufferA.row(copied), bufferB.row(copied), copied < inset.height ? leftBytes : rowBytes());
+        }
+        for (; copied < h; ++copied)
+            std::memcpy(bufferA.row(copied), bufferB.row(copied), copied < inset.height ? leftBytes : rowBytes());
     }
 
     // Each output row depends only on the same row of both pictures. The half

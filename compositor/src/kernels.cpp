@@ -201,6 +201,11 @@ void resizeBilinear(const ImageView& src, const ImageView& dst, Rect target) {
 
 bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const ImageView& dst, Rect target,
                     ResizePlan& plan) {
+    return resizeRowsWithPlan(red, greenBlue, dst, target, plan, 0, target.height);
+}
+
+bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const ImageView& dst, Rect target,
+                        ResizePlan& plan, int firstRow, int endRow) {
     if (!validPicture(red, 3) || !validPicture(greenBlue, 3) || !validPicture(dst, 3)) return false;
     if (!red.sameSize(greenBlue) || !plan.matches(red.width, red.height, target.width, target.height)) return false;
     if (target.x < 0 || target.y < 0 || target.x + target.width > dst.width || target.y + target.height > dst.height)
@@ -210,6 +215,7 @@ bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const Imag
     const bool plain = red.data == greenBlue.data;
     const bool inPlace = overlaps(dst, red) || overlaps(dst, greenBlue);
     const std::ptrdiff_t outOffset = static_cast<std::ptrdiff_t>(target.x) * 3;
+    const int rowBegin = std::max(firstRow, 0), rowEnd = std::min(endRow, target.height);
 
     // Exact halvings: the bilinear weights are then (1/2, 1/2) or (1, 0), so the
     // result is a rounded mean, computed directly.
@@ -219,16 +225,16 @@ bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const Imag
         const bool sameW = src.width == target.width;
         const bool sameH = src.height == target.height;
         if (halfW && sameH) {
-            for (int y = 0; y < target.height; ++y) k.halveWidth(dst.row(target.y + y) + outOffset, src.row(y), target.width);
+            for (int y = rowBegin; y < rowEnd; ++y) k.halveWidth(dst.row(target.y + y) + outOffset, src.row(y), target.width);
             return true;
         }
         if (sameW && halfH) {
-            for (int y = 0; y < target.height; ++y)
+            for (int y = rowBegin; y < rowEnd; ++y)
                 k.averageRows(dst.row(target.y + y) + outOffset, src.row(2 * y), src.row(2 * y + 1), target.width * 3);
             return true;
         }
         if (halfW && halfH) {
-            for (int y = 0; y < target.height; ++y)
+            for (int y = rowBegin; y < rowEnd; ++y)
                 k.quarter(dst.row(target.y + y) + outOffset, src.row(2 * y), src.row(2 * y + 1), target.width);
             return true;
         }
@@ -239,7 +245,7 @@ bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const Imag
     // interpolate horizontally into the output row.
     const int srcBytes = src.width * 3;
     uint16_t* values = plan.rowValues.data();
-    for (int y = 0; y < target.height; ++y) {
+    for (int y = rowBegin; y < rowEnd; ++y) {
         const int sy0 = plan.yOffset[y], sy1 = plan.yOffsetNext[y];
         const int w0 = plan.yWeight[2 * y], w1 = plan.yWeight[2 * y + 1];
         k.verticalBlend(values, greenBlue.row(sy0), greenBlue.row(sy1), plain ? nullptr : red.row(sy0),

@@ -67,6 +67,15 @@ void resizeBilinear(const ImageView& src, const ImageView& dst, Rect target);
 bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const ImageView& dst, Rect target,
                     ResizePlan& plan);
 
+// Output rows firstRow .. endRow - 1 of the same resize (rows of the target,
+// clamped to it); with the same preconditions, the rows of several calls in
+// increasing order compose what one resizeWithPlan call writes. Lets a
+// caller work on rows of `dst` that no later output row reads (for an
+// in-place resize: rows below plan.yOffset of the next output row) while
+// they are still in cache.
+bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const ImageView& dst, Rect target,
+                        ResizePlan& plan, int firstRow, int endRow);
+
 // Copies all of `src` into `dst` when both have the same size and channel count.
 void copyImage(const ImageView& src, const ImageView& dst);
 
