@@ -208,26 +208,31 @@ public:
 private:
     std::size_t rowBytes() const { return static_cast<std::size_t>(w) * 3; }
 
-    // The inset of A from `red` and `greenBlue` (one of them A itself: resized
-    // in place). With the swap the left eye's picture, in B, then fills the
-    // rest of A: each row of A as soon as no later inset row reads it, so
-    // that it is written while the resize has it in cache.
-    void insetThenOutside(const ImageView& red, const ImageView& greenBlue, bool swap) {
+    // The inset of A from `red` and `greenBlue` (resized in place when one of
+    // them is A), and `outside(row, pixels)` for the first `pixels` pixels of
+    // every row of A that the inset leaves alone: called for each row as soon
+    // as no later inset row reads it, so that the row is still in cache.
+    template <class Outside>
+    void insetThen(const ImageView& red, const ImageView& greenBlue, Outside outside) {
         const Rect inset = insetRect(w, h);
-        if (!swap) {
-            pix::resizeWithPlan(red, greenBlue, bufferA, inset, plans.inset);
-            return;
-        }
-        const std::size_t leftBytes = static_cast<std::size_t>(inset.x) * 3;
-        int copied = 0;  // rows of A below this hold B outside the inset
+        int done = 0;  // rows of A below this are finished
         for (int y = 0; y < inset.height; ++y) {
             if (!pix::resizeRowsWithPlan(red, greenBlue, bufferA, inset, plans.inset, y, y + 1)) break;
             const int firstNeeded = y + 1 < inset.height ? plans.inset.yOffset[y + 1] : h;
-            for (; copied < firstNeeded; ++copied)
-                std::memcpy(bufferA.row(copied), bufferB.row(copied), copied < inset.height ? leftBytes : rowBytes());
+            for (; done < firstNeeded; ++done) outside(done, done < inset.height ? inset.x : w);
         }
-        for (; copied < h; ++copied)
-            std::memcpy(bufferA.row(copied), bufferB.row(copied), copied < inset.height ? leftBytes : rowBytes());
+        for (; done < h; ++done) outside(done, done < inset.height ? inset.x : w);
+    }
+
+    // With the swap the left eye's picture, in B, fills the rest of A.
+    void insetThenOutside(const ImageView& red, const ImageView& greenBlue, bool swap) {
+        if (!swap) {
+            pix::resizeWithPlan(red, greenBlue, bufferA, insetRect(w, h), plans.inset);
+            return;
+        }
+        insetThen(red, greenBlue, [this](int y, int pixels) {
+            std::memcpy(bufferA.row(y), bufferB.row(y), static_cast<std::size_t>(pixels) * 3);
+        });
     }
 
     // Each output row depends only on the same row of both pictures. The half
@@ -330,19 +335,16 @@ private:
     }
 
     // Colour anaglyph of the whole frame with the left eye's own picture as
-    // the inset, in A. Without swap the left eye is A: its inset is resized in
-    // place first (it needs A's own colours), then the anaglyph is written
-    // around it. With the swap the left eye is B and both steps read only
-    // parts of A that they do not write.
+    // the inset, in A. Without swap the left eye is A: each row gets its
+    // anaglyph only once the inset no longer reads the row's own colours.
+    // With the swap the left eye is B and both steps read only parts of A
+    // that they do not write.
     void twoDInThreeD(bool swap) {
-        const Rect inset = insetRect(w, h);
         const ImageView& leftEye = swap ? bufferB : bufferA;
         const ImageView& rightEye = swap ? bufferA : bufferB;
-        pix::resizeWithPlan(leftEye, leftEye, bufferA, inset, plans.inset);
-        for (int y = 0; y < h; ++y) {
-            const int pixels = y < inset.height ? inset.x : w;
+        insetThen(leftEye, leftEye, [&](int y, int pixels) {
             pix::blendChannelsRow(bufferA.row(y), leftEye.row(y), rightEye.row(y), pixels, redFromFirst);
-        }
+        });
     }
 
     const ImageView& bufferA;  // left sample's buffer: receives the result
