@@ -298,10 +298,21 @@ private:
             compose(tmp, k);
             std::memcpy(bufferA.row(quarterH + k), tmp, rowBytes());
         }
-        for (int k = quarterH - 2; k >= 0; --k) compose(bufferA.row(quarterH + k), k);
-        for (int k = quarterH + 1; k < half; ++k) compose(bufferA.row(quarterH + k), k);
-        for (int y = 0; y < quarterH; ++y) std::memset(bufferA.row(y), 0, rowBytes());
-        for (int y = quarterH + half; y < h; ++y) std::memset(bufferA.row(y), 0, rowBytes());
+        // A band row turns black right after the last output row that reads
+        // it (output row k reads rows 2k and 2k + 1, and each loop moves away
+        // from the rows it has read), while it is still in cache.
+        auto blackAfter = [&](int k) {
+            for (int y = 2 * k; y <= 2 * k + 1; ++y)
+                if (y < quarterH || y >= quarterH + half) std::memset(bufferA.row(y), 0, rowBytes());
+        };
+        for (int k = quarterH - 2; k >= 0; --k) {
+            compose(bufferA.row(quarterH + k), k);
+            blackAfter(k);
+        }
+        for (int k = quarterH + 1; k < half; ++k) {
+            compose(bufferA.row(quarterH + k), k);
+            blackAfter(k);
+        }
     }
 
     // Left eye at W/2 x H/2 in rows H/2 .. H - 1, right eye in rows 0 .. H/2 - 1,
