@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native (default preset) main program and runs it:
 #
-#   scripts/run-main.sh
+#   scripts/run-main.sh [host options]
 #
 # Installs what is missing (scripts/bootstrap.sh), configures build/default,
 # builds only the main target and runs it, then prints where its output is.
@@ -14,13 +14,19 @@ cd "$root"
 
 preset=default
 build_dir=build/$preset
-main_target=dv_contactsheet                       # CMake target of the main program
-main_binary=$build_dir/tools/contactsheet/dv_contactsheet
-main_output=build/contact-sheet.png
+main_target=duoview2-host                         # CMake target of the main program
+main_binary=$build_dir/tools/host/duoview2-host
+main_output=build/duoview2-out/duoview2.y4m       # the recorded video; snapshots beside it
 
+# Opens "Vanto 3D Virtual Camera2" on the built-in test cameras (registered in
+# the private registry build/duoview2-out/registry), records 3 seconds and
+# writes the video and PNG snapshots into build/duoview2-out. Arguments given
+# to this script are passed on (for example --mode 4 --size 640x480).
 main_job() {
-    "$main_binary" "$main_output"
+    rm -f "$(dirname "$main_output")"/*.png
+    "$main_binary" --out "$(dirname "$main_output")" "${main_args[@]}"
 }
+main_args=("$@")
 
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -41,3 +47,4 @@ if [[ ! -s "$main_output" ]]; then
     exit 1
 fi
 echo "run-main: output written to $root/$main_output"
+echo "run-main: snapshots in $root/$(dirname "$main_output")/ (frame-*.png, last.png)"
