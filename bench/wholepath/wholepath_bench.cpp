@@ -80,7 +80,8 @@ __attribute__((visibility("default"))) void* memalign(size_t alignment, size_t s
 __attribute__((visibility("default"))) int posix_memalign(void** out, size_t alignment, size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     void* block = __libc_memalign(alignment, size);
-    if (!block) return ENOMEM;
+    if (!block)
+        return ENOMEM;
     *out = block;
     return 0;
 }
@@ -156,9 +157,9 @@ struct Snapshot {
 };
 
 Snapshot snapshot(const CountingConsumer& consumer) {
-    return Snapshot{consumer.frames.load(), processCpuSeconds(), std::chrono::steady_clock::now(),
-                    allocations.load(), leftStamp.load(), rightStamp.load(),
-                    pairToSinkNs.load(), pairToSinkCount.load()};
+    return Snapshot{consumer.frames.load(), processCpuSeconds(),   std::chrono::steady_clock::now(),
+                    allocations.load(),     leftStamp.load(),      rightStamp.load(),
+                    pairToSinkNs.load(),    pairToSinkCount.load()};
 }
 
 // One run of the graph with the stored settings (mode, size) for `seconds`
@@ -176,13 +177,15 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     char vcamName[256] = {};
     std::wcstombs(vcamName, kVirtualCameraName, sizeof vcamName - 1);
     const int index = findDevice(devices, vcamName);
-    if (index < 0) return figures;
+    if (index < 0)
+        return figures;
     ComPtr<IBaseFilter> camera;
-    if (FAILED(devices[static_cast<size_t>(index)].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                                                          reinterpret_cast<void**>(camera.GetAddressOf()))))
+    if (FAILED(devices[static_cast<size_t>(index)].moniker->BindToObject(
+            nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(camera.GetAddressOf()))))
         return figures;
     ComPtr<IStereoFrameCallback> callback;
-    if (FAILED(camera.As(&callback))) return figures;
+    if (FAILED(camera.As(&callback)))
+        return figures;
     callback->SetFrameCallback(readStamps);
 
     ComPtr<IGraphBuilder> graph;
@@ -195,7 +198,8 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     ComPtr<IPin> output;
     camera->FindPin(L"Output1", output.GetAddressOf());
     ComPtr<IAMStreamConfig> config;
-    if (!graph || !output || FAILED(output.As(&config))) return figures;
+    if (!graph || !output || FAILED(output.As(&config)))
+        return figures;
     graph->AddFilter(camera.Get(), kVirtualCameraName);
     graph->AddFilter(sink.Get(), L"Counting Sink");
     AM_MEDIA_TYPE* format = nullptr;
@@ -218,14 +222,16 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     graph->RemoveFilter(camera.Get());
 
     figures.frames = b.frames - a.frames;
-    if (figures.frames <= 0) return figures;
+    if (figures.frames <= 0)
+        return figures;
     const double wall = std::chrono::duration<double>(b.wall - a.wall).count();
     figures.fps = figures.frames / wall;
     figures.cpuPerFrameUs = (b.cpu - a.cpu) * 1e6 / figures.frames;
     figures.leftPerOutput = static_cast<double>(b.left - a.left) / figures.frames;
     figures.rightPerOutput = static_cast<double>(b.right - a.right) / figures.frames;
     figures.allocationsPerFrame = static_cast<double>(b.allocs - a.allocs) / figures.frames;
-    if (b.pairCount > a.pairCount) figures.pairToSinkUs = (b.pairNs - a.pairNs) * 1e-3 / (b.pairCount - a.pairCount);
+    if (b.pairCount > a.pairCount)
+        figures.pairToSinkUs = (b.pairNs - a.pairNs) * 1e-3 / (b.pairCount - a.pairCount);
     figures.ok = true;
     return figures;
 }
@@ -240,7 +246,8 @@ class BufferSample final : public IMediaSample {
 public:
     explicit BufferSample(std::vector<BYTE>& bytes) : bytes(bytes) {}
     STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-        if (ppv) *ppv = nullptr;
+        if (ppv)
+            *ppv = nullptr;
         return E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
@@ -301,7 +308,8 @@ double composeMicroseconds(int mode, int sizeIndex) {
     std::vector<double> batches;
     for (int batch = 0; batch < 5; ++batch) {
         const double start = threadCpuSeconds();
-        for (int i = 0; i < rounds; ++i) composeStereoFrame(&l, &r, formats);
+        for (int i = 0; i < rounds; ++i)
+            composeStereoFrame(&l, &r, formats);
         batches.push_back((threadCpuSeconds() - start) * 1e6 / rounds);
     }
     std::sort(batches.begin(), batches.end());
@@ -332,54 +340,63 @@ double fillMicroseconds(int sizeIndex) {
 
 int main(int argc, char** argv) {
     double seconds = 2.0;
-    if (argc > 1) seconds = std::atof(argv[1]) > 0 ? std::atof(argv[1]) : seconds;
+    if (argc > 1)
+        seconds = std::atof(argv[1]) > 0 ? std::atof(argv[1]) : seconds;
     char registry[] = "/tmp/dv-wholepath-XXXXXX";
     if (const char* dir = std::getenv("DV_REGISTRY_DIR"); !dir || !*dir) {
-        if (!mkdtemp(registry)) return 1;
+        if (!mkdtemp(registry))
+            return 1;
         setenv("DV_REGISTRY_DIR", registry, 1);
     }
     setenv("DV_TESTCAM_FPS", "0", 0);  // unthrottled cameras unless the caller chose a rate
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+        return 1;
     if (FAILED(callModuleEntry(DV_PRODUCT_MODULE, "DllRegisterServer")) ||
         FAILED(callModuleEntry(DV_TESTCAMS_MODULE, "DllRegisterServer"))) {
         std::fprintf(stderr, "registration failed\n");
         return 1;
     }
-    std::printf("whole path: test cameras A + B -> \"Vanto 3D Virtual Camera2\" -> counting sink, POSIX graph "
-                "manager,\nsynchronous delivery to the sink (ReceiveCanBlock = S_FALSE), %.1f s per row after 0.5 s "
-                "warm-up, %u CPUs\n",
-                seconds, std::thread::hardware_concurrency());
+    std::printf(
+        "whole path: test cameras A + B -> \"Vanto 3D Virtual Camera2\" -> counting sink, POSIX graph "
+        "manager,\nsynchronous delivery to the sink (ReceiveCanBlock = S_FALSE), %.1f s per row after 0.5 s "
+        "warm-up, %u CPUs\n",
+        seconds, std::thread::hardware_concurrency());
     const char* rates[] = {"0", "1000"};
     for (const char* rate : rates) {
         setenv("DV_TESTCAM_FPS", rate, 1);
-        std::printf("\ncameras at %s\n", std::strcmp(rate, "0") == 0 ? "full speed (unthrottled)" : "1000 frames per second each");
+        std::printf("\ncameras at %s\n",
+                    std::strcmp(rate, "0") == 0 ? "full speed (unthrottled)" : "1000 frames per second each");
         std::printf("%-8s %-24s %7s %9s %12s %8s %8s %9s %9s %9s\n", "size", "mode", "out fps", "CPU/frame",
                     "cam frames", "compose", "cam fill", "rest", "out side", "allocs");
-        std::printf("%-8s %-24s %7s %9s %12s %8s %8s %9s %9s %9s\n", "", "", "", "(us)", "per out L+R", "(us)",
-                    "(us)", "(us)", "(us)", "per frame");
+        std::printf("%-8s %-24s %7s %9s %12s %8s %8s %9s %9s %9s\n", "", "", "", "(us)", "per out L+R",
+                    "(us)", "(us)", "(us)", "(us)", "per frame");
         for (int sizeIndex : {0, 1}) {
             const double fill = fillMicroseconds(sizeIndex);
             for (int mode : {LeftImage, PictureInPicture, ColorAnaglyph, SideBySide, UpAndDownRatio}) {
                 const double compose = mode == LeftImage ? 0.0 : composeMicroseconds(mode, sizeIndex);
                 const PathFigures f = runPath(mode, sizeIndex, 0.5, seconds, true);
                 if (!f.ok) {
-                    std::printf("%-8s %-24s failed\n", sizeIndex ? "640x480" : "320x240", imageModeName(mode));
+                    std::printf("%-8s %-24s failed\n", sizeIndex ? "640x480" : "320x240",
+                                imageModeName(mode));
                     continue;
                 }
                 const double cameraWork = (f.leftPerOutput + f.rightPerOutput) * fill;
                 std::printf("%-8s %-24.24s %7.0f %9.1f %5.2f+%-6.2f %8.1f %8.1f %9.1f %9.1f %9.2f\n",
                             sizeIndex ? "640x480" : "320x240", imageModeName(mode), f.fps, f.cpuPerFrameUs,
-                            f.leftPerOutput, f.rightPerOutput, compose, fill, f.cpuPerFrameUs - compose - cameraWork,
-                            f.pairToSinkUs - compose, f.allocationsPerFrame);
+                            f.leftPerOutput, f.rightPerOutput, compose, fill,
+                            f.cpuPerFrameUs - compose - cameraWork, f.pairToSinkUs - compose,
+                            f.allocationsPerFrame);
             }
         }
     }
-    std::printf("\ncompose: composeStereoFrame timed in this process on the same pictures; cam fill: a test camera's\n"
-                "copy + stamp per frame; rest = CPU/frame - compose - (L+R camera frames per output) x cam fill:\n"
-                "framework, allocators, both cameras' delivery threads and waits, input pins, pairing, output\n"
-                "delivery and sink checks; out side = thread CPU from the product's frame callback to the sink's\n"
-                "receive minus compose: sendSample, delivery and the sink pin's checks (target for the framework\n"
-                "and pairing overhead: at most 10 us per output frame).\n");
+    std::printf(
+        "\ncompose: composeStereoFrame timed in this process on the same pictures; cam fill: a test "
+        "camera's\n"
+        "copy + stamp per frame; rest = CPU/frame - compose - (L+R camera frames per output) x cam fill:\n"
+        "framework, allocators, both cameras' delivery threads and waits, input pins, pairing, output\n"
+        "delivery and sink checks; out side = thread CPU from the product's frame callback to the sink's\n"
+        "receive minus compose: sendSample, delivery and the sink pin's checks (target for the framework\n"
+        "and pairing overhead: at most 10 us per output frame).\n");
     // Let the platform unload the modules, as a well-behaved host does.
     CoFreeUnusedLibraries();
     CoUninitialize();

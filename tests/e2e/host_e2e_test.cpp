@@ -43,7 +43,8 @@ std::string hostProgram() {
     std::string path = DV_HOST_PROGRAM;  // relative to the test's working folder
 #ifdef _WIN32
     for (char& c : path)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
 #endif
     return path;
 }
@@ -59,9 +60,11 @@ HostRun runHost(const std::string& arguments) {
     HostRun run;
     const std::string command = hostProgram() + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
+    if (!pipe)
+        return run;
     char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.output.append(buffer, n);
     const int status = pclose(pipe);
 #ifdef _WIN32
     run.status = status;
@@ -75,13 +78,15 @@ std::vector<std::string> listedNames() {
     std::vector<VideoDevice> devices;
     EXPECT_EQ(listVideoDevices(&devices), S_OK);
     std::vector<std::string> names;
-    for (const VideoDevice& device : devices) names.push_back(device.name);
+    for (const VideoDevice& device : devices)
+        names.push_back(device.name);
     return names;
 }
 
 bool listed(const std::string& name) {
     for (const std::string& n : listedNames())
-        if (n == name) return true;
+        if (n == name)
+            return true;
     return false;
 }
 
@@ -96,7 +101,8 @@ class BufferSample final : public IMediaSample {
 public:
     explicit BufferSample(std::vector<BYTE>& bytes) : bytes(bytes) {}
     STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-        if (ppv) *ppv = nullptr;
+        if (ppv)
+            *ppv = nullptr;
         return E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
@@ -198,10 +204,11 @@ std::vector<bool> stampMask(int mode, int swap, int leftEye, int rightEye, int s
 struct Comparison {
     long mismatches = 0;  // unmasked pixels with a channel off by more than the tolerance
     long masked = 0;
-    std::string first;    // where the first mismatch is
+    std::string first;  // where the first mismatch is
 };
 
-Comparison compare(const RgbPicture& actual, const RgbPicture& expected, const std::vector<bool>& mask, int tolerance) {
+Comparison compare(const RgbPicture& actual, const RgbPicture& expected, const std::vector<bool>& mask,
+                   int tolerance) {
     Comparison result;
     for (int y = 0; y < expected.height; ++y) {
         for (int x = 0; x < expected.width; ++x) {
@@ -212,10 +219,12 @@ Comparison compare(const RgbPicture& actual, const RgbPicture& expected, const s
             const uint8_t* a = actual.at(x, y);
             const uint8_t* e = expected.at(x, y);
             for (int c = 0; c < 3; ++c) {
-                if (std::abs(a[c] - e[c]) <= tolerance) continue;
+                if (std::abs(a[c] - e[c]) <= tolerance)
+                    continue;
                 if (result.mismatches++ == 0)
-                    result.first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") channel " + std::to_string(c) +
-                                   ": " + std::to_string(a[c]) + " instead of " + std::to_string(e[c]);
+                    result.first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") channel " +
+                                   std::to_string(c) + ": " + std::to_string(a[c]) + " instead of " +
+                                   std::to_string(e[c]);
                 break;
             }
         }
@@ -257,18 +266,21 @@ protected:
     // expected composition.
     void runAndCheck(int mode, int swap, int sizeIndex, const char* left, const char* right, int leftEye,
                      int rightEye) {
-        const std::string out = "e2e-out/mode" + std::to_string(mode) + "-swap" + std::to_string(swap) + "-size" +
-                                std::to_string(sizeIndex) + "-" + std::string(left).substr(20) + std::string(right).substr(20);
-        const HostRun run = runHost("--mode " + std::to_string(mode) + " --swap " + std::to_string(swap) + " --size " +
-                                    std::to_string(sizeIndex) + " --left \"" + left + "\" --right \"" + right +
-                                    "\" --frames 4 --seconds 20 --snapshot-every 2 --out " + out);
+        const std::string out = "e2e-out/mode" + std::to_string(mode) + "-swap" + std::to_string(swap) +
+                                "-size" + std::to_string(sizeIndex) + "-" + std::string(left).substr(20) +
+                                std::string(right).substr(20);
+        const HostRun run =
+            runHost("--mode " + std::to_string(mode) + " --swap " + std::to_string(swap) + " --size " +
+                    std::to_string(sizeIndex) + " --left \"" + left + "\" --right \"" + right +
+                    "\" --frames 4 --seconds 20 --snapshot-every 2 --out " + out);
         EXPECT_EQ(run.status, 0) << run.output;
         const char* name = imageModeName(mode);
         EXPECT_NE(run.output.find("virtual camera: mode " + std::to_string(mode) + " (" + name + "), swap " +
                                   std::to_string(swap)),
                   std::string::npos)
             << run.output;
-        if (run.status != 0) return;
+        if (run.status != 0)
+            return;
 
         const RgbPicture expected = expectedPicture(mode, swap, leftEye, rightEye, sizeIndex, 0);
         const RgbPicture swapped = expectedPicture(mode, swap ? 0 : 1, leftEye, rightEye, sizeIndex, 0);
@@ -296,13 +308,15 @@ protected:
     // The Y4M stream: its header, `frames` frames, and the first frame's luma
     // (BT.601 full range, top line first) and one chroma sample against the
     // expected picture.
-    void checkVideo(const std::string& path, const RgbPicture& expected, const std::vector<bool>& mask, long frames) {
+    void checkVideo(const std::string& path, const RgbPicture& expected, const std::vector<bool>& mask,
+                    long frames) {
         FILE* file = std::fopen(path.c_str(), "rb");
         ASSERT_NE(file, nullptr) << path;
         char header[128] = {};
         ASSERT_NE(std::fgets(header, sizeof header, file), nullptr);
         const std::string expectedHeader = "YUV4MPEG2 W" + std::to_string(expected.width) + " H" +
-                                           std::to_string(expected.height) + " F30:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n";
+                                           std::to_string(expected.height) +
+                                           " F30:1 Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=FULL\n";
         EXPECT_EQ(std::string(header), expectedHeader);
         const size_t lumaSize = static_cast<size_t>(expected.width) * expected.height;
         const size_t frameSize = lumaSize + 2 * (lumaSize / 4);
@@ -313,14 +327,17 @@ protected:
         while (std::fread(marker, 1, 6, file) == 6) {
             ASSERT_EQ(std::string(marker, 6), "FRAME\n");
             ASSERT_EQ(std::fread(planes.data(), 1, frameSize, file), frameSize);
-            if (++count > 1) continue;
+            if (++count > 1)
+                continue;
             for (int y = 0; y < expected.height; ++y) {
                 for (int x = 0; x < expected.width; ++x) {
                     const size_t i = static_cast<size_t>(y) * expected.width + x;
-                    if (mask[i]) continue;
+                    if (mask[i])
+                        continue;
                     const uint8_t* p = expected.at(x, y);
                     const double luma = 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
-                    if (std::abs(planes[i] - luma) > 1.0) ++lumaMismatches;
+                    if (std::abs(planes[i] - luma) > 1.0)
+                        ++lumaMismatches;
                 }
             }
         }
@@ -362,17 +379,20 @@ TEST_F(HostEndToEnd, SettingsPersistForTheNextRun) {
     // A run without options uses what is stored.
     run = runHost("--frames 1 --out e2e-out/persist-2");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("virtual camera: mode 6 (True Anaglyph 3D Image), swap 1, size 320x240"), std::string::npos)
+    EXPECT_NE(run.output.find("virtual camera: mode 6 (True Anaglyph 3D Image), swap 1, size 320x240"),
+              std::string::npos)
         << run.output;
 }
 
 TEST_F(HostEndToEnd, SettingsCommandChangesThemThroughThePropertyPages) {
-    HostRun run = runHost(std::string("settings --mode 4 --swap 1 --size 1 --left \"") + kCameraB + "\" --right \"" +
-                          kCameraA + "\"");
+    HostRun run = runHost(std::string("settings --mode 4 --swap 1 --size 1 --left \"") + kCameraB +
+                          "\" --right \"" + kCameraA + "\"");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("mode: 4 (Color Anaglyph 3D Image)\nswap: 1\nresolution: 1 (640x480)"), std::string::npos)
+    EXPECT_NE(run.output.find("mode: 4 (Color Anaglyph 3D Image)\nswap: 1\nresolution: 1 (640x480)"),
+              std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find(std::string("left: ") + kCameraB + "\nright: " + kCameraA), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(std::string("left: ") + kCameraB + "\nright: " + kCameraA), std::string::npos)
+        << run.output;
     // The pages stored what they took, in the product's own format.
     const StoredSettings stored = readStoredSettings();
     EXPECT_TRUE(stored.hasMode && stored.mode == 4);
@@ -388,9 +408,11 @@ TEST_F(HostEndToEnd, SettingsCommandChangesThemThroughThePropertyPages) {
     EXPECT_EQ(run.output.find("stored:"), std::string::npos) << run.output;
     run = runHost("--frames 1 --out e2e-out/after-settings");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find(std::string("virtual camera: mode 4 (Color Anaglyph 3D Image), swap 1, size 640x480, left \"") +
-                              kCameraB + "\", right \"" + kCameraA + "\""),
-              std::string::npos)
+    EXPECT_NE(
+        run.output.find(
+            std::string("virtual camera: mode 4 (Color Anaglyph 3D Image), swap 1, size 640x480, left \"") +
+            kCameraB + "\", right \"" + kCameraA + "\""),
+        std::string::npos)
         << run.output;
 }
 

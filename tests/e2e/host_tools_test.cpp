@@ -22,9 +22,10 @@ bool parse(std::vector<std::string> args, HostOptions* options, std::string* err
 TEST(HostOptions, RunOptionsAreParsed) {
     HostOptions o;
     std::string error;
-    ASSERT_TRUE(parse({"--mode", "7", "--swap", "1", "--size", "640x480", "--left", "Cam L", "--right", "Cam R",
-                       "--seconds", "1.5", "--frames", "12", "--snapshot-every", "0", "--out", "x/y"},
-                      &o, &error))
+    ASSERT_TRUE(
+        parse({"--mode", "7", "--swap", "1", "--size", "640x480", "--left", "Cam L", "--right", "Cam R",
+               "--seconds", "1.5", "--frames", "12", "--snapshot-every", "0", "--out", "x/y"},
+              &o, &error))
         << error;
     EXPECT_EQ(o.command, HostCommand::run);
     EXPECT_EQ(o.mode, 7);
@@ -62,10 +63,10 @@ TEST(HostOptions, CommandsAndTheirOwnOptions) {
 
 TEST(HostOptions, BadValuesAreRefusedWithAReason) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--mode", "12"},   {"--mode", "-1"},     {"--mode", "nothing"}, {"--swap", "2"},
-        {"--size", "2"},    {"--size", "800x600"}, {"--seconds", "0"},    {"--seconds", "abc"},
-        {"--frames", "0"},  {"--left", ""},       {"--out", ""},         {"--mode"},
-        {"--bogus"},        {"settings", "extra"},
+        {"--mode", "12"},  {"--mode", "-1"},      {"--mode", "nothing"}, {"--swap", "2"},
+        {"--size", "2"},   {"--size", "800x600"}, {"--seconds", "0"},    {"--seconds", "abc"},
+        {"--frames", "0"}, {"--left", ""},        {"--out", ""},         {"--mode"},
+        {"--bogus"},       {"settings", "extra"},
     };
     for (const auto& args : bad) {
         HostOptions o;
@@ -81,9 +82,9 @@ TEST(HostOptions, ModesByNumberNameOrUniqueBeginning) {
     EXPECT_EQ(parseImageMode("Picture In Picture"), 3);
     EXPECT_EQ(parseImageMode("picture-in-picture"), 3);
     EXPECT_EQ(parseImageMode("color anaglyph"), 4);
-    EXPECT_EQ(parseImageMode("SideBySide"), 2);             // exact beats the longer "SideBySide with Ratio"
+    EXPECT_EQ(parseImageMode("SideBySide"), 2);  // exact beats the longer "SideBySide with Ratio"
     EXPECT_EQ(parseImageMode("sidebyside with ratio"), 7);
-    EXPECT_EQ(parseImageMode("up"), -1);                    // Up And Down or UpAndDown with Ratio
+    EXPECT_EQ(parseImageMode("up"), -1);  // Up And Down or UpAndDown with Ratio
     EXPECT_EQ(parseImageMode("2D in 3D"), 10);
     EXPECT_EQ(parseImageMode(""), -1);
     EXPECT_EQ(parseSizeIndex("320x240"), 0);
@@ -96,12 +97,13 @@ struct TestPicture {
     int width, height;
     std::ptrdiff_t stride;
     std::vector<uint8_t> bytes;
-    TestPicture(int w, int h) : width(w), height(h), stride((w * 3 + 3) & ~3), bytes(static_cast<size_t>(stride) * h, 0xEE) {
+    TestPicture(int w, int h)
+        : width(w), height(h), stride((w * 3 + 3) & ~3), bytes(static_cast<size_t>(stride) * h, 0xEE) {
         for (int row = 0; row < h; ++row)
             for (int x = 0; x < w; ++x) {
                 uint8_t* p = &bytes[static_cast<size_t>(row) * stride + 3 * x];
-                p[0] = static_cast<uint8_t>(x * 7 + row);       // B
-                p[1] = static_cast<uint8_t>(x * 3 + row * 5);   // G
+                p[0] = static_cast<uint8_t>(x * 7 + row);        // B
+                p[1] = static_cast<uint8_t>(x * 3 + row * 5);    // G
                 p[2] = static_cast<uint8_t>(255 - x - row * 2);  // R
             }
     }
@@ -131,7 +133,8 @@ TEST(PngFiles, RoundTripFlipsToTopDownRgb) {
         for (int x = 0; x < width; ++x) {
             uint8_t expected[3];
             picture.rgbAt(x, line, expected);
-            for (int c = 0; c < 3; ++c) wrong += rgb[(static_cast<size_t>(line) * width + x) * 3 + c] != expected[c];
+            for (int c = 0; c < 3; ++c)
+                wrong += rgb[(static_cast<size_t>(line) * width + x) * 3 + c] != expected[c];
         }
     EXPECT_EQ(wrong, 0);
 
@@ -157,7 +160,8 @@ TEST(PngFiles, TruncatedOrForeignFilesAreRefused) {
         FILE* f = std::fopen(path.c_str(), "rb");
         ASSERT_NE(f, nullptr);
         uint8_t buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.insert(bytes.end(), buffer, buffer + n);
         std::fclose(f);
     }
     for (size_t keep : {size_t{0}, size_t{7}, size_t{40}, bytes.size() / 2}) {
@@ -210,7 +214,7 @@ TEST(Y4mVideo, FramesAreTopDownPlanesWithAveragedChroma) {
     ASSERT_NE(f, nullptr);
     char header[100] = {};
     ASSERT_NE(std::fgets(header, sizeof header, f), nullptr);
-    EXPECT_STREQ(header, "YUV4MPEG2 W6 H4 F30:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n");
+    EXPECT_STREQ(header, "YUV4MPEG2 W6 H4 F30:1 Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=FULL\n");
     std::vector<uint8_t> frame(6 + 24 + 6 + 6);  // "FRAME\n", Y 6x4, Cb 3x2, Cr 3x2
     ASSERT_EQ(std::fread(frame.data(), 1, frame.size(), f), frame.size());
     EXPECT_EQ(std::string(frame.begin(), frame.begin() + 6), "FRAME\n");

@@ -1,16 +1,16 @@
 // Modules, registration, devices and stored settings for the host.
 #include "components.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <cwchar>
 
 #ifndef _WIN32
-#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <climits>
 #endif
 
 #include "filter/settings_store.h"
@@ -21,7 +21,8 @@ std::wstring widen(const std::string& text) {
 #ifdef _WIN32
     const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     std::wstring out(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
     out.resize(std::wcslen(out.c_str()));
     return out;
 #else
@@ -30,7 +31,8 @@ std::wstring widen(const std::string& text) {
     const char* in = text.c_str();
     const size_t n = std::mbsrtowcs(nullptr, &in, 0, &state);
     if (n == static_cast<size_t>(-1)) {
-        for (unsigned char c : text) out += static_cast<wchar_t>(c);
+        for (unsigned char c : text)
+            out += static_cast<wchar_t>(c);
         return out;
     }
     out.resize(n);
@@ -44,13 +46,15 @@ std::wstring widen(const std::string& text) {
 // As the product converts a friendly name: wcstombs, at most 255 bytes.
 std::string narrowName(const wchar_t* name) {
     char buffer[256] = {};
-    if (name) std::wcstombs(buffer, name, sizeof buffer - 1);
+    if (name)
+        std::wcstombs(buffer, name, sizeof buffer - 1);
     return buffer;
 }
 
 std::string lower(const std::string& text) {
     std::string out = text;
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -59,7 +63,8 @@ class RegKey {
 public:
     RegKey() = default;
     ~RegKey() {
-        if (key) RegCloseKey(key);
+        if (key)
+            RegCloseKey(key);
     }
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
@@ -71,8 +76,8 @@ private:
 };
 
 LSTATUS openSettingsKey(RegKey* key) {
-    return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                           nullptr, key->put(), nullptr);
+    return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
 }
 
 }  // namespace
@@ -92,7 +97,8 @@ std::string programFolder() {
     wide = cut == std::wstring::npos ? L"." : wide.substr(0, cut);
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(bytes > 0 ? bytes : 1, '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], bytes, nullptr, nullptr);
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], bytes, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
     return out;
 #else
@@ -108,13 +114,16 @@ std::string absolutePath(const std::string& path) {
 #ifdef _WIN32
     std::wstring wide = widen(path);
     for (wchar_t& c : wide)
-        if (c == L'/') c = L'\\';
+        if (c == L'/')
+            c = L'\\';
     WCHAR full[MAX_PATH * 2] = {};
     const DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH * 2, full, nullptr);
-    if (n == 0 || n >= MAX_PATH * 2) return path;
+    if (n == 0 || n >= MAX_PATH * 2)
+        return path;
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, full, -1, nullptr, 0, nullptr, nullptr);
     std::string out(bytes > 0 ? bytes : 1, '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, full, -1, &out[0], bytes, nullptr, nullptr);
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, full, -1, &out[0], bytes, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
     return out;
 #else
@@ -136,10 +145,12 @@ bool fileExists(const std::string& path) {
 std::string findModule(const std::string& fileName, const std::string& buildTreeRelative) {
     const std::string folder = programFolder();
     const std::string beside = folder + "/" + fileName;
-    if (fileExists(beside)) return absolutePath(beside);
+    if (fileExists(beside))
+        return absolutePath(beside);
     if (!buildTreeRelative.empty()) {
         const std::string inTree = folder + "/" + buildTreeRelative;
-        if (fileExists(inTree)) return absolutePath(inTree);
+        if (fileExists(inTree))
+            return absolutePath(inTree);
     }
     return std::string();
 }
@@ -162,18 +173,21 @@ std::string registeredServerPath(REFCLSID clsid) {
     StringFromGUID2(clsid, text, 40);
     const std::wstring keyPath = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
     RegKey key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return "";
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return "";
     WCHAR value[1024] = {};
     DWORD size = sizeof(value) - sizeof(WCHAR);
     DWORD type = 0;
-    if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return "";
     std::string out;
 #ifdef _WIN32
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, value, -1, nullptr, 0, nullptr, nullptr);
     out.assign(bytes > 0 ? bytes : 1, '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, value, -1, &out[0], bytes, nullptr, nullptr);
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, value, -1, &out[0], bytes, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
 #else
     char buffer[4096] = {};
@@ -188,14 +202,17 @@ HRESULT listVideoDevices(std::vector<VideoDevice>* devices) {
     ComPtr<ICreateDevEnum> enumerator;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                   reinterpret_cast<void**>(enumerator.GetAddressOf()));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     ComPtr<IEnumMoniker> list;
     hr = enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, list.GetAddressOf(), 0);
-    if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;  // S_FALSE: the category is empty
+    if (hr != S_OK)
+        return SUCCEEDED(hr) ? S_OK : hr;  // S_FALSE: the category is empty
     ComPtr<IMoniker> moniker;
     while (list->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf()))))
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                          reinterpret_cast<void**>(bag.GetAddressOf()))))
             continue;
         VARIANT name;
         VariantInit(&name);
@@ -208,18 +225,22 @@ HRESULT listVideoDevices(std::vector<VideoDevice>* devices) {
 
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name) {
     for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].name == name) return static_cast<int>(i);
+        if (devices[i].name == name)
+            return static_cast<int>(i);
     const std::string wanted = lower(name);
     for (int pass = 0; pass < 2; ++pass) {
         int found = -1;
         for (size_t i = 0; i < devices.size(); ++i) {
             const std::string candidate = lower(devices[i].name);
             const bool match = pass == 0 ? candidate == wanted : candidate.find(wanted) != std::string::npos;
-            if (!match) continue;
-            if (found >= 0) return -1;
+            if (!match)
+                continue;
+            if (found >= 0)
+                return -1;
             found = static_cast<int>(i);
         }
-        if (found >= 0) return found;
+        if (found >= 0)
+            return found;
     }
     return -1;
 }
@@ -227,7 +248,8 @@ int findDevice(const std::vector<VideoDevice>& devices, const std::string& name)
 StoredSettings readStoredSettings() {
     StoredSettings stored;
     RegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return stored;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return stored;
     auto number = [&](const char* name, DWORD* value) {
         DWORD type = 0, size = sizeof(DWORD);
         return RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
@@ -254,14 +276,17 @@ StoredSettings readStoredSettings() {
 LSTATUS writeStoredNumber(const char* valueName, DWORD value) {
     RegKey key;
     const LSTATUS status = openSettingsKey(&key);
-    if (status != ERROR_SUCCESS) return status;
-    return RegSetValueExA(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    if (status != ERROR_SUCCESS)
+        return status;
+    return RegSetValueExA(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof(value));
 }
 
 LSTATUS writeStoredName(const char* valueName, const std::string& name) {
     RegKey key;
     const LSTATUS status = openSettingsKey(&key);
-    if (status != ERROR_SUCCESS) return status;
+    if (status != ERROR_SUCCESS)
+        return status;
     return RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                           static_cast<DWORD>(name.size()));
 }

@@ -43,15 +43,18 @@ std::string virtualCameraName() {
 // Creates `path` and any missing parent folders.
 bool makeFolder(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
-        if (at < path.size() && path[at] != '/' && path[at] != '\\') continue;
+        if (at < path.size() && path[at] != '/' && path[at] != '\\')
+            continue;
         const std::string part = path.substr(0, at);
-        if (part.size() == 2 && part[1] == ':') continue;  // a drive letter
+        if (part.size() == 2 && part[1] == ':')
+            continue;  // a drive letter
 #ifdef _WIN32
         const int made = _mkdir(part.c_str());
 #else
         const int made = mkdir(part.c_str(), 0777);
 #endif
-        if (made != 0 && errno != EEXIST) return false;
+        if (made != 0 && errno != EEXIST)
+            return false;
     }
     return true;
 }
@@ -60,7 +63,8 @@ bool makeFolder(const std::string& path) {
 struct ComScope {
     explicit ComScope(DWORD model) : hr(CoInitializeEx(nullptr, model)) {}
     ~ComScope() {
-        if (SUCCEEDED(hr)) CoUninitialize();
+        if (SUCCEEDED(hr))
+            CoUninitialize();
     }
     HRESULT hr;
 };
@@ -81,11 +85,13 @@ private:
     static BOOL CALLBACK visit(HWND window, LPARAM) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+        if (process != GetCurrentProcessId() || !IsWindowVisible(window))
+            return TRUE;
         WCHAR className[16] = {};
         GetClassNameW(window, className, 16);
         // A message box is a dialog with its text in control 0xFFFF.
-        if (std::wcscmp(className, L"#32770") != 0 || !GetDlgItem(window, 0xFFFF)) return TRUE;
+        if (std::wcscmp(className, L"#32770") != 0 || !GetDlgItem(window, 0xFFFF))
+            return TRUE;
         char caption[256] = {}, text[1024] = {};
         GetWindowTextA(window, caption, sizeof caption);
         GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // a message box's text control
@@ -126,15 +132,21 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
     };
     *changed = false;
     for (const Module& module : modules) {
-        const bool listed = findDevice(devices, module.deviceName) >= 0 &&
-                            devices[static_cast<size_t>(findDevice(devices, module.deviceName))].name == module.deviceName;
+        const bool listed =
+            findDevice(devices, module.deviceName) >= 0 &&
+            devices[static_cast<size_t>(findDevice(devices, module.deviceName))].name == module.deviceName;
         const bool serverOk = !module.classId || fileExists(registeredServerPath(*module.classId));
-        const bool forced = (module.classId && !options.productPath.empty()) || (!module.classId && !options.testCamsPath.empty());
-        if (listed && serverOk && !forced) continue;
+        const bool forced = (module.classId && !options.productPath.empty()) ||
+                            (!module.classId && !options.testCamsPath.empty());
+        if (listed && serverOk && !forced)
+            continue;
         if (module.path.empty()) {
-            std::fprintf(stderr, "duoview2-host: the %s are not registered and their module was not found (use --%s PATH)\n",
-                         module.what, module.classId ? "product" : "testcams");
-            if (module.classId) return false;
+            std::fprintf(
+                stderr,
+                "duoview2-host: the %s are not registered and their module was not found (use --%s PATH)\n",
+                module.what, module.classId ? "product" : "testcams");
+            if (module.classId)
+                return false;
             continue;  // the user's own cameras may do
         }
         const HRESULT hr = callModuleEntry(module.path, "DllRegisterServer");
@@ -151,7 +163,8 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
 
 int listCommand(const std::vector<VideoDevice>& devices) {
     std::printf("video input devices (%zu):\n", devices.size());
-    for (size_t i = 0; i < devices.size(); ++i) std::printf("  %zu: %s\n", i, devices[i].name.c_str());
+    for (size_t i = 0; i < devices.size(); ++i)
+        std::printf("  %zu: %s\n", i, devices[i].name.c_str());
     if (findDevice(devices, virtualCameraName()) < 0)
         std::printf("(\"%s\" is not registered; a run registers it)\n", virtualCameraName().c_str());
     return 0;
@@ -159,15 +172,19 @@ int listCommand(const std::vector<VideoDevice>& devices) {
 
 int unregisterCommand(const HostOptions& options) {
     const std::string paths[] = {
-        options.productPath.empty() ? findModule(DV_HOST_PRODUCT_FILE, DV_HOST_PRODUCT_RELPATH) : options.productPath,
-        options.testCamsPath.empty() ? findModule(DV_HOST_TESTCAMS_FILE, DV_HOST_TESTCAMS_RELPATH) : options.testCamsPath,
+        options.productPath.empty() ? findModule(DV_HOST_PRODUCT_FILE, DV_HOST_PRODUCT_RELPATH)
+                                    : options.productPath,
+        options.testCamsPath.empty() ? findModule(DV_HOST_TESTCAMS_FILE, DV_HOST_TESTCAMS_RELPATH)
+                                     : options.testCamsPath,
     };
     int status = 0;
     for (const std::string& path : paths) {
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         const HRESULT hr = callModuleEntry(path, "DllUnregisterServer");
         std::printf("unregistered %s: %s\n", path.c_str(), SUCCEEDED(hr) ? "ok" : hresultText(hr).c_str());
-        if (FAILED(hr)) status = 1;
+        if (FAILED(hr))
+            status = 1;
     }
     return status;
 }
@@ -175,9 +192,12 @@ int unregisterCommand(const HostOptions& options) {
 // Stores the settings given on the command line (and the test cameras when
 // no usable camera names are stored) where the filter reads them.
 bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoDevice>& devices) {
-    if (options.mode >= 0) writeStoredNumber("camMode", static_cast<DWORD>(options.mode));
-    if (options.swap >= 0) writeStoredNumber("camPosition", static_cast<DWORD>(options.swap));
-    if (options.sizeIndex >= 0) writeStoredNumber("camSize", static_cast<DWORD>(options.sizeIndex));
+    if (options.mode >= 0)
+        writeStoredNumber("camMode", static_cast<DWORD>(options.mode));
+    if (options.swap >= 0)
+        writeStoredNumber("camPosition", static_cast<DWORD>(options.swap));
+    if (options.sizeIndex >= 0)
+        writeStoredNumber("camSize", static_cast<DWORD>(options.sizeIndex));
     const StoredSettings stored = readStoredSettings();
     const std::string vcamName = virtualCameraName();
     struct Side {
@@ -192,7 +212,8 @@ bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoD
         if (!side.requested.empty()) {
             const int index = findDevice(devices, side.requested);
             if (index < 0 || devices[static_cast<size_t>(index)].name == vcamName) {
-                std::fprintf(stderr, "duoview2-host: %s '%s' names no camera (or more than one); see --list\n",
+                std::fprintf(stderr,
+                             "duoview2-host: %s '%s' names no camera (or more than one); see --list\n",
                              side.option, side.requested.c_str());
                 return false;
             }
@@ -202,8 +223,10 @@ bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoD
         // The product matches stored names exactly; with nothing usable
         // stored, the built-in test cameras stand in.
         bool usable = false;
-        for (const VideoDevice& device : devices) usable = usable || (!side.stored.empty() && device.name == side.stored);
-        if (!usable && findDevice(devices, side.fallback) >= 0) writeStoredName(side.valueName, side.fallback);
+        for (const VideoDevice& device : devices)
+            usable = usable || (!side.stored.empty() && device.name == side.stored);
+        if (!usable && findDevice(devices, side.fallback) >= 0)
+            writeStoredName(side.valueName, side.fallback);
     }
     return true;
 }
@@ -215,17 +238,19 @@ ComPtr<IPin> findPin(IBaseFilter* filter, const wchar_t* name) {
 }
 
 void printProgress(const StreamRecorder::Progress& p, double elapsed, double total, bool tty) {
-    std::printf("%sframes %ld  %.1f fps  dropped %ld  time gaps %ld  %.1f/%.0f s%s", tty ? "\r" : "", p.frames,
-                p.recentFps, p.mediaTimeGaps, p.frameTimeGaps, elapsed, total, tty ? "   " : "\n");
+    std::printf("%sframes %ld  %.1f fps  dropped %ld  time gaps %ld  %.1f/%.0f s%s", tty ? "\r" : "",
+                p.frames, p.recentFps, p.mediaTimeGaps, p.frameTimeGaps, elapsed, total, tty ? "   " : "\n");
     std::fflush(stdout);
 }
 
 int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
-    if (!storeRequestedSettings(options, devices)) return 2;
+    if (!storeRequestedSettings(options, devices))
+        return 2;
     const std::string vcamName = virtualCameraName();
     const int vcamIndex = findDevice(devices, vcamName);
     if (vcamIndex < 0) {
-        std::fprintf(stderr, "duoview2-host: \"%s\" is not listed by the device enumerator\n", vcamName.c_str());
+        std::fprintf(stderr, "duoview2-host: \"%s\" is not listed by the device enumerator\n",
+                     vcamName.c_str());
         return 1;
     }
 
@@ -234,7 +259,8 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
     HRESULT hr = devices[static_cast<size_t>(vcamIndex)].moniker->BindToObject(
         nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(camera.GetAddressOf()));
     if (FAILED(hr)) {
-        std::fprintf(stderr, "duoview2-host: cannot create the virtual camera (%s)\n", hresultText(hr).c_str());
+        std::fprintf(stderr, "duoview2-host: cannot create the virtual camera (%s)\n",
+                     hresultText(hr).c_str());
         return 1;
     }
     ComPtr<IPin> output = findPin(camera.Get(), L"Output1");
@@ -252,8 +278,9 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
     selection->GetSizeIndex(&sizeIndex);
     selection->GetCameraIndices(&left, &right);
     auto nameAt = [&](int index) {
-        return index >= 0 && static_cast<size_t>(index) < devices.size() ? devices[static_cast<size_t>(index)].name
-                                                                           : std::string("(none)");
+        return index >= 0 && static_cast<size_t>(index) < devices.size()
+                   ? devices[static_cast<size_t>(index)].name
+                   : std::string("(none)");
     };
     const char* modeName = imageModeName(mode);
     std::printf("virtual camera: mode %d (%s), swap %d, size %s, left \"%s\", right \"%s\"\n", mode,
@@ -282,7 +309,8 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
     hr = streamConfig->GetFormat(&format);
     const VIDEOINFOHEADER* offered = format ? videoInfoOf(*format) : nullptr;
     if (FAILED(hr) || !offered) {
-        std::fprintf(stderr, "duoview2-host: IAMStreamConfig::GetFormat failed (%s)\n", hresultText(hr).c_str());
+        std::fprintf(stderr, "duoview2-host: IAMStreamConfig::GetFormat failed (%s)\n",
+                     hresultText(hr).c_str());
         deleteMediaType(format);
         return 1;
     }
@@ -336,7 +364,8 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
             printProgress(progress, elapsed, options.seconds, tty);
             lastPrint = elapsed;
         }
-        if (elapsed >= options.seconds) break;
+        if (elapsed >= options.seconds)
+            break;
         if (options.maxFrames > 0 && progress.frames >= options.maxFrames) {
             stopReason = "frames";
             break;
@@ -348,30 +377,38 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
             events->FreeEventParams(code, p1, p2);
             if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT) {
                 ended = true;
-                stopReason = code == EC_COMPLETE ? "end of stream" : "graph error " + hresultText(static_cast<HRESULT>(p1));
+                stopReason = code == EC_COMPLETE ? "end of stream"
+                                                 : "graph error " + hresultText(static_cast<HRESULT>(p1));
             }
         }
-        if (ended) break;
+        if (ended)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     control->Stop();
     const StreamRecorder::Progress final = recorder.progress();
     printProgress(final, elapsed, options.seconds, tty);
-    if (tty) std::printf("\n");
+    if (tty)
+        std::printf("\n");
     const bool written = recorder.finish();
 
     graph->RemoveFilter(sink.Get());
     graph->RemoveFilter(camera.Get());
 
     const std::vector<std::string> pictures = recorder.snapshots();
-    std::printf("summary: %ld frames in %.2f s (stopped by %s), %.1f fps average, dropped %ld (media-time gaps), "
-                "time gaps %ld\n",
-                final.frames, elapsed, stopReason.c_str(), final.averageFps, final.mediaTimeGaps, final.frameTimeGaps);
-    std::printf("video: %s (%dx%d, C420jpeg, %ld frames)\n", recorder.videoPath().c_str(), width, height, final.frames);
+    std::printf(
+        "summary: %ld frames in %.2f s (stopped by %s), %.1f fps average, dropped %ld (media-time gaps), "
+        "time gaps %ld\n",
+        final.frames, elapsed, stopReason.c_str(), final.averageFps, final.mediaTimeGaps,
+        final.frameTimeGaps);
+    std::printf("video: %s (%dx%d, C420jpeg, %ld frames)\n", recorder.videoPath().c_str(), width, height,
+                final.frames);
     std::printf("snapshots (%s):", pngEncoderName());
-    for (const std::string& path : pictures) std::printf(" %s", path.c_str());
+    for (const std::string& path : pictures)
+        std::printf(" %s", path.c_str());
     std::printf("\n");
-    if (!written) std::fprintf(stderr, "duoview2-host: some output could not be written\n");
+    if (!written)
+        std::fprintf(stderr, "duoview2-host: some output could not be written\n");
     return final.frames > 0 && written ? 0 : 1;
 }
 
@@ -408,7 +445,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "duoview2-host: CoInitializeEx failed (%s)\n", hresultText(com.hr).c_str());
         return 1;
     }
-    if (options.command == HostCommand::unregister) return unregisterCommand(options);
+    if (options.command == HostCommand::unregister)
+        return unregisterCommand(options);
 
     int status = 1;
     {
@@ -419,16 +457,19 @@ int main(int argc, char** argv) {
         // registration or its removal did.
         const bool registers = options.command != HostCommand::list;
         if (SUCCEEDED(hr) && (!registers || ensureRegistered(options, devices, &changed))) {
-            if (changed) hr = listVideoDevices(&devices);
+            if (changed)
+                hr = listVideoDevices(&devices);
             if (FAILED(hr)) {
-                std::fprintf(stderr, "duoview2-host: device enumeration failed (%s)\n", hresultText(hr).c_str());
+                std::fprintf(stderr, "duoview2-host: device enumeration failed (%s)\n",
+                             hresultText(hr).c_str());
             } else if (options.command == HostCommand::list) {
                 status = listCommand(devices);
             } else if (settings) {
 #ifdef _WIN32
                 // With --dialog the user answers the boxes in the frames.
                 std::unique_ptr<MessageBoxAnswerer> answerer;
-                if (!options.dialog) answerer = std::make_unique<MessageBoxAnswerer>();
+                if (!options.dialog)
+                    answerer = std::make_unique<MessageBoxAnswerer>();
 #endif
                 status = settingsCommand(options, devices);
             } else {

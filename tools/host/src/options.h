@@ -14,14 +14,14 @@ enum class HostCommand {
 
 struct HostOptions {
     HostCommand command = HostCommand::run;
-    int mode = -1;       // image mode 0..11, -1: as stored
-    int swap = -1;       // 0 or 1, -1: as stored
-    int sizeIndex = -1;  // 0 (320x240) or 1 (640x480), -1: as stored
-    std::string leftName;   // empty: as stored (or the test cameras when nothing usable is stored)
-    std::string rightName;  // likewise
-    double seconds = 3.0;   // run time
-    long maxFrames = 0;     // stop after this many frames (0: no limit)
-    int snapshotEvery = 30; // a PNG of frame 1, 1 + n, 1 + 2n, ... (0: only the first) and of the last
+    int mode = -1;           // image mode 0..11, -1: as stored
+    int swap = -1;           // 0 or 1, -1: as stored
+    int sizeIndex = -1;      // 0 (320x240) or 1 (640x480), -1: as stored
+    std::string leftName;    // empty: as stored (or the test cameras when nothing usable is stored)
+    std::string rightName;   // likewise
+    double seconds = 3.0;    // run time
+    long maxFrames = 0;      // stop after this many frames (0: no limit)
+    int snapshotEvery = 30;  // a PNG of frame 1, 1 + n, 1 + 2n, ... (0: only the first) and of the last
     std::string outDir = "duoview2-out";
     std::string productPath;   // empty: found next to the program or in the build tree
     std::string testCamsPath;  // likewise

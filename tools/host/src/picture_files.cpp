@@ -13,14 +13,16 @@ namespace {
 
 struct FileCloser {
     void operator()(FILE* f) const {
-        if (f) std::fclose(f);
+        if (f)
+            std::fclose(f);
     }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
 // One top-down RGB row from a bottom-up BGR picture.
 void rgbRow(const BgrPicture& picture, int line, uint8_t* out) {
-    const uint8_t* in = picture.pixels + static_cast<std::ptrdiff_t>(picture.height - 1 - line) * picture.stride;
+    const uint8_t* in =
+        picture.pixels + static_cast<std::ptrdiff_t>(picture.height - 1 - line) * picture.stride;
     for (int x = 0; x < picture.width; ++x, in += 3, out += 3) {
         out[0] = in[2];
         out[1] = in[1];
@@ -36,13 +38,15 @@ uint32_t crc32Update(uint32_t crc, const uint8_t* data, size_t n) {
     if (!crcReady) {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             crcTable[i] = c;
         }
         crcReady = true;
     }
     crc = ~crc;
-    for (size_t i = 0; i < n; ++i) crc = crcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    for (size_t i = 0; i < n; ++i)
+        crc = crcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -72,11 +76,14 @@ const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 #ifdef DV_HOST_HAVE_LIBPNG
 
-const char* pngEncoderName() { return "libpng"; }
+const char* pngEncoderName() {
+    return "libpng";
+}
 
 bool writePngFile(const std::string& path, const BgrPicture& picture) {
     File file(std::fopen(path.c_str(), "wb"));
-    if (!file) return false;
+    if (!file)
+        return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
@@ -90,8 +97,9 @@ bool writePngFile(const std::string& path, const BgrPicture& picture) {
     }
     png_init_io(png, file.get());
     png_set_compression_level(png, 6);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width), static_cast<png_uint_32>(picture.height),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < picture.height; ++y) {
         rgbRow(picture, y, row.data());
@@ -105,7 +113,8 @@ bool writePngFile(const std::string& path, const BgrPicture& picture) {
 bool readPngFile(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgb) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return false;
     image.format = PNG_FORMAT_RGB;
     rgb->assign(PNG_IMAGE_SIZE(image), 0);
     if (!png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr)) {
@@ -119,7 +128,9 @@ bool readPngFile(const std::string& path, int* width, int* height, std::vector<u
 
 #else
 
-const char* pngEncoderName() { return "built-in (stored deflate blocks)"; }
+const char* pngEncoderName() {
+    return "built-in (stored deflate blocks)";
+}
 
 bool writePngFile(const std::string& path, const BgrPicture& picture) {
     std::vector<uint8_t> out(pngSignature, pngSignature + 8);
@@ -146,7 +157,8 @@ bool writePngFile(const std::string& path, const BgrPicture& picture) {
         z.push_back(static_cast<uint8_t>(n >> 8));
         z.push_back(static_cast<uint8_t>(~n));
         z.push_back(static_cast<uint8_t>(~n >> 8));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at), raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                 raw.begin() + static_cast<std::ptrdiff_t>(at + n));
         at += n;
     } while (at < raw.size());
     uint32_t a = 1, b = 0;
@@ -159,26 +171,32 @@ bool writePngFile(const std::string& path, const BgrPicture& picture) {
     putChunk(out, "IEND", {});
 
     File file(std::fopen(path.c_str(), "wb"));
-    if (!file) return false;
+    if (!file)
+        return false;
     return std::fwrite(out.data(), 1, out.size(), file.get()) == out.size() && std::fflush(file.get()) == 0;
 }
 
 bool readPngFile(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgb) {
     File file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
+    if (!file)
+        return false;
     std::vector<uint8_t> bytes;
     uint8_t buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
-    if (bytes.size() < 8 || std::memcmp(bytes.data(), pngSignature, 8) != 0) return false;
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), pngSignature, 8) != 0)
+        return false;
     uint32_t w = 0, h = 0;
     std::vector<uint8_t> z;
     for (size_t at = 8; at + 12 <= bytes.size();) {
         const uint32_t length = getBe32(&bytes[at]);
-        if (length > bytes.size() - at - 12) return false;
+        if (length > bytes.size() - at - 12)
+            return false;
         const uint8_t* type = &bytes[at + 4];
         const uint8_t* data = &bytes[at + 8];
         if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (length != 13 || data[8] != 8 || data[9] != 2 || data[12] != 0) return false;
+            if (length != 13 || data[8] != 8 || data[9] != 2 || data[12] != 0)
+                return false;
             w = getBe32(data);
             h = getBe32(data + 4);
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
@@ -188,23 +206,29 @@ bool readPngFile(const std::string& path, int* width, int* height, std::vector<u
         }
         at += 12 + length;
     }
-    if (w == 0 || h == 0 || w > 100000 || h > 100000 || z.size() < 2) return false;
+    if (w == 0 || h == 0 || w > 100000 || h > 100000 || z.size() < 2)
+        return false;
     std::vector<uint8_t> raw;
     size_t at = 2;
     for (bool last = false; !last;) {
-        if (at + 5 > z.size() || (z[at] & 0x06) != 0) return false;  // stored blocks only
+        if (at + 5 > z.size() || (z[at] & 0x06) != 0)
+            return false;  // stored blocks only
         last = (z[at] & 1) != 0;
         const size_t n = z[at + 1] | (size_t{z[at + 2]} << 8);
         at += 5;
-        if (n > z.size() - at) return false;
-        raw.insert(raw.end(), z.begin() + static_cast<std::ptrdiff_t>(at), z.begin() + static_cast<std::ptrdiff_t>(at + n));
+        if (n > z.size() - at)
+            return false;
+        raw.insert(raw.end(), z.begin() + static_cast<std::ptrdiff_t>(at),
+                   z.begin() + static_cast<std::ptrdiff_t>(at + n));
         at += n;
     }
     const size_t rowBytes = size_t{w} * 3 + 1;
-    if (raw.size() != rowBytes * h) return false;
+    if (raw.size() != rowBytes * h)
+        return false;
     rgb->clear();
     for (uint32_t y = 0; y < h; ++y) {
-        if (raw[rowBytes * y] != 0) return false;  // filter type 0 only
+        if (raw[rowBytes * y] != 0)
+            return false;  // filter type 0 only
         rgb->insert(rgb->end(), raw.begin() + static_cast<std::ptrdiff_t>(rowBytes * y + 1),
                     raw.begin() + static_cast<std::ptrdiff_t>(rowBytes * (y + 1)));
     }
@@ -224,15 +248,19 @@ void rgbToYCbCr(int r, int g, int b, uint8_t* y, uint8_t* cb, uint8_t* cr) {
     *cr = clamp((32768 * r - 27439 * g - 5329 * b + (128 << 16) + 32768) >> 16);
 }
 
-Y4mWriter::~Y4mWriter() { close(); }
+Y4mWriter::~Y4mWriter() {
+    close();
+}
 
 bool Y4mWriter::open(const std::string& path, int w, int h, int64_t frameInterval) {
     close();
     failed = false;
     frames = 0;
-    if (w <= 0 || h <= 0) return false;
+    if (w <= 0 || h <= 0)
+        return false;
     file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
+    if (!file)
+        return false;
     width = w;
     height = h;
     chromaWidth = (w + 1) / 2;
@@ -243,13 +271,15 @@ bool Y4mWriter::open(const std::string& path, int w, int h, int64_t frameInterva
         num = 30;
         den = 1;
     }
-    if (std::fprintf(file, "YUV4MPEG2 W%d H%d F%lld:%lld Ip A1:1 C420jpeg XYSCSS=420JPEG\n", w, h, num, den) < 0)
+    if (std::fprintf(file, "YUV4MPEG2 W%d H%d F%lld:%lld Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=FULL\n",
+                     w, h, num, den) < 0)
         failed = true;
     return !failed;
 }
 
 bool Y4mWriter::writeFrame(const BgrPicture& picture) {
-    if (!file || picture.width != width || picture.height != height || !picture.pixels) return false;
+    if (!file || picture.width != width || picture.height != height || !picture.pixels)
+        return false;
     uint8_t* yPlane = planes.data();
     uint8_t* cbPlane = yPlane + static_cast<size_t>(width) * height;
     uint8_t* crPlane = cbPlane + static_cast<size_t>(chromaWidth) * chromaHeight;
@@ -271,8 +301,8 @@ bool Y4mWriter::writeFrame(const BgrPicture& picture) {
                     b4 += p[0];
                     if (x < width && line < height) {
                         uint8_t unusedCb, unusedCr;
-                        rgbToYCbCr(p[2], p[1], p[0], &yPlane[static_cast<size_t>(line) * width + x], &unusedCb,
-                                   &unusedCr);
+                        rgbToYCbCr(p[2], p[1], p[0], &yPlane[static_cast<size_t>(line) * width + x],
+                                   &unusedCb, &unusedCr);
                     }
                 }
             }
@@ -283,7 +313,8 @@ bool Y4mWriter::writeFrame(const BgrPicture& picture) {
             crPlane[c] = clamp((32768 * r4 - 27439 * g4 - 5329 * b4 + (128 << 18) + (1 << 17)) >> 18);
         }
     }
-    if (std::fputs("FRAME\n", file) < 0 || std::fwrite(planes.data(), 1, planes.size(), file) != planes.size()) {
+    if (std::fputs("FRAME\n", file) < 0 ||
+        std::fwrite(planes.data(), 1, planes.size(), file) != planes.size()) {
         failed = true;
         return false;
     }
@@ -292,8 +323,10 @@ bool Y4mWriter::writeFrame(const BgrPicture& picture) {
 }
 
 bool Y4mWriter::close() {
-    if (!file) return !failed;
-    if (std::fclose(file) != 0) failed = true;
+    if (!file)
+        return !failed;
+    if (std::fclose(file) != 0)
+        failed = true;
     file = nullptr;
     return !failed;
 }

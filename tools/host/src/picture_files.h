@@ -32,7 +32,8 @@ bool readPngFile(const std::string& path, int* width, int* height, std::vector<u
 const char* pngEncoderName();
 
 // A YUV4MPEG2 video, 4:2:0 with JPEG (full-range BT.601) YCbCr and centred
-// chroma ("C420jpeg"): what mpv and ffmpeg play as yuvj420p. Frames are
+// chroma ("C420jpeg", marked XCOLORRANGE=FULL): what mpv and ffmpeg play as
+// yuvj420p. Frames are
 // flipped to top line first. Odd sizes are padded to even ones by repeating
 // the last column and row.
 class Y4mWriter {

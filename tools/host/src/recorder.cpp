@@ -10,7 +10,8 @@ StreamRecorder::StreamRecorder(std::string outDir, int snapshotEvery)
 bool StreamRecorder::start(int width, int height, int64_t frameInterval) {
     std::lock_guard<std::mutex> hold(guard);
     interval = frameInterval > 0 ? frameInterval : 333333;
-    const std::ptrdiff_t stride = (static_cast<std::ptrdiff_t>(width) * 3 + 3) & ~static_cast<std::ptrdiff_t>(3);
+    const std::ptrdiff_t stride =
+        (static_cast<std::ptrdiff_t>(width) * 3 + 3) & ~static_cast<std::ptrdiff_t>(3);
     lastPicture.assign(static_cast<size_t>(stride) * height, 0);
     last = BgrPicture{lastPicture.data(), width, height, stride};
     return video.open(videoPath(), width, height, interval);
@@ -20,12 +21,14 @@ void StreamRecorder::onFrame(const SinkFrame& frame) {
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> hold(guard);
     const long number = ++counts.frames;
-    if (number == 1) firstArrival = now;
+    if (number == 1)
+        firstArrival = now;
     lastArrival = now;
     recent[number % 32] = now;
 
     if (frame.mediaTimeValid) {
-        if (haveMediaTime && frame.mediaStart > lastMediaStart + 1) counts.mediaTimeGaps += static_cast<long>(frame.mediaStart - lastMediaStart - 1);
+        if (haveMediaTime && frame.mediaStart > lastMediaStart + 1)
+            counts.mediaTimeGaps += static_cast<long>(frame.mediaStart - lastMediaStart - 1);
         haveMediaTime = true;
         lastMediaStart = frame.mediaStart;
     }
@@ -33,13 +36,15 @@ void StreamRecorder::onFrame(const SinkFrame& frame) {
         // A step of more than 1.5 intervals means frames the cameras made
         // but the stream does not carry.
         const REFERENCE_TIME step = frame.start - lastStart;
-        if (haveTime && step > interval + interval / 2) counts.frameTimeGaps += static_cast<long>((step + interval / 2) / interval - 1);
+        if (haveTime && step > interval + interval / 2)
+            counts.frameTimeGaps += static_cast<long>((step + interval / 2) / interval - 1);
         haveTime = true;
         lastStart = frame.start;
     }
 
     const BgrPicture picture{frame.pixels, frame.width, frame.height, frame.stride};
-    if (!video.writeFrame(picture)) ++counts.writeFailures;
+    if (!video.writeFrame(picture))
+        ++counts.writeFailures;
     if (number == 1 || (snapshotEvery > 0 && (number - 1) % snapshotEvery == 0)) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%06ld.png", number);
@@ -51,7 +56,8 @@ void StreamRecorder::onFrame(const SinkFrame& frame) {
     }
     if (frame.width == last.width && frame.height == last.height) {
         for (int y = 0; y < frame.height; ++y)
-            std::memcpy(lastPicture.data() + y * last.stride, frame.pixels + y * frame.stride, static_cast<size_t>(frame.width) * 3);
+            std::memcpy(lastPicture.data() + y * last.stride, frame.pixels + y * frame.stride,
+                        static_cast<size_t>(frame.width) * 3);
     }
 }
 
@@ -65,11 +71,14 @@ StreamRecorder::Progress StreamRecorder::progress() {
     Progress out = counts;
     if (counts.frames > 1) {
         const double span = std::chrono::duration<double>(lastArrival - firstArrival).count();
-        if (span > 0) out.averageFps = (counts.frames - 1) / span;
+        if (span > 0)
+            out.averageFps = (counts.frames - 1) / span;
         const long back = counts.frames > 31 ? 31 : counts.frames - 1;
         const double recentSpan =
-            std::chrono::duration<double>(recent[counts.frames % 32] - recent[(counts.frames - back) % 32]).count();
-        if (recentSpan > 0) out.recentFps = back / recentSpan;
+            std::chrono::duration<double>(recent[counts.frames % 32] - recent[(counts.frames - back) % 32])
+                .count();
+        if (recentSpan > 0)
+            out.recentFps = back / recentSpan;
     }
     return out;
 }

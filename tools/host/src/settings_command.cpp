@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "compositor/runtime_settings.h"
+#include "dialog_templates.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
-#include "dialog_templates.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ std::string virtualCameraName() {
 class HostPageSite final : public IPropertyPageSite {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
+        if (!ppv)
+            return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPropertyPageSite) {
             *ppv = static_cast<IPropertyPageSite*>(this);
             return S_OK;
@@ -38,16 +39,19 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP OnStatusChange(DWORD flags) override {
-        if (flags & PROPPAGESTATUS_DIRTY) dirtyReported = true;
+        if (flags & PROPPAGESTATUS_DIRTY)
+            dirtyReported = true;
         return S_OK;
     }
     STDMETHODIMP GetLocaleID(LCID* lcid) override {
-        if (!lcid) return E_POINTER;
+        if (!lcid)
+            return E_POINTER;
         *lcid = 0x0409;
         return S_OK;
     }
     STDMETHODIMP GetPageContainer(IUnknown** container) override {
-        if (container) *container = nullptr;
+        if (container)
+            *container = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
@@ -69,10 +73,13 @@ int findComboEntry(HWND dialog, int id, const std::string& text) {
     const LRESULT count = SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         char entry[512] = {};
-        if (SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= static_cast<LRESULT>(sizeof entry))
+        if (SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >=
+            static_cast<LRESULT>(sizeof entry))
             continue;
-        SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
-        if (text == entry) return static_cast<int>(i);
+        SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                            reinterpret_cast<LPARAM>(entry));
+        if (text == entry)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -95,16 +102,19 @@ HRESULT drivePage(REFCLSID pageClass, IUnknown* object, Act act) {
     ComPtr<IPropertyPage> page;
     HRESULT hr = CoCreateInstance(pageClass, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
                                   reinterpret_cast<void**>(page.GetAddressOf()));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr))
+        return hr;
     HostPageSite site;
-    HWND parent = CreateWindowExW(0, L"#32770", L"Duoview2 host settings", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr,
-                                  nullptr, nullptr);
-    if (!parent) return E_FAIL;
+    HWND parent = CreateWindowExW(0, L"#32770", L"Duoview2 host settings", WS_POPUP, 0, 0, 640, 480, nullptr,
+                                  nullptr, nullptr, nullptr);
+    if (!parent)
+        return E_FAIL;
     page->SetPageSite(&site);
     hr = page->SetObjects(1, &object);
     PROPPAGEINFO info{};
     info.cb = sizeof(info);
-    if (SUCCEEDED(hr)) hr = page->GetPageInfo(&info);
+    if (SUCCEEDED(hr))
+        hr = page->GetPageInfo(&info);
     CoTaskMemFree(info.pszTitle);
     CoTaskMemFree(info.pszDocString);
     CoTaskMemFree(info.pszHelpFile);
@@ -117,7 +127,8 @@ HRESULT drivePage(REFCLSID pageClass, IUnknown* object, Act act) {
         pumpMessages();
         HWND dialog = FindWindowExW(parent, nullptr, nullptr, nullptr);
         hr = dialog ? act(dialog) : E_FAIL;
-        if (SUCCEEDED(hr) && page->IsPageDirty() == S_OK) hr = page->Apply();
+        if (SUCCEEDED(hr) && page->IsPageDirty() == S_OK)
+            hr = page->Apply();
         page->Deactivate();
     }
     page->SetObjects(0, nullptr);
@@ -153,8 +164,9 @@ void show(const Current& c, const std::vector<VideoDevice>& devices) {
                     index == c.right ? " <- right" : "");
     }
     auto nameAt = [&](int index) {
-        return index >= 0 && static_cast<size_t>(index) < devices.size() ? devices[static_cast<size_t>(index)].name
-                                                                           : std::string("(none)");
+        return index >= 0 && static_cast<size_t>(index) < devices.size()
+                   ? devices[static_cast<size_t>(index)].name
+                   : std::string("(none)");
     };
     std::printf("left: %s\nright: %s\n", nameAt(c.left).c_str(), nameAt(c.right).c_str());
 }
@@ -165,14 +177,17 @@ HRESULT openFrames(IBaseFilter* filter, IPin* output) {
     IUnknown* objects[2] = {filter, output};
     for (IUnknown* object : objects) {
         ComPtr<ISpecifyPropertyPages> specify;
-        if (FAILED(object->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(specify.GetAddressOf()))))
+        if (FAILED(object->QueryInterface(IID_ISpecifyPropertyPages,
+                                          reinterpret_cast<void**>(specify.GetAddressOf()))))
             continue;
         CAUUID pages{};
-        if (FAILED(specify->GetPages(&pages))) continue;
+        if (FAILED(specify->GetPages(&pages)))
+            continue;
         const HRESULT hr = OleCreatePropertyFrame(nullptr, 0, 0, kVirtualCameraName, 1, &object, pages.cElems,
                                                   pages.pElems, 0, 0, nullptr);
         CoTaskMemFree(pages.pElems);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr))
+            return hr;
     }
     return S_OK;
 }
@@ -184,7 +199,8 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
     const std::string vcamName = virtualCameraName();
     const int vcamIndex = findDevice(devices, vcamName);
     if (vcamIndex < 0) {
-        std::fprintf(stderr, "duoview2-host: \"%s\" is not listed by the device enumerator\n", vcamName.c_str());
+        std::fprintf(stderr, "duoview2-host: \"%s\" is not listed by the device enumerator\n",
+                     vcamName.c_str());
         return 1;
     }
     // The filter reads the stored settings when it is created.
@@ -192,11 +208,14 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
     HRESULT hr = devices[static_cast<size_t>(vcamIndex)].moniker->BindToObject(
         nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()));
     ComPtr<IPin> output;
-    if (SUCCEEDED(hr)) hr = filter->FindPin(L"Output1", output.GetAddressOf());
+    if (SUCCEEDED(hr))
+        hr = filter->FindPin(L"Output1", output.GetAddressOf());
     ComPtr<IStereoImageControl> image;
     ComPtr<ICameraSelection> selection;
-    if (SUCCEEDED(hr)) hr = filter.As(&image);
-    if (SUCCEEDED(hr)) hr = output.As(&selection);
+    if (SUCCEEDED(hr))
+        hr = filter.As(&image);
+    if (SUCCEEDED(hr))
+        hr = output.As(&selection);
     if (FAILED(hr)) {
         std::fprintf(stderr, "duoview2-host: cannot open the virtual camera (%s)\n", hresultText(hr).c_str());
         return 1;
@@ -206,7 +225,8 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
 #ifdef _WIN32
         hr = openFrames(filter.Get(), output.Get());
         if (FAILED(hr)) {
-            std::fprintf(stderr, "duoview2-host: OleCreatePropertyFrame failed (%s)\n", hresultText(hr).c_str());
+            std::fprintf(stderr, "duoview2-host: OleCreatePropertyFrame failed (%s)\n",
+                         hresultText(hr).c_str());
             return 1;
         }
 #else
@@ -218,11 +238,12 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
     int wantedLeft = -1, wantedRight = -1;
     for (int side = 0; side < 2; ++side) {
         const std::string& name = side == 0 ? options.leftName : options.rightName;
-        if (name.empty()) continue;
+        if (name.empty())
+            continue;
         const int index = findDevice(devices, name);
         if (index < 0) {
-            std::fprintf(stderr, "duoview2-host: %s '%s' names no camera (or more than one)\n", side ? "--right" : "--left",
-                         name.c_str());
+            std::fprintf(stderr, "duoview2-host: %s '%s' names no camera (or more than one)\n",
+                         side ? "--right" : "--left", name.c_str());
             return 2;
         }
         (side == 0 ? wantedLeft : wantedRight) = index;
@@ -235,10 +256,12 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
         hr = drivePage(CLSID_ImageTypePage, object.Get(), [&](HWND dialog) {
             if (options.mode >= 0) {
                 const int entry = findComboEntry(dialog, IDC_IMAGE_MODE_LIST, imageModeName(options.mode));
-                if (entry < 0) return E_FAIL;
+                if (entry < 0)
+                    return E_FAIL;
                 userSelects(dialog, IDC_IMAGE_MODE_LIST, entry);
             }
-            if (options.swap >= 0 && (IsDlgButtonChecked(dialog, IDC_SWAP_CAMERAS) == BST_CHECKED) != (options.swap == 1)) {
+            if (options.swap >= 0 &&
+                (IsDlgButtonChecked(dialog, IDC_SWAP_CAMERAS) == BST_CHECKED) != (options.swap == 1)) {
                 SendDlgItemMessageW(dialog, IDC_SWAP_CAMERAS, BM_CLICK, 0, 0);
                 pumpMessages();
             }
@@ -254,7 +277,8 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
         hr = drivePage(CLSID_CameraSelectionPage, object.Get(), [&](HWND dialog) {
             auto choose = [&](int id, int index) {
                 const int entry = findComboEntry(dialog, id, devices[static_cast<size_t>(index)].name);
-                if (entry >= 0) userSelects(dialog, id, entry);
+                if (entry >= 0)
+                    userSelects(dialog, id, entry);
                 return entry >= 0;
             };
             // The page refuses a camera that the other side has, so each step
@@ -263,8 +287,10 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
             auto selected = [&](int id) {
                 char entry[512] = {};
                 const LRESULT at = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
-                if (at < 0) return -1;
-                SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(entry));
+                if (at < 0)
+                    return -1;
+                SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(at),
+                                    reinterpret_cast<LPARAM>(entry));
                 return findDevice(devices, entry);
             };
             if (wantedLeft >= 0 && wantedLeft == wantedRight) {
@@ -276,43 +302,51 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
                 const int left = selected(IDC_LEFT_CAMERA_LIST), right = selected(IDC_RIGHT_CAMERA_LIST);
                 const bool leftDone = wantedLeft < 0 || left == wantedLeft;
                 const bool rightDone = wantedRight < 0 || right == wantedRight;
-                if (leftDone && rightDone) break;
+                if (leftDone && rightDone)
+                    break;
                 if (!leftDone && wantedLeft != right) {
-                    if (!choose(IDC_LEFT_CAMERA_LIST, wantedLeft)) return E_FAIL;
+                    if (!choose(IDC_LEFT_CAMERA_LIST, wantedLeft))
+                        return E_FAIL;
                 } else if (!rightDone && wantedRight != left) {
-                    if (!choose(IDC_RIGHT_CAMERA_LIST, wantedRight)) return E_FAIL;
+                    if (!choose(IDC_RIGHT_CAMERA_LIST, wantedRight))
+                        return E_FAIL;
                 } else {
                     int spare = 0;
-                    while (spare == left || spare == right) ++spare;
+                    while (spare == left || spare == right)
+                        ++spare;
                     if (static_cast<size_t>(spare) >= devices.size() || !choose(IDC_RIGHT_CAMERA_LIST, spare))
                         return E_FAIL;
                 }
             }
             if (options.sizeIndex >= 0) {
                 const LRESULT count = SendDlgItemMessageW(dialog, IDC_RESOLUTION_LIST, CB_GETCOUNT, 0, 0);
-                if (options.sizeIndex >= count) return E_FAIL;
+                if (options.sizeIndex >= count)
+                    return E_FAIL;
                 userSelects(dialog, IDC_RESOLUTION_LIST, options.sizeIndex);
             }
             return S_OK;
         });
         if (FAILED(hr)) {
-            std::fprintf(stderr, "duoview2-host: the camera selection page failed (%s)\n", hresultText(hr).c_str());
+            std::fprintf(stderr, "duoview2-host: the camera selection page failed (%s)\n",
+                         hresultText(hr).c_str());
             return 1;
         }
     }
 
     const Current after = readCurrent(image.Get(), selection.Get());
     show(after, devices);
-    if (!imageChange && !cameraChange) return 0;
+    if (!imageChange && !cameraChange)
+        return 0;
 
     // What the pages stored, and whether they took every requested value.
     const StoredSettings stored = readStoredSettings();
-    std::printf("stored: mode %lu, swap %lu, size %lu, left \"%s\", right \"%s\"\n", static_cast<unsigned long>(stored.mode),
-                static_cast<unsigned long>(stored.swap), static_cast<unsigned long>(stored.size), stored.leftName.c_str(),
-                stored.rightName.c_str());
+    std::printf("stored: mode %lu, swap %lu, size %lu, left \"%s\", right \"%s\"\n",
+                static_cast<unsigned long>(stored.mode), static_cast<unsigned long>(stored.swap),
+                static_cast<unsigned long>(stored.size), stored.leftName.c_str(), stored.rightName.c_str());
     bool refused = false;
     auto check = [&](bool requested, int got, int wanted, const char* what) {
-        if (!requested || got == wanted) return;
+        if (!requested || got == wanted)
+            return;
         std::fprintf(stderr, "duoview2-host: the page did not take %s %d (it stays %d)\n", what, wanted, got);
         refused = true;
     };
