@@ -132,19 +132,18 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
     };
     *changed = false;
     for (const Module& module : modules) {
-        const bool listed =
-            findDevice(devices, module.deviceName) >= 0 &&
-            devices[static_cast<size_t>(findDevice(devices, module.deviceName))].name == module.deviceName;
+        bool listed = false;
+        for (const VideoDevice& device : devices)
+            listed = listed || device.name == module.deviceName;
         const bool serverOk = !module.classId || fileExists(registeredServerPath(*module.classId));
         const bool forced = (module.classId && !options.productPath.empty()) ||
                             (!module.classId && !options.testCamsPath.empty());
         if (listed && serverOk && !forced)
             continue;
         if (module.path.empty()) {
-            std::fprintf(
-                stderr,
-                "duoview2-host: the %s are not registered and their module was not found (use --%s PATH)\n",
-                module.what, module.classId ? "product" : "testcams");
+            std::fprintf(stderr,
+                         "duoview2-host: %s: not registered, and the module was not found (use --%s PATH)\n",
+                         module.what, module.classId ? "product" : "testcams");
             if (module.classId)
                 return false;
             continue;  // the user's own cameras may do
