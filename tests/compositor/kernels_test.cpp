@@ -111,6 +111,36 @@ TEST(Resize, PlannedResizeInPlaceTowardsRowZeroEqualsOutOfPlace) {
     }
 }
 
+TEST(Resize, RowRangesInIncreasingOrderComposeTheWholeResizeAlsoInPlace) {
+    std::mt19937 rng(13);
+    const cv::Mat a = randomMat(640, 480, CV_8UC3, rng);
+    cv::Mat b = randomMat(640, 480, CV_8UC3, rng);
+    const pix::Rect inset{400, 0, 240, 180};
+    pix::ResizePlan plan;
+    ASSERT_TRUE(plan.build(640, 480, inset.width, inset.height));
+    cv::Mat whole = a.clone(), wholeRed = a.clone();
+    ASSERT_TRUE(pix::resizeWithPlan(viewOf(wholeRed), viewOf(b), viewOf(whole), inset, plan));
+
+    // Row by row, in place over the red source, with work done on each row
+    // of the destination once no later output row reads it (as the nested
+    // modes do): the inset must come out as from one call.
+    cv::Mat rows = a.clone();
+    int done = 0;
+    for (int y = 0; y < inset.height; ++y) {
+        ASSERT_TRUE(pix::resizeRowsWithPlan(viewOf(rows), viewOf(b), viewOf(rows), inset, plan, y, y + 1));
+        const int firstNeeded = y + 1 < inset.height ? plan.yOffset[y + 1] : rows.rows;
+        for (; done < firstNeeded; ++done) rows.row(done).colRange(0, 400).setTo(cv::Scalar(1, 2, 3));
+    }
+    EXPECT_EQ(maxDifference(rows(cv::Rect(400, 0, 240, 180)), whole(cv::Rect(400, 0, 240, 180))), 0);
+
+    // Ranges are clamped to the target; an empty one writes nothing.
+    cv::Mat clamped = a.clone(), untouched = a.clone();
+    ASSERT_TRUE(pix::resizeRowsWithPlan(viewOf(clamped), viewOf(b), viewOf(clamped), inset, plan, -5, 1000));
+    EXPECT_EQ(maxDifference(clamped, whole), 0);
+    ASSERT_TRUE(pix::resizeRowsWithPlan(viewOf(untouched), viewOf(b), viewOf(untouched), inset, plan, 90, 90));
+    EXPECT_EQ(maxDifference(untouched, a), 0);
+}
+
 TEST(Resize, TwoSourcePlanReadsRedFromFirstAndGreenBlueFromSecond) {
     std::mt19937 rng(3);
     cv::Mat redSource = randomMat(320, 240, CV_8UC3, rng);
@@ -237,7 +267,8 @@ protected:
 
 TEST_P(EveryIsa, LumaAnaglyphRowIsExactIncludingTailsAndInPlace) {
     std::mt19937 rng(41);
-    for (int pixels : {1, 15, 16, 17, 31, 33, 320, 640}) {
+    // Around the AVX2 step (16 pixels, 2 spare) and its preloaded next block.
+    for (int pixels : {1, 15, 16, 17, 18, 31, 33, 34, 35, 50, 51, 320, 640}) {
         cv::Mat left = randomMat(pixels, 1, CV_8UC3, rng), right = randomMat(pixels, 1, CV_8UC3, rng);
         cv::Mat yl, yr;
         cv::cvtColor(left, yl, cv::COLOR_BGR2YCrCb);
