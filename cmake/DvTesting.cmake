@@ -23,6 +23,8 @@
 #   or touch the user's own. Under Wine the variable reaches the program as well
 #   (harmless there: the Windows build uses the prefix's real registry). The same
 #   launcher sets default ASAN/UBSAN/TSAN options unless the caller set them.
+#   Under Wine every test takes the RESOURCE_LOCK wine_video_devices: the tests
+#   share the prefix's registry and several register components in it.
 #   To run a test program by hand with the same environment:
 #     cmake/dv-test-run.sh /tmp/reg build/default/tests/<dir>/<name>
 
@@ -84,6 +86,11 @@ function(dv_add_gtest)
            COMMAND ${DV_TEST_LAUNCHER} ${CMAKE_BINARY_DIR}/testreg/${arg_NAME} ${command}
            WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   set_tests_properties(${arg_NAME} PROPERTIES TIMEOUT ${arg_TIMEOUT})
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    # All Wine tests share one prefix, and with it one registry: tests that
+    # register or unregister components and devices there must not overlap.
+    set_tests_properties(${arg_NAME} PROPERTIES RESOURCE_LOCK wine_video_devices)
+  endif()
   if(arg_LABELS)
     set_tests_properties(${arg_NAME} PROPERTIES LABELS "${arg_LABELS}")
   endif()
