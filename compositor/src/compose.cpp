@@ -1,7 +1,7 @@
 #include "compositor/compose.h"
 
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 #include "compositor/kernels.h"
@@ -29,7 +29,9 @@ bool needsWorkPlane(uint32_t mode) {
            mode == ThreeDInTwoD;
 }
 
-Rect insetRect(int w, int h) { return Rect{5 * w / 8, 0, 3 * w / 8, 3 * h / 8}; }
+Rect insetRect(int w, int h) {
+    return Rect{5 * w / 8, 0, 3 * w / 8, 3 * h / 8};
+}
 
 bool overlaps(const ImageView& a, const ImageView& b) {
     return a.data < b.data + b.byteSize() && b.data < a.data + a.byteSize();
@@ -50,64 +52,67 @@ public:
             pix::copyImage(right, left);
             pix::copyImage(workPicture, right);
         }
-        if (mode >= static_cast<uint32_t>(imageModeCount)) return;
-        if ((needsWorkPicture(mode) && !workPicture) || (needsWorkPlane(mode) && !workPlane)) return;
+        if (mode >= static_cast<uint32_t>(imageModeCount))
+            return;
+        if ((needsWorkPicture(mode) && !workPicture) || (needsWorkPlane(mode) && !workPlane))
+            return;
         const int w = left.width, h = left.height;
         switch (mode) {
-            case LeftImage:
-                break;
-            case RightImage:
-                pix::copyImage(right, left);
-                break;
-            case SideBySide:
-                pix::resizeBilinear(left, workPicture, Rect{0, 0, w / 2, h});
-                pix::resizeBilinear(right, workPicture, Rect{w / 2, 0, w / 2, h});
-                pix::copyImage(workPicture, left);
-                break;
-            case PictureInPicture:
-                pix::resizeBilinear(right, left, insetRect(w, h));
-                break;
-            case ColorAnaglyph:
-                buildColorAnaglyph();
-                pix::copyImage(right, left);
-                break;
-            case GrayAnaglyph:
-            case TrueAnaglyph:
-                extractLuma(left);
-                pix::copyChannel(workPlane, 0, left, red);
-                extractLuma(right);
-                pix::copyChannel(workPlane, 0, left, blue);
-                if (mode == TrueAnaglyph) pix::fillImage(workPlane, 0);
-                pix::copyChannel(workPlane, 0, left, green);
-                break;
-            case SideBySideRatio:
-                pix::fillImage(workPicture, 0);
-                pix::resizeBilinear(left, workPicture, Rect{0, h / 4, w / 2, h / 2});
-                pix::resizeBilinear(right, workPicture, Rect{w / 2, h / 4, w / 2, h / 2});
-                pix::copyImage(workPicture, left);
-                break;
-            case UpAndDown:
-                pix::resizeBilinear(left, workPicture, Rect{0, h / 2, w, h / 2});
-                pix::resizeBilinear(right, workPicture, Rect{0, 0, w, h / 2});
-                pix::copyImage(workPicture, left);
-                break;
-            case UpAndDownRatio:
-                pix::fillImage(workPicture, 0);
-                pix::resizeBilinear(left, workPicture, Rect{w / 4, h / 2, w / 2, h / 2});
-                pix::resizeBilinear(right, workPicture, Rect{w / 4, 0, w / 2, h / 2});
-                pix::copyImage(workPicture, left);
-                break;
-            case TwoDInThreeD:
-                buildColorAnaglyph();
-                pix::resizeBilinear(left, right, insetRect(right.width, right.height));
-                pix::copyImage(right, left);
-                break;
-            case ThreeDInTwoD:
-                buildColorAnaglyph();
-                pix::resizeBilinear(right, left, insetRect(w, h));
-                break;
-            default:
-                break;
+        case LeftImage:
+            break;
+        case RightImage:
+            pix::copyImage(right, left);
+            break;
+        case SideBySide:
+            pix::resizeBilinear(left, workPicture, Rect{0, 0, w / 2, h});
+            pix::resizeBilinear(right, workPicture, Rect{w / 2, 0, w / 2, h});
+            pix::copyImage(workPicture, left);
+            break;
+        case PictureInPicture:
+            pix::resizeBilinear(right, left, insetRect(w, h));
+            break;
+        case ColorAnaglyph:
+            buildColorAnaglyph();
+            pix::copyImage(right, left);
+            break;
+        case GrayAnaglyph:
+        case TrueAnaglyph:
+            extractLuma(left);
+            pix::copyChannel(workPlane, 0, left, red);
+            extractLuma(right);
+            pix::copyChannel(workPlane, 0, left, blue);
+            if (mode == TrueAnaglyph)
+                pix::fillImage(workPlane, 0);
+            pix::copyChannel(workPlane, 0, left, green);
+            break;
+        case SideBySideRatio:
+            pix::fillImage(workPicture, 0);
+            pix::resizeBilinear(left, workPicture, Rect{0, h / 4, w / 2, h / 2});
+            pix::resizeBilinear(right, workPicture, Rect{w / 2, h / 4, w / 2, h / 2});
+            pix::copyImage(workPicture, left);
+            break;
+        case UpAndDown:
+            pix::resizeBilinear(left, workPicture, Rect{0, h / 2, w, h / 2});
+            pix::resizeBilinear(right, workPicture, Rect{0, 0, w, h / 2});
+            pix::copyImage(workPicture, left);
+            break;
+        case UpAndDownRatio:
+            pix::fillImage(workPicture, 0);
+            pix::resizeBilinear(left, workPicture, Rect{w / 4, h / 2, w / 2, h / 2});
+            pix::resizeBilinear(right, workPicture, Rect{w / 4, 0, w / 2, h / 2});
+            pix::copyImage(workPicture, left);
+            break;
+        case TwoDInThreeD:
+            buildColorAnaglyph();
+            pix::resizeBilinear(left, right, insetRect(right.width, right.height));
+            pix::copyImage(right, left);
+            break;
+        case ThreeDInTwoD:
+            buildColorAnaglyph();
+            pix::resizeBilinear(right, left, insetRect(w, h));
+            break;
+        default:
+            break;
         }
     }
 
@@ -140,10 +145,13 @@ public:
 
     static bool applies(const ImageView& a, const ImageView& b, const ImageView& wp, const ImageView& plane,
                         const framestore::ModePlans& p) {
-        if (!a.sameSize(b) || overlaps(a, b)) return false;
-        if ((wp && !wp.sameSize(a)) || (plane && !plane.sameSize(a))) return false;
+        if (!a.sameSize(b) || overlaps(a, b))
+            return false;
+        if ((wp && !wp.sameSize(a)) || (plane && !plane.sameSize(a)))
+            return false;
         const int w = a.width, h = a.height;
-        if (w % 8 != 0 || h % 8 != 0) return false;
+        if (w % 8 != 0 || h % 8 != 0)
+            return false;
         return p.inset.matches(w, h, 3 * w / 8, 3 * h / 8);
     }
 
@@ -155,53 +163,57 @@ public:
         const ImageView& q = swap ? bufferA : bufferB;
         const bool known = mode < static_cast<uint32_t>(imageModeCount) &&
                            !(needsWorkPicture(mode) && !workPicture) && !(needsWorkPlane(mode) && !workPlane);
-        if (!known) mode = LeftImage;
+        if (!known)
+            mode = LeftImage;
         switch (mode) {
-            case LeftImage:
-                if (swap) pix::copyImage(bufferB, bufferA);
-                break;
-            case RightImage:
-                if (!swap) pix::copyImage(bufferB, bufferA);
-                break;
-            case SideBySide:
-                sideBySide(swap);
-                break;
-            case PictureInPicture:
-                // The right eye into the inset of A. With the swap the right eye
-                // is A itself (resized in place, every source row read before it
-                // is written), and the left eye's picture then fills the rest.
-                insetThenOutside(q, q, swap);
-                break;
-            case ColorAnaglyph:
-                for (int y = 0; y < h; ++y) pix::blendChannelsRow(bufferA.row(y), p.row(y), q.row(y), w, redFromFirst);
-                break;
-            case GrayAnaglyph:
-            case TrueAnaglyph:
-                for (int y = 0; y < h; ++y)
-                    pix::lumaAnaglyphRow(bufferA.row(y), p.row(y), q.row(y), w, mode == TrueAnaglyph);
-                break;
-            case SideBySideRatio:
-                sideBySideRatio(p, q);
-                break;
-            case UpAndDown:
-                upAndDown(swap);
-                break;
-            case UpAndDownRatio:
-                upAndDownRatio(swap, p, q);
-                break;
-            case TwoDInThreeD:
-                twoDInThreeD(swap);
-                break;
-            case ThreeDInTwoD:
-                // The inset reads the virtual anaglyph (red of the left eye, green
-                // and blue of the right eye) and lands in A, which is one of its
-                // sources (in place: the plan reads every source row before
-                // writing it). With the swap the left eye's picture, in B, then
-                // fills the rest of A.
-                insetThenOutside(p, q, swap);
-                break;
-            default:
-                break;
+        case LeftImage:
+            if (swap)
+                pix::copyImage(bufferB, bufferA);
+            break;
+        case RightImage:
+            if (!swap)
+                pix::copyImage(bufferB, bufferA);
+            break;
+        case SideBySide:
+            sideBySide(swap);
+            break;
+        case PictureInPicture:
+            // The right eye into the inset of A. With the swap the right eye
+            // is A itself (resized in place, every source row read before it
+            // is written), and the left eye's picture then fills the rest.
+            insetThenOutside(q, q, swap);
+            break;
+        case ColorAnaglyph:
+            for (int y = 0; y < h; ++y)
+                pix::blendChannelsRow(bufferA.row(y), p.row(y), q.row(y), w, redFromFirst);
+            break;
+        case GrayAnaglyph:
+        case TrueAnaglyph:
+            for (int y = 0; y < h; ++y)
+                pix::lumaAnaglyphRow(bufferA.row(y), p.row(y), q.row(y), w, mode == TrueAnaglyph);
+            break;
+        case SideBySideRatio:
+            sideBySideRatio(p, q);
+            break;
+        case UpAndDown:
+            upAndDown(swap);
+            break;
+        case UpAndDownRatio:
+            upAndDownRatio(swap, p, q);
+            break;
+        case TwoDInThreeD:
+            twoDInThreeD(swap);
+            break;
+        case ThreeDInTwoD:
+            // The inset reads the virtual anaglyph (red of the left eye, green
+            // and blue of the right eye) and lands in A, which is one of its
+            // sources (in place: the plan reads every source row before
+            // writing it). With the swap the left eye's picture, in B, then
+            // fills the rest of A.
+            insetThenOutside(p, q, swap);
+            break;
+        default:
+            break;
         }
     }
 
@@ -217,11 +229,14 @@ private:
         const Rect inset = insetRect(w, h);
         int done = 0;  // rows of A below this are finished
         for (int y = 0; y < inset.height; ++y) {
-            if (!pix::resizeRowsWithPlan(red, greenBlue, bufferA, inset, plans.inset, y, y + 1)) break;
+            if (!pix::resizeRowsWithPlan(red, greenBlue, bufferA, inset, plans.inset, y, y + 1))
+                break;
             const int firstNeeded = y + 1 < inset.height ? plans.inset.yOffset[y + 1] : h;
-            for (; done < firstNeeded; ++done) outside(done, done < inset.height ? inset.x : w);
+            for (; done < firstNeeded; ++done)
+                outside(done, done < inset.height ? inset.x : w);
         }
-        for (; done < h; ++done) outside(done, done < inset.height ? inset.x : w);
+        for (; done < h; ++done)
+            outside(done, done < inset.height ? inset.x : w);
     }
 
     // With the swap the left eye's picture, in B, fills the rest of A.
@@ -294,7 +309,8 @@ private:
         };
         uint8_t* tmp = workPicture.row(0);
         for (int k = quarterH - 1; k <= quarterH; ++k) {
-            if (k < 0 || k >= half) continue;
+            if (k < 0 || k >= half)
+                continue;
             compose(tmp, k);
             std::memcpy(bufferA.row(quarterH + k), tmp, rowBytes());
         }
@@ -303,7 +319,8 @@ private:
         // from the rows it has read), while it is still in cache.
         auto blackAfter = [&](int k) {
             for (int y = 2 * k; y <= 2 * k + 1; ++y)
-                if (y < quarterH || y >= quarterH + half) std::memset(bufferA.row(y), 0, rowBytes());
+                if (y < quarterH || y >= quarterH + half)
+                    std::memset(bufferA.row(y), 0, rowBytes());
         };
         for (int k = quarterH - 2; k >= 0; --k) {
             compose(bufferA.row(quarterH + k), k);
@@ -334,14 +351,18 @@ private:
             // Left eye (A) into rows half + k: downwards, row H - 1 through tmp.
             compose(tmp, p, half - 1);
             std::memcpy(bufferA.row(h - 1), tmp, rowBytes());
-            for (int k = half - 2; k >= 0; --k) compose(bufferA.row(half + k), p, k);
-            for (int k = 0; k < half; ++k) compose(bufferA.row(k), q, k);
+            for (int k = half - 2; k >= 0; --k)
+                compose(bufferA.row(half + k), p, k);
+            for (int k = 0; k < half; ++k)
+                compose(bufferA.row(k), q, k);
         } else {
             // Right eye (A) into rows k: upwards, row 0 through tmp.
             compose(tmp, q, 0);
             std::memcpy(bufferA.row(0), tmp, rowBytes());
-            for (int k = 1; k < half; ++k) compose(bufferA.row(k), q, k);
-            for (int k = 0; k < half; ++k) compose(bufferA.row(half + k), p, k);
+            for (int k = 1; k < half; ++k)
+                compose(bufferA.row(k), q, k);
+            for (int k = 0; k < half; ++k)
+                compose(bufferA.row(half + k), p, k);
         }
     }
 
@@ -379,14 +400,19 @@ const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt) {
 bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::ImageView& view) {
     view = pix::ImageView{};
     const VIDEOINFOHEADER* vih = videoInfoOf(mt);
-    if (vih == nullptr || data == nullptr || vih->bmiHeader.biBitCount != 24) return false;
+    if (vih == nullptr || data == nullptr || vih->bmiHeader.biBitCount != 24)
+        return false;
     const LONG width = vih->bmiHeader.biWidth;
     const LONG rawHeight = vih->bmiHeader.biHeight;
-    if (width <= 0 || width > maxPictureDimension || rawHeight == 0 || rawHeight == std::numeric_limits<LONG>::min()) return false;
+    if (width <= 0 || width > maxPictureDimension || rawHeight == 0 ||
+        rawHeight == std::numeric_limits<LONG>::min())
+        return false;
     const LONG height = rawHeight < 0 ? -rawHeight : rawHeight;
-    if (height > maxPictureDimension) return false;
+    if (height > maxPictureDimension)
+        return false;
     const std::ptrdiff_t stride = pix::pictureStride(width);
-    if (bufferSize < 0 || static_cast<long long>(stride) * height > static_cast<long long>(bufferSize)) return false;
+    if (bufferSize < 0 || static_cast<long long>(stride) * height > static_cast<long long>(bufferSize))
+        return false;
     view.width = width;
     view.height = height;
     view.channels = 3;
@@ -398,8 +424,10 @@ bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::
 HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const StereoFormats& formats) {
     BYTE* leftData = nullptr;
     BYTE* rightData = nullptr;
-    if (left != nullptr) left->GetPointer(&leftData);
-    if (right != nullptr) right->GetPointer(&rightData);
+    if (left != nullptr)
+        left->GetPointer(&leftData);
+    if (right != nullptr)
+        right->GetPointer(&rightData);
     if (leftData == nullptr || rightData == nullptr) {
         MessageBoxA(nullptr, "One or both data pointer null", "null pointer", MB_OK | MB_ICONWARNING);
         return S_OK;

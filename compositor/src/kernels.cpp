@@ -37,8 +37,9 @@ struct KernelTable {
 };
 
 KernelTable baselineKernels() {
-    return {baseline::blendChannelsRowImpl, baseline::lumaAnaglyphRowImpl, baseline::halveWidthRowImpl,
-            baseline::averageRowsRowImpl,   baseline::quarterRowImpl,       baseline::verticalBlendImpl,
+    return {baseline::blendChannelsRowImpl, baseline::lumaAnaglyphRowImpl,
+            baseline::halveWidthRowImpl,    baseline::averageRowsRowImpl,
+            baseline::quarterRowImpl,       baseline::verticalBlendImpl,
             baseline::horizontalGatherImpl, "baseline"};
 }
 
@@ -59,8 +60,9 @@ bool kernelsFor(const char* isa, KernelTable& table) {
         return true;
     }
     if (std::strcmp(isa, "ssse3") == 0 && __builtin_cpu_supports("ssse3")) {
-        table = {baseline::blendChannelsRowImpl, simd::ssse3::lumaAnaglyphRowImpl, simd::ssse3::halveWidthRowImpl,
-                 baseline::averageRowsRowImpl,   simd::ssse3::quarterRowImpl,       simd::ssse3::verticalBlendImpl,
+        table = {baseline::blendChannelsRowImpl,    simd::ssse3::lumaAnaglyphRowImpl,
+                 simd::ssse3::halveWidthRowImpl,    baseline::averageRowsRowImpl,
+                 simd::ssse3::quarterRowImpl,       simd::ssse3::verticalBlendImpl,
                  simd::ssse3::horizontalGatherImpl, "ssse3"};
         return true;
     }
@@ -71,7 +73,8 @@ bool kernelsFor(const char* isa, KernelTable& table) {
 KernelTable chooseKernels() {
     KernelTable table = baselineKernels();
     for (const char* isa : {"avx2", "ssse3"})
-        if (kernelsFor(isa, table)) break;
+        if (kernelsFor(isa, table))
+            break;
     return table;
 }
 
@@ -83,7 +86,8 @@ KernelTable& kernels() {
 }
 
 bool validPicture(const ImageView& v, int channels) {
-    return static_cast<bool>(v) && v.channels == channels && v.stride >= static_cast<std::ptrdiff_t>(v.width) * channels;
+    return static_cast<bool>(v) && v.channels == channels &&
+           v.stride >= static_cast<std::ptrdiff_t>(v.width) * channels;
 }
 
 bool overlaps(const ImageView& a, const ImageView& b) {
@@ -122,7 +126,8 @@ LinearTap linearTap(int dstPos, int srcSize, int dstSize) {
 
 bool ResizePlan::build(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
     clear();
-    if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return false;
+    if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0)
+        return false;
     try {
         xOffset.resize(dstWidth);
         xOffsetNext.resize(dstWidth);
@@ -175,7 +180,8 @@ void ResizePlan::clear() {
 }
 
 void resizeBilinear(const ImageView& src, const ImageView& dst, Rect target) {
-    if (!validPicture(src, 3) || !validPicture(dst, 3) || target.width <= 0 || target.height <= 0) return;
+    if (!validPicture(src, 3) || !validPicture(dst, 3) || target.width <= 0 || target.height <= 0)
+        return;
     // Clip the target rectangle to dst; the mapping stays that of the whole rectangle.
     const int x0 = target.x < 0 ? -target.x : 0;
     const int y0 = target.y < 0 ? -target.y : 0;
@@ -206,9 +212,12 @@ bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const Imag
 
 bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const ImageView& dst, Rect target,
                         ResizePlan& plan, int firstRow, int endRow) {
-    if (!validPicture(red, 3) || !validPicture(greenBlue, 3) || !validPicture(dst, 3)) return false;
-    if (!red.sameSize(greenBlue) || !plan.matches(red.width, red.height, target.width, target.height)) return false;
-    if (target.x < 0 || target.y < 0 || target.x + target.width > dst.width || target.y + target.height > dst.height)
+    if (!validPicture(red, 3) || !validPicture(greenBlue, 3) || !validPicture(dst, 3))
+        return false;
+    if (!red.sameSize(greenBlue) || !plan.matches(red.width, red.height, target.width, target.height))
+        return false;
+    if (target.x < 0 || target.y < 0 || target.x + target.width > dst.width ||
+        target.y + target.height > dst.height)
         return false;
     const KernelTable& k = kernels();
     const ImageView& src = greenBlue;
@@ -225,17 +234,20 @@ bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const 
         const bool sameW = src.width == target.width;
         const bool sameH = src.height == target.height;
         if (halfW && sameH) {
-            for (int y = rowBegin; y < rowEnd; ++y) k.halveWidth(dst.row(target.y + y) + outOffset, src.row(y), target.width);
+            for (int y = rowBegin; y < rowEnd; ++y)
+                k.halveWidth(dst.row(target.y + y) + outOffset, src.row(y), target.width);
             return true;
         }
         if (sameW && halfH) {
             for (int y = rowBegin; y < rowEnd; ++y)
-                k.averageRows(dst.row(target.y + y) + outOffset, src.row(2 * y), src.row(2 * y + 1), target.width * 3);
+                k.averageRows(dst.row(target.y + y) + outOffset, src.row(2 * y), src.row(2 * y + 1),
+                              target.width * 3);
             return true;
         }
         if (halfW && halfH) {
             for (int y = rowBegin; y < rowEnd; ++y)
-                k.quarter(dst.row(target.y + y) + outOffset, src.row(2 * y), src.row(2 * y + 1), target.width);
+                k.quarter(dst.row(target.y + y) + outOffset, src.row(2 * y), src.row(2 * y + 1),
+                          target.width);
             return true;
         }
     }
@@ -250,48 +262,58 @@ bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const 
         const int w0 = plan.yWeight[2 * y], w1 = plan.yWeight[2 * y + 1];
         k.verticalBlend(values, greenBlue.row(sy0), greenBlue.row(sy1), plain ? nullptr : red.row(sy0),
                         plain ? nullptr : red.row(sy1), srcBytes, w0, w1);
-        k.horizontalGather(dst.row(target.y + y) + outOffset, values, plan.xOffset.data(), plan.xWeightPairs.data(),
-                           target.width);
+        k.horizontalGather(dst.row(target.y + y) + outOffset, values, plan.xOffset.data(),
+                           plan.xWeightPairs.data(), target.width);
     }
     return true;
 }
 
 void copyImage(const ImageView& src, const ImageView& dst) {
-    if (!src || !dst || !src.sameSize(dst) || src.channels != dst.channels || src.data == dst.data) return;
+    if (!src || !dst || !src.sameSize(dst) || src.channels != dst.channels || src.data == dst.data)
+        return;
     const size_t rowBytes = static_cast<size_t>(src.width) * src.channels;
     if (src.stride == dst.stride && static_cast<size_t>(src.stride) == ((rowBytes + 3) & ~size_t{3})) {
         std::memmove(dst.data, src.data, static_cast<size_t>(src.stride) * (src.height - 1) + rowBytes);
         return;
     }
-    for (int y = 0; y < src.height; ++y) std::memmove(dst.row(y), src.row(y), rowBytes);
+    for (int y = 0; y < src.height; ++y)
+        std::memmove(dst.row(y), src.row(y), rowBytes);
 }
 
 void copyChannel(const ImageView& src, int srcChannel, const ImageView& dst, int dstChannel) {
-    if (!src || !dst || !src.sameSize(dst)) return;
-    if (srcChannel < 0 || srcChannel >= src.channels || dstChannel < 0 || dstChannel >= dst.channels) return;
+    if (!src || !dst || !src.sameSize(dst))
+        return;
+    if (srcChannel < 0 || srcChannel >= src.channels || dstChannel < 0 || dstChannel >= dst.channels)
+        return;
     for (int y = 0; y < src.height; ++y) {
         const uint8_t* s = src.row(y) + srcChannel;
         uint8_t* d = dst.row(y) + dstChannel;
-        for (int x = 0; x < src.width; ++x) d[x * dst.channels] = s[x * src.channels];
+        for (int x = 0; x < src.width; ++x)
+            d[x * dst.channels] = s[x * src.channels];
     }
 }
 
 void fillImage(const ImageView& dst, uint8_t value) {
-    if (!dst) return;
-    for (int y = 0; y < dst.height; ++y) std::memset(dst.row(y), value, static_cast<size_t>(dst.width) * dst.channels);
+    if (!dst)
+        return;
+    for (int y = 0; y < dst.height; ++y)
+        std::memset(dst.row(y), value, static_cast<size_t>(dst.width) * dst.channels);
 }
 
 void lumaPlane(const ImageView& src, const ImageView& dst) {
-    if (!validPicture(src, 3) || !validPicture(dst, 1) || !src.sameSize(dst)) return;
+    if (!validPicture(src, 3) || !validPicture(dst, 1) || !src.sameSize(dst))
+        return;
     for (int y = 0; y < src.height; ++y) {
         const uint8_t* s = src.row(y);
         uint8_t* d = dst.row(y);
-        for (int x = 0; x < src.width; ++x) d[x] = luma(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
+        for (int x = 0; x < src.width; ++x)
+            d[x] = luma(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
     }
 }
 
 void convertToYCrCb(const ImageView& src, const ImageView& dst) {
-    if (!validPicture(src, 3) || !validPicture(dst, 3) || !src.sameSize(dst)) return;
+    if (!validPicture(src, 3) || !validPicture(dst, 3) || !src.sameSize(dst))
+        return;
     // Cr = (R - Y) * 0.713 + 128, Cb = (B - Y) * 0.564 + 128, 14-bit fixed point.
     constexpr int crCoef = 11682, cbCoef = 9241, delta = 128 << 14, half = 1 << 13;
     for (int y = 0; y < src.height; ++y) {
@@ -315,14 +337,18 @@ void blendChannelsRow(uint8_t* dst, const uint8_t* a, const uint8_t* b, int pixe
 void lumaAnaglyphRow(uint8_t* dst, const uint8_t* left, const uint8_t* right, int pixels, bool greenIsZero) {
     kernels().lumaAnaglyph(dst, left, right, pixels, greenIsZero);
 }
-void halveWidthRow(uint8_t* dst, const uint8_t* src, int outPixels) { kernels().halveWidth(dst, src, outPixels); }
+void halveWidthRow(uint8_t* dst, const uint8_t* src, int outPixels) {
+    kernels().halveWidth(dst, src, outPixels);
+}
 void averageRowsRow(uint8_t* dst, const uint8_t* row0, const uint8_t* row1, int bytes) {
     kernels().averageRows(dst, row0, row1, bytes);
 }
 void quarterRow(uint8_t* dst, const uint8_t* row0, const uint8_t* row1, int outPixels) {
     kernels().quarter(dst, row0, row1, outPixels);
 }
-const char* kernelIsa() { return kernels().isa; }
+const char* kernelIsa() {
+    return kernels().isa;
+}
 
 bool useKernelIsaForTesting(const char* isa) {
     if (isa == nullptr) {
@@ -330,7 +356,8 @@ bool useKernelIsaForTesting(const char* isa) {
         return true;
     }
     KernelTable table;
-    if (!kernelsFor(isa, table)) return false;
+    if (!kernelsFor(isa, table))
+        return false;
     kernels() = table;
     return true;
 }

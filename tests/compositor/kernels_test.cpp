@@ -129,7 +129,8 @@ TEST(Resize, RowRangesInIncreasingOrderComposeTheWholeResizeAlsoInPlace) {
     for (int y = 0; y < inset.height; ++y) {
         ASSERT_TRUE(pix::resizeRowsWithPlan(viewOf(rows), viewOf(b), viewOf(rows), inset, plan, y, y + 1));
         const int firstNeeded = y + 1 < inset.height ? plan.yOffset[y + 1] : rows.rows;
-        for (; done < firstNeeded; ++done) rows.row(done).colRange(0, 400).setTo(cv::Scalar(1, 2, 3));
+        for (; done < firstNeeded; ++done)
+            rows.row(done).colRange(0, 400).setTo(cv::Scalar(1, 2, 3));
     }
     EXPECT_EQ(maxDifference(rows(cv::Rect(400, 0, 240, 180)), whole(cv::Rect(400, 0, 240, 180))), 0);
 
@@ -137,7 +138,8 @@ TEST(Resize, RowRangesInIncreasingOrderComposeTheWholeResizeAlsoInPlace) {
     cv::Mat clamped = a.clone(), untouched = a.clone();
     ASSERT_TRUE(pix::resizeRowsWithPlan(viewOf(clamped), viewOf(b), viewOf(clamped), inset, plan, -5, 1000));
     EXPECT_EQ(maxDifference(clamped, whole), 0);
-    ASSERT_TRUE(pix::resizeRowsWithPlan(viewOf(untouched), viewOf(b), viewOf(untouched), inset, plan, 90, 90));
+    ASSERT_TRUE(
+        pix::resizeRowsWithPlan(viewOf(untouched), viewOf(b), viewOf(untouched), inset, plan, 90, 90));
     EXPECT_EQ(maxDifference(untouched, a), 0);
 }
 
@@ -153,7 +155,8 @@ TEST(Resize, TwoSourcePlanReadsRedFromFirstAndGreenBlueFromSecond) {
     pix::ResizePlan plan;
     ASSERT_TRUE(plan.build(320, 240, 120, 90));
     cv::Mat out(90, 120, CV_8UC3);
-    ASSERT_TRUE(pix::resizeWithPlan(viewOf(redSource), viewOf(gbSource), viewOf(out), pix::Rect{0, 0, 120, 90}, plan));
+    ASSERT_TRUE(pix::resizeWithPlan(viewOf(redSource), viewOf(gbSource), viewOf(out),
+                                    pix::Rect{0, 0, 120, 90}, plan));
     EXPECT_LE(maxDifference(out, expected), 1);
 }
 
@@ -230,7 +233,8 @@ TEST(Blend, ChannelMaskPicksEachByteFromTheRightSourceIncludingTails) {
             cv::Mat out(1, pixels, CV_8UC3);
             pix::blendChannelsRow(out.data, a.data, b.data, pixels, mask);
             for (int i = 0; i < pixels * 3; ++i)
-                ASSERT_EQ(out.data[i], ((mask >> (i % 3)) & 1) ? a.data[i] : b.data[i]) << pixels << " " << mask;
+                ASSERT_EQ(out.data[i], ((mask >> (i % 3)) & 1) ? a.data[i] : b.data[i])
+                    << pixels << " " << mask;
         }
     }
 }
@@ -260,7 +264,8 @@ TEST(Copy, ChannelAndImageCopiesChangeNothingBetweenDifferentSizes) {
 class EveryIsa : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        if (!pix::useKernelIsaForTesting(GetParam())) GTEST_SKIP() << GetParam() << " not available here";
+        if (!pix::useKernelIsaForTesting(GetParam()))
+            GTEST_SKIP() << GetParam() << " not available here";
     }
     void TearDown() override { pix::useKernelIsaForTesting(nullptr); }
 };
@@ -287,11 +292,13 @@ TEST_P(EveryIsa, LumaAnaglyphRowIsExactIncludingTailsAndInPlace) {
     // Extremes of every channel, where a lost carry or a signed overflow shows.
     cv::Mat corners(1, 16, CV_8UC3);
     for (int x = 0; x < 16; ++x)
-        corners.at<cv::Vec3b>(0, x) = cv::Vec3b(x & 1 ? 255 : 0, x & 2 ? 255 : 0, x & 4 ? 255 : (x & 8 ? 1 : 0));
+        corners.at<cv::Vec3b>(0, x) =
+            cv::Vec3b(x & 1 ? 255 : 0, x & 2 ? 255 : 0, x & 4 ? 255 : (x & 8 ? 1 : 0));
     cv::Mat y, out(1, 16, CV_8UC3);
     cv::cvtColor(corners, y, cv::COLOR_BGR2YCrCb);
     pix::lumaAnaglyphRow(out.data, corners.data, corners.data, 16, false);
-    for (int x = 0; x < 16; ++x) EXPECT_EQ(out.at<cv::Vec3b>(0, x)[2], y.at<cv::Vec3b>(0, x)[0]) << x;
+    for (int x = 0; x < 16; ++x)
+        EXPECT_EQ(out.at<cv::Vec3b>(0, x)[2], y.at<cv::Vec3b>(0, x)[0]) << x;
 }
 
 TEST_P(EveryIsa, HalvingKernelsWorkInPlace) {
@@ -329,7 +336,8 @@ TEST_P(EveryIsa, HalvingKernelsAgreeWithPortableOnesIncludingTails) {
         pix::halveWidthRow(portableHalf.data, row0.data, outPixels);
         pix::quarterRow(portableQuarter.data, row0.data, row1.data, outPixels);
         const bool haveSsse3 = pix::useKernelIsaForTesting("ssse3");
-        if (haveSsse3) pix::quarterRow(ssse3Quarter.data, row0.data, row1.data, outPixels);
+        if (haveSsse3)
+            pix::quarterRow(ssse3Quarter.data, row0.data, row1.data, outPixels);
         ASSERT_TRUE(pix::useKernelIsaForTesting(GetParam()));
         EXPECT_EQ(maxDifference(half, portableHalf), 0) << outPixels;
         EXPECT_LE(maxDifference(quarter, portableQuarter), 1) << outPixels;
@@ -343,7 +351,8 @@ TEST_P(EveryIsa, PlannedResizeAgreesWithReferenceAndAcrossLevels) {
     std::mt19937 rng(47);
     const cv::Mat src = randomMat(640, 480, CV_8UC3, rng);
     const cv::Mat red = randomMat(640, 480, CV_8UC3, rng);
-    for (const cv::Size target : {cv::Size(240, 180), cv::Size(120, 90), cv::Size(97, 61), cv::Size(700, 500)}) {
+    for (const cv::Size target :
+         {cv::Size(240, 180), cv::Size(120, 90), cv::Size(97, 61), cv::Size(700, 500)}) {
         cv::Mat expected;
         cv::resize(src, expected, target, 0, 0, cv::INTER_LINEAR);
         pix::ResizePlan plan;
@@ -394,7 +403,8 @@ TEST_P(EveryIsa, BlendAndRowMeansIncludingTails) {
         for (unsigned mask = 0; mask < 8; ++mask) {
             pix::blendChannelsRow(out.data, a.data, b.data, pixels, mask);
             for (int i = 0; i < pixels * 3; ++i)
-                ASSERT_EQ(out.data[i], ((mask >> (i % 3)) & 1u) ? a.data[i] : b.data[i]) << pixels << " " << mask;
+                ASSERT_EQ(out.data[i], ((mask >> (i % 3)) & 1u) ? a.data[i] : b.data[i])
+                    << pixels << " " << mask;
         }
         // In place over either source.
         cv::Mat inPlace = a.clone();
@@ -402,11 +412,14 @@ TEST_P(EveryIsa, BlendAndRowMeansIncludingTails) {
         pix::blendChannelsRow(out.data, a.data, b.data, pixels, 4u);
         EXPECT_EQ(maxDifference(inPlace, out), 0) << pixels;
         pix::averageRowsRow(out.data, a.data, b.data, pixels * 3);
-        for (int i = 0; i < pixels * 3; ++i) ASSERT_EQ(out.data[i], (a.data[i] + b.data[i] + 1) / 2) << pixels;
+        for (int i = 0; i < pixels * 3; ++i)
+            ASSERT_EQ(out.data[i], (a.data[i] + b.data[i] + 1) / 2) << pixels;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, EveryIsa, ::testing::Values("avx2", "ssse3", "baseline"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 }  // namespace
