@@ -1,22 +1,34 @@
 #include "framework/delivery_queue.h"
 
 #include <algorithm>
-#include <iterator>
 #include <new>
 #include <system_error>
 #include <utility>
 
+namespace {
+
+// Adopts one reference handed over as a plain pointer; the ComPtr releases it.
+ComPtr<IMediaSample> adopt(IMediaSample* sample) {
+    ComPtr<IMediaSample> held;
+    held.Attach(sample);
+    return held;
+}
+
+}  // namespace
+
 DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool queue, LONG size, bool exact,
-                             LONG, int threadPriority, bool optimiseFlush)
+                             LONG listNodes, int threadPriority, bool optimiseFlush)
     : downstreamPin(pin),
       batchExact(exact && size > 1),
       batchSize(size < 1 ? 1 : size),
       flushOptimised(optimiseFlush),
       priority(threadPriority) {
     HRESULT hr = result ? *result : S_OK;
-    if (FAILED(hr)) return;
+    if (FAILED(hr))
+        return;
     auto report = [result](HRESULT code) {
-        if (result) *result = code;
+        if (result)
+            *result = code;
     };
     if (!pin) {
         report(E_POINTER);
@@ -24,7 +36,8 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool q
     }
     hr = ComPtr<IPin>(pin).As(&downstreamInput);
     report(hr);
-    if (FAILED(hr)) return;
+    if (FAILED(hr))
+        return;
 
     bool withWorker = queue;
     if (autoDecide) {
@@ -34,14 +47,25 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool q
         else if (SUCCEEDED(canBlock))
             withWorker = false;
     }
-    try {
-        batch.reserve(static_cast<size_t>(batchSize));
-        if (withWorker) sending.reserve(static_cast<size_t>(batchSize));
-    } catch (const std::bad_alloc&) {
+    const size_t slots = static_cast<size_t>(batchSize);
+    batch.reset(new (std::nothrow) ComPtr<IMediaSample>[slots]);
+    rawBatch.reset(new (std::nothrow) IMediaSample*[slots]);
+    if (withWorker)
+        sending.reset(new (std::nothrow) ComPtr<IMediaSample>[slots]);
+    if (!batch || !rawBatch || (withWorker && !sending)) {
         report(E_OUTOFMEMORY);
         return;
     }
     if (withWorker) {
+        for (LONG i = 0; i < listNodes; ++i) {
+            Entry* node = new (std::nothrow) Entry;
+            if (!node) {
+                report(E_OUTOFMEMORY);
+                return;
+            }
+            node->next = spareNodes;
+            spareNodes = node;
+        }
         useWorker = true;
         try {
             worker = std::thread(&DeliveryQueue::workerLoop, this);
@@ -63,11 +87,62 @@ DeliveryQueue::~DeliveryQueue() {
         // The worker may be inside a downstream call; it releases what is
         // pending before it ends. downstreamInput stays valid until then.
         worker.join();
-    } else {
+    }
+    {
         ScopedLock hold(queueLock);
         releasePending();
     }
+    while (spareNodes) {
+        Entry* node = spareNodes;
+        spareNodes = node->next;
+        delete node;
+    }
     downstreamInput.Reset();
+}
+
+DeliveryQueue::Entry* DeliveryQueue::takeNode(EntryKind kind) {
+    Entry* node = spareNodes;
+    if (node)
+        spareNodes = node->next;
+    else
+        node = new (std::nothrow) Entry;
+    if (!node)
+        return nullptr;
+    node->kind = kind;
+    node->next = nullptr;
+    return node;
+}
+
+void DeliveryQueue::recycleNode(Entry* node) {
+    node->sample.Reset();
+    node->next = spareNodes;
+    spareNodes = node;
+}
+
+void DeliveryQueue::append(Entry* node) {
+    node->next = nullptr;
+    if (workTail)
+        workTail->next = node;
+    else
+        workHead = node;
+    workTail = node;
+    if (node->kind == EntryKind::sample)
+        ++workSamples;
+}
+
+DeliveryQueue::Entry* DeliveryQueue::popHead() {
+    Entry* node = workHead;
+    if (!node)
+        return nullptr;
+    workHead = node->next;
+    if (!workHead)
+        workTail = nullptr;
+    node->next = nullptr;
+    if (node->kind == EntryKind::sample)
+        --workSamples;
+    if (popEvent)
+        popEvent->set();
+    return node;
 }
 
 void DeliveryQueue::wakeWorker() {
@@ -78,11 +153,10 @@ void DeliveryQueue::wakeWorker() {
 }
 
 void DeliveryQueue::releasePending() {
-    while (!work.empty()) {
-        work.pop_front();  // releases a sample entry's reference
-        if (popEvent) popEvent->set();
-    }
-    batch.clear();
+    while (Entry* node = popHead())
+        recycleNode(node);  // releases a sample entry's reference
+    for (LONG i = 0; i < batchedCount; ++i)
+        batch[static_cast<size_t>(i)].Reset();
     batchedCount = 0;
 }
 
@@ -90,13 +164,13 @@ LONG DeliveryQueue::deliverBatchDirect() {
     const LONG count = batchedCount;
     LONG taken = 0;
     if (count > 0 && stickyResult == S_OK) {
-        std::vector<IMediaSample*> raw;
-        raw.reserve(static_cast<size_t>(count));
-        for (auto& sample : batch) raw.push_back(sample.Get());
-        stickyResult = downstreamInput->ReceiveMultiple(raw.data(), count, &taken);
+        for (LONG i = 0; i < count; ++i)
+            rawBatch[static_cast<size_t>(i)] = batch[static_cast<size_t>(i)].Get();
+        stickyResult = downstreamInput->ReceiveMultiple(rawBatch.get(), count, &taken);
         taken = std::max<LONG>(0, std::min(taken, count));
     }
-    batch.clear();  // releases every sample of the batch
+    for (LONG i = 0; i < count; ++i)
+        batch[static_cast<size_t>(i)].Reset();  // releases every sample of the batch
     batchedCount = 0;
     return count - taken;
 }
@@ -108,55 +182,55 @@ HRESULT DeliveryQueue::receive(ComPtr<IMediaSample> sample) {
 }
 
 HRESULT DeliveryQueue::receiveMultiple(IMediaSample** samples, LONG count, LONG* processed) {
-    if (count > 0 && !samples) return E_POINTER;
-    // Adopt the references handed over, so that every path releases them.
-    std::vector<ComPtr<IMediaSample>> given;
-    try {
-        given.resize(static_cast<size_t>(std::max<LONG>(count, 0)));
-    } catch (const std::bad_alloc&) {
-        for (LONG i = 0; i < count; ++i) ComPtr<IMediaSample>().Attach(samples[i]);
-        if (processed) *processed = 0;
-        return E_OUTOFMEMORY;
+    if (count > 0 && !samples)
+        return E_POINTER;
+    if (count < 0)
+        count = 0;
+    HRESULT refused;
+    {
+        ScopedLock hold(queueLock);
+        if (stickyResult == S_OK)
+            return acceptSamples(samples, count, processed);
+        refused = stickyResult;
     }
-    for (LONG i = 0; i < count; ++i) given[static_cast<size_t>(i)].Attach(samples[i]);
+    // Discarded: the references handed over are released outside the lock.
+    for (LONG i = 0; i < count; ++i)
+        adopt(samples[i]);
+    if (processed)
+        *processed = 0;
+    return refused;
+}
 
-    ScopedLock hold(queueLock);
-    if (stickyResult != S_OK) {
-        if (processed) *processed = 0;
-        return stickyResult;  // `given` releases the samples
-    }
+HRESULT DeliveryQueue::acceptSamples(IMediaSample** samples, LONG count, LONG* processed) {
     flushed = false;
-
     if (useWorker) {
-        LONG appended = 0;
-        for (auto& sample : given) {
-            try {
-                work.push_back(Entry{EntryKind::sample, std::move(sample)});
-                ++appended;
-            } catch (const std::bad_alloc&) {
-                // The sample is released with `given`.
+        for (LONG i = 0; i < count; ++i) {
+            Entry* node = takeNode(EntryKind::sample);
+            if (!node) {
+                adopt(samples[i]);  // cannot be queued: released at once
+                continue;
             }
+            node->sample.Attach(samples[i]);
+            append(node);
         }
-        if (processed) *processed = count;
-        bool holdBack = false;
-        if (batchExact) {
-            LONG pending = batchedCount + static_cast<LONG>(std::count_if(
-                                              work.begin(), work.end(),
-                                              [](const Entry& e) { return e.kind == EntryKind::sample; }));
-            holdBack = pending < batchSize;
-        }
-        if (!holdBack) wakeWorker();
+        if (processed)
+            *processed = count;
+        const bool holdBack = batchExact && batchedCount + workSamples < batchSize;
+        if (!holdBack)
+            wakeWorker();
         return S_OK;
     }
 
     LONG lost = 0;
-    for (auto& sample : given) {
-        batch.push_back(std::move(sample));
-        ++batchedCount;
-        if (batchedCount >= batchSize) lost += deliverBatchDirect();
+    for (LONG i = 0; i < count; ++i) {
+        batch[static_cast<size_t>(batchedCount)].Attach(samples[i]);
+        if (++batchedCount >= batchSize)
+            lost += deliverBatchDirect();
     }
-    if (count == 0 && batchedCount > 0 && (sendAnywayFlag || !batchExact)) lost += deliverBatchDirect();
-    if (processed) *processed = std::max<LONG>(0, count - lost);
+    if (count == 0 && batchedCount > 0 && (sendAnywayFlag || !batchExact))
+        lost += deliverBatchDirect();
+    if (processed)
+        *processed = std::max<LONG>(0, count - lost);
     return stickyResult;
 }
 
@@ -164,15 +238,19 @@ HRESULT DeliveryQueue::endOfStream() {
     if (useWorker) {
         ScopedLock hold(queueLock);
         if (stickyResult == S_OK) {
+            Entry* node = takeNode(EntryKind::endOfStream);
+            if (!node)
+                return S_OK;  // nothing queued
             flushed = false;
-            work.push_back(Entry{EntryKind::endOfStream, nullptr});
+            append(node);
             wakeWorker();
         }
         return S_OK;
     }
     ScopedLock hold(queueLock);
     // Whatever is still batched goes first, so that end of stream follows it.
-    if (batchedCount > 0) deliverBatchDirect();
+    if (batchedCount > 0)
+        deliverBatchDirect();
     if (stickyResult == S_OK) {
         flushed = false;
         downstreamPin->EndOfStream();
@@ -185,8 +263,10 @@ HRESULT DeliveryQueue::beginFlush() {
         {
             ScopedLock hold(queueLock);
             flushing = true;
-            if (stickyResult == S_OK) stickyResult = S_FALSE;
-            if (flushOptimised && flushed) return S_OK;
+            if (stickyResult == S_OK)
+                stickyResult = S_FALSE;
+            if (flushOptimised && flushed)
+                return S_OK;
             flushDone.reset();
             wakeWorker();
         }
@@ -198,7 +278,8 @@ HRESULT DeliveryQueue::beginFlush() {
     downstreamPin->BeginFlush();
     ScopedLock hold(queueLock);
     flushing = true;
-    if (stickyResult == S_OK) stickyResult = S_FALSE;
+    if (stickyResult == S_OK)
+        stickyResult = S_FALSE;
     return S_OK;
 }
 
@@ -211,11 +292,13 @@ HRESULT DeliveryQueue::endFlush() {
             stickyResult = S_OK;
             return S_OK;
         }
-        if (!useWorker) releasePending();
+        if (!useWorker)
+            releasePending();
         // Without a flush in progress the worker will not signal flushDone.
         waitForWorker = useWorker && flushing;
     }
-    if (waitForWorker) flushDone.wait();
+    if (waitForWorker)
+        flushDone.wait();
     {
         ScopedLock hold(queueLock);
         flushing = false;
@@ -229,21 +312,21 @@ HRESULT DeliveryQueue::endFlush() {
 
 HRESULT DeliveryQueue::newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     ScopedLock hold(queueLock);
-    if (stickyResult != S_OK) return S_OK;
+    if (stickyResult != S_OK)
+        return S_OK;
     if (useWorker) {
-        try {
-            Entry entry{EntryKind::newSegment, nullptr};
-            entry.start = start;
-            entry.stop = stop;
-            entry.rate = rate;
-            work.push_back(std::move(entry));
-        } catch (const std::bad_alloc&) {
+        Entry* node = takeNode(EntryKind::newSegment);
+        if (!node)
             return S_OK;  // nothing queued
-        }
+        node->start = start;
+        node->stop = stop;
+        node->rate = rate;
+        append(node);
         wakeWorker();
         return S_OK;
     }
-    if (batchedCount > 0) deliverBatchDirect();
+    if (batchedCount > 0)
+        deliverBatchDirect();
     downstreamPin->NewSegment(start, stop, rate);
     return S_OK;
 }
@@ -251,15 +334,15 @@ HRESULT DeliveryQueue::newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, dou
 void DeliveryQueue::sendAnyway() {
     ScopedLock hold(queueLock);
     if (useWorker) {
-        try {
-            work.push_back(Entry{EntryKind::sendBatch, nullptr});
-        } catch (const std::bad_alloc&) {
+        Entry* node = takeNode(EntryKind::sendBatch);
+        if (!node)
             return;
-        }
+        append(node);
         wakeWorker();
         return;
     }
-    if (batchedCount > 0) deliverBatchDirect();
+    if (batchedCount > 0)
+        deliverBatchDirect();
 }
 
 void DeliveryQueue::reset() {
@@ -270,8 +353,11 @@ void DeliveryQueue::reset() {
     }
     {
         ScopedLock hold(queueLock);
+        Entry* node = takeNode(EntryKind::reset);
+        if (!node)
+            return;         // nothing queued, nothing to wait for
         flushDone.reset();  // only the worker's answer to this reset counts
-        work.push_back(Entry{EntryKind::reset, nullptr});
+        append(node);
         wakeWorker();
     }
     flushDone.wait();
@@ -279,7 +365,7 @@ void DeliveryQueue::reset() {
 
 bool DeliveryQueue::isIdle() {
     ScopedLock hold(queueLock);
-    return work.empty() && batchedCount == 0 && (!useWorker || waitingCount != 0);
+    return !workHead && batchedCount == 0 && (!useWorker || waitingCount != 0);
 }
 
 void DeliveryQueue::setPopEvent(Event* event) {
@@ -290,96 +376,118 @@ void DeliveryQueue::setPopEvent(Event* event) {
 void DeliveryQueue::workerLoop() {
     const HRESULT coInit = CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
 #ifdef _WIN32
-    if (priority != 0) SetThreadPriority(GetCurrentThread(), priority);
+    if (priority != 0)
+        SetThreadPriority(GetCurrentThread(), priority);
 #endif
     for (;;) {
         bool waiting = false;
-        Entry marker{EntryKind::sendBatch, nullptr};
+        bool ending = false;
+        LONG sendingCount = 0;
+        // The marker that ended the collection, copied out of its node (which
+        // goes back to the spare list at once).
         bool haveMarker = false;
+        EntryKind markerKind = EntryKind::sendBatch;
+        REFERENCE_TIME segmentStart = 0, segmentStop = 0;
+        double segmentRate = 0.0;
         {
             ScopedLock hold(queueLock);
             for (;;) {
                 if (terminate) {
                     releasePending();
-                    if (coInit == S_OK) CoUninitialize();
-                    return;
+                    ending = true;
+                    break;
                 }
                 if (flushing) {
                     releasePending();
                     flushDone.set();
                 }
-                if (work.empty()) {
+                Entry* entry = popHead();
+                if (!entry) {
                     if (batchedCount == 0 || batchExact) {
                         waitingCount = 1;
                         waiting = true;
                     }
                     break;  // else: send the incomplete batch
                 }
-                Entry entry = std::move(work.front());
-                work.pop_front();
-                if (popEvent) popEvent->set();
-                if (entry.kind == EntryKind::sample) {
-                    batch.push_back(std::move(entry.sample));
-                    if (++batchedCount >= batchSize) break;
+                if (entry->kind == EntryKind::sample) {
+                    batch[static_cast<size_t>(batchedCount)] = std::move(entry->sample);
+                    recycleNode(entry);
+                    if (++batchedCount >= batchSize)
+                        break;
                     continue;
                 }
-                if (entry.kind == EntryKind::sendBatch && batchedCount == 0) continue;
-                marker = std::move(entry);
-                haveMarker = true;
+                const bool emptySend = entry->kind == EntryKind::sendBatch && batchedCount == 0;
+                haveMarker = !emptySend;
+                markerKind = entry->kind;
+                segmentStart = entry->start;
+                segmentStop = entry->stop;
+                segmentRate = entry->rate;
+                recycleNode(entry);
+                if (emptySend)
+                    continue;
                 break;
             }
-            if (!waiting) {
-                sending.assign(std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
-                batch.clear();
+            if (!ending && !waiting) {
+                for (LONG i = 0; i < batchedCount; ++i)
+                    sending[static_cast<size_t>(i)] = std::move(batch[static_cast<size_t>(i)]);
+                sendingCount = batchedCount;
                 batchedCount = 0;
             }
         }
+        if (ending)
+            break;
         if (waiting) {
             wakeSemaphore.acquire();
             continue;
         }
-        if (!sending.empty()) {
+        if (sendingCount > 0) {
             bool deliver;
             {
                 ScopedLock hold(queueLock);
                 deliver = stickyResult == S_OK;
             }
             if (deliver) {
-                std::vector<IMediaSample*> raw;
-                raw.reserve(sending.size());
-                for (auto& sample : sending) raw.push_back(sample.Get());
+                for (LONG i = 0; i < sendingCount; ++i)
+                    rawBatch[static_cast<size_t>(i)] = sending[static_cast<size_t>(i)].Get();
                 LONG taken = 0;
-                HRESULT hr = downstreamInput->ReceiveMultiple(raw.data(), static_cast<LONG>(raw.size()), &taken);
+                HRESULT hr = downstreamInput->ReceiveMultiple(rawBatch.get(), sendingCount, &taken);
                 ScopedLock hold(queueLock);
-                if (stickyResult == S_OK) stickyResult = hr;
+                if (stickyResult == S_OK)
+                    stickyResult = hr;
             }
-            sending.clear();  // releases every sample of the batch
+            // Releases every sample of the batch.
+            for (LONG i = 0; i < sendingCount; ++i)
+                sending[static_cast<size_t>(i)].Reset();
         }
-        if (!haveMarker) continue;
-        switch (marker.kind) {
-            case EntryKind::endOfStream: {
-                bool normal;
-                {
-                    ScopedLock hold(queueLock);
-                    normal = stickyResult == S_OK;
-                }
-                // After a delivery failure the downstream pin ends the stream itself.
-                if (normal) downstreamPin->EndOfStream();
-                break;
+        if (!haveMarker)
+            continue;
+        switch (markerKind) {
+        case EntryKind::endOfStream: {
+            bool normal;
+            {
+                ScopedLock hold(queueLock);
+                normal = stickyResult == S_OK;
             }
-            case EntryKind::reset: {
-                {
-                    ScopedLock hold(queueLock);
-                    stickyResult = S_OK;
-                }
-                flushDone.set();
-                break;
+            // After a delivery failure the downstream pin ends the stream itself.
+            if (normal)
+                downstreamPin->EndOfStream();
+            break;
+        }
+        case EntryKind::reset: {
+            {
+                ScopedLock hold(queueLock);
+                stickyResult = S_OK;
             }
-            case EntryKind::newSegment:
-                downstreamPin->NewSegment(marker.start, marker.stop, marker.rate);
-                break;
-            default:
-                break;
+            flushDone.set();
+            break;
+        }
+        case EntryKind::newSegment:
+            downstreamPin->NewSegment(segmentStart, segmentStop, segmentRate);
+            break;
+        default:
+            break;
         }
     }
+    if (coInit == S_OK)
+        CoUninitialize();
 }

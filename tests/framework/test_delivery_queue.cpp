@@ -1,9 +1,63 @@
 // DeliveryQueue: direct and worker delivery, ordering of markers, sticky
-// failures, flushing, stopping while downstream blocks.
+// failures, flushing, stopping while downstream blocks, no allocation on the
+// steady path.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <new>
 
 #include "fakes.h"
+
+// Every operator new of this program is counted, so that a test can tell
+// whether a stretch of work allocated (the queue's steady path must not).
+namespace {
+std::atomic<long> newCalls{0};
+
+void* countedNew(std::size_t size) {
+    newCalls.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
+// Out of line, so that the compiler does not pair an inlined `new` with free().
+__attribute__((noinline)) void countedDelete(void* block) noexcept {
+    std::free(block);
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (void* block = countedNew(size))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    if (void* block = countedNew(size))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return countedNew(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return countedNew(size);
+}
+void operator delete(void* block) noexcept {
+    countedDelete(block);
+}
+void operator delete[](void* block) noexcept {
+    countedDelete(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    countedDelete(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    countedDelete(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    countedDelete(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    countedDelete(block);
+}
 
 namespace {
 
@@ -18,16 +72,22 @@ public:
     STDMETHODIMP Receive(IMediaSample* sample) override {
         int id = static_cast<FakeSample*>(sample)->id;
         std::unique_lock<std::mutex> hold(mutex);
-        log.push_back("s" + std::to_string(id));
-        threads.push_back(std::this_thread::get_id());
+        if (quiet) {
+            ++quietCount;  // counts only: records nothing that allocates
+        } else {
+            log.push_back("s" + std::to_string(id));
+            threads.push_back(std::this_thread::get_id());
+        }
         changed.notify_all();
-        if (id == blockOn) changed.wait(hold, [this] { return gateOpen; });
+        if (id == blockOn)
+            changed.wait(hold, [this] { return gateOpen; });
         return id == failOn ? failWith : S_OK;
     }
     STDMETHODIMP ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed) override {
         {
             std::lock_guard<std::mutex> hold(mutex);
-            batchSizes.push_back(count);
+            if (!quiet)
+                batchSizes.push_back(count);
         }
         return InputPinCore::ReceiveMultiple(samples, count, processed);
     }
@@ -45,10 +105,20 @@ public:
         gateOpen = true;
         changed.notify_all();
     }
+    void close() {
+        std::lock_guard<std::mutex> hold(mutex);
+        gateOpen = false;
+    }
+    // Quiet mode: waits until `count` samples were received; false after 10 s.
+    bool waitForQuiet(long count) {
+        std::unique_lock<std::mutex> hold(mutex);
+        return changed.wait_for(hold, 10s, [&] { return quietCount >= count; });
+    }
     // Waits until `entry` was logged; false after 10 s (a hang, reported as failure).
     bool waitFor(const std::string& entry) {
         std::unique_lock<std::mutex> hold(mutex);
-        return changed.wait_for(hold, 10s, [&] { return std::find(log.begin(), log.end(), entry) != log.end(); });
+        return changed.wait_for(hold, 10s,
+                                [&] { return std::find(log.begin(), log.end(), entry) != log.end(); });
     }
     std::vector<std::string> snapshot() {
         std::lock_guard<std::mutex> hold(mutex);
@@ -59,6 +129,7 @@ public:
         return threads.at(index);
     }
 
+    bool quiet = false;  // set before the queue delivers
     int blockOn = -1;
     int failOn = -1;
     HRESULT failWith = E_FAIL;
@@ -75,6 +146,7 @@ private:
     std::condition_variable changed;
     std::vector<std::string> log;
     std::vector<std::thread::id> threads;
+    long quietCount = 0;
     bool gateOpen = false;
 };
 
@@ -87,11 +159,13 @@ protected:
     void SetUp() override {
         pin = new DownstreamPin(filter.Get(), &filter->filterLock, L"Down");
         filter->pins.push_back(pin);
-        for (int i = 1; i <= 6; ++i) samples.emplace_back(new FakeSample(i));
+        for (int i = 1; i <= 6; ++i)
+            samples.emplace_back(new FakeSample(i));
     }
     void TearDown() override {
         // Every sample handed to a queue was released again.
-        for (auto& s : samples) EXPECT_EQ(refsOf(s.Get()), 1u) << "sample " << s->id;
+        for (auto& s : samples)
+            EXPECT_EQ(refsOf(s.Get()), 1u) << "sample " << s->id;
         samples.clear();
         filter = nullptr;
         FrameworkTest::TearDown();
@@ -117,7 +191,8 @@ TEST_F(DeliveryQueueTest, WithoutBlockingDownstreamSamplesGoOutOnTheCallersThrea
     EXPECT_EQ(pin->threadOf(0), std::this_thread::get_id());
     EXPECT_EQ(refsOf(sample(1)), 1u);  // released after delivery
     EXPECT_EQ(q->newSegment(7, 8, 1.0), S_OK);
-    IMediaSample* two[2] = {ComPtr<IMediaSample>(sample(2)).Detach(), ComPtr<IMediaSample>(sample(3)).Detach()};
+    IMediaSample* two[2] = {ComPtr<IMediaSample>(sample(2)).Detach(),
+                            ComPtr<IMediaSample>(sample(3)).Detach()};
     LONG processed = 0;
     EXPECT_EQ(q->receiveMultiple(two, 2, &processed), S_OK);
     EXPECT_EQ(processed, 2);
@@ -171,7 +246,8 @@ TEST_F(DeliveryQueueTest, WorkerFailureIsStickyAndEndOfStreamIsNotPassedOn) {
     auto q = makeQueue();
     EXPECT_EQ(q->receive(sample(1)), S_OK);  // accepted; the failure comes later
     ASSERT_TRUE(pin->waitFor("s1"));
-    for (int i = 0; i < 1000 && !q->isIdle(); ++i) std::this_thread::sleep_for(1ms);
+    for (int i = 0; i < 1000 && !q->isIdle(); ++i)
+        std::this_thread::sleep_for(1ms);
     ASSERT_TRUE(q->isIdle());
     EXPECT_EQ(q->receive(sample(2)), E_FAIL);
     EXPECT_EQ(q->endOfStream(), S_OK);
@@ -284,6 +360,82 @@ TEST_F(DeliveryQueueTest, WorkerWithExactBatchesHoldsSamplesBack) {
     ASSERT_TRUE(pin->waitFor("s5"));
     q.reset();
     EXPECT_EQ(pin->batchSizes, (std::vector<LONG>{2, 3}));
+}
+
+TEST_F(DeliveryQueueTest, SteadyDeliveryAllocatesNothing) {
+    pin->quiet = true;
+    long received = 0;
+    for (HRESULT answer : {S_FALSE, S_OK}) {  // direct, then with a worker
+        canBlock(answer);
+        auto q = makeQueue();
+        ASSERT_EQ(q->usesWorker(), answer == S_OK);
+        auto cycle = [&](int rounds) {
+            for (int i = 0; i < rounds; ++i) {
+                EXPECT_EQ(q->receive(sample(1 + i % 6)), S_OK);
+                ASSERT_TRUE(pin->waitForQuiet(++received));
+            }
+        };
+        cycle(12);  // warm-up
+        const long before = newCalls.load();
+        cycle(300);
+        EXPECT_EQ(newCalls.load() - before, 0) << (answer == S_OK ? "with a worker" : "direct");
+    }
+    // Direct batches of 4, filled across calls of 3 samples.
+    canBlock(S_FALSE);
+    auto q = makeQueue(true, false, 4, true);
+    const long before = newCalls.load();
+    for (int i = 0; i < 8; ++i) {
+        IMediaSample* three[3];
+        for (int k = 0; k < 3; ++k)
+            three[k] = ComPtr<IMediaSample>(sample(1 + k)).Detach();
+        LONG processed = 0;
+        EXPECT_EQ(q->receiveMultiple(three, 3, &processed), S_OK);
+        EXPECT_EQ(processed, 3);
+    }
+    EXPECT_EQ(newCalls.load() - before, 0);
+    EXPECT_TRUE(pin->waitForQuiet(received + 24));
+}
+
+TEST_F(DeliveryQueueTest, WorkerKeepsOrderPastItsNodeCacheAndReusesItsNodes) {
+    canBlock(S_OK);
+    pin->blockOn = 1;  // holds the worker while the queue fills far past 10 entries
+    auto q = makeQueue();
+    std::vector<std::string> expected{"s1"};
+    EXPECT_EQ(q->receive(sample(1)), S_OK);
+    ASSERT_TRUE(pin->waitFor("s1"));
+    for (int i = 0; i < 24; ++i) {
+        const int id = 2 + i % 5;
+        EXPECT_EQ(q->receive(sample(id)), S_OK);
+        expected.push_back("s" + std::to_string(id));
+        if (i == 11) {
+            EXPECT_EQ(q->newSegment(42, 43, 1.0), S_OK);
+            expected.push_back("seg42");
+        }
+    }
+    EXPECT_EQ(q->endOfStream(), S_OK);
+    expected.push_back("eos");
+    pin->open();
+    ASSERT_TRUE(pin->waitFor("eos"));
+    EXPECT_EQ(pin->snapshot(), expected);
+    for (int i = 0; i < 1000 && !q->isIdle(); ++i)
+        std::this_thread::sleep_for(1ms);
+    for (int id = 1; id <= 6; ++id)
+        EXPECT_EQ(refsOf(sample(id)), 1u) << "sample " << id;
+
+    // The same depth again: every node comes from the ones kept for reuse.
+    pin->quiet = true;
+    pin->close();
+    EXPECT_EQ(q->receive(sample(1)), S_OK);
+    ASSERT_TRUE(pin->waitForQuiet(1));
+    const long before = newCalls.load();
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(q->receive(sample(2 + i % 5)), S_OK);
+    EXPECT_EQ(q->newSegment(44, 45, 1.0), S_OK);
+    const long allocated = newCalls.load() - before;
+    pin->open();
+    EXPECT_TRUE(pin->waitForQuiet(25));
+    EXPECT_EQ(allocated, 0);
+    q.reset();
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // thread or through a worker thread of its own.
 #pragma once
 
-#include <deque>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -21,7 +21,8 @@ public:
     // answers S_OK (a failed answer falls back to `queue`); else `queue`
     // decides. `batchSize` samples go downstream per ReceiveMultiple call
     // (at least 1); `batchExact` holds incomplete batches back (only with a
-    // batch size above 1). `listNodes` is a capacity hint. `priority` is a
+    // batch size above 1). `listNodes` work-list nodes are made at
+    // construction (with a worker) and every node is kept for reuse. `priority` is a
     // thread priority (0 normal; other values are applied where the platform
     // allows). `flushOptimised` skips repeated flushes downstream.
     DeliveryQueue(IPin* downstreamPin, HRESULT* result, bool autoDecide, bool queue, LONG batchSize,
@@ -58,18 +59,29 @@ public:
 
 private:
     enum class EntryKind { sample, sendBatch, endOfStream, reset, newSegment };
+    // One entry of `work`: a sample, or a marker (a new-segment marker carries
+    // its start, stop and rate). Nodes are recycled through `spareNodes`.
     struct Entry {
-        EntryKind kind;
+        EntryKind kind = EntryKind::sample;
         ComPtr<IMediaSample> sample;
         REFERENCE_TIME start = 0;
         REFERENCE_TIME stop = 0;
         double rate = 0.0;
+        Entry* next = nullptr;
     };
 
     void workerLoop();
-    void wakeWorker();             // under queueLock
-    void releasePending();         // under queueLock
-    LONG deliverBatchDirect();     // under queueLock, no worker; returns the samples lost
+    void wakeWorker();          // under queueLock
+    void releasePending();      // under queueLock
+    LONG deliverBatchDirect();  // under queueLock, no worker; returns the samples lost
+    // Accepts samples while stickyResult is S_OK (under queueLock).
+    HRESULT acceptSamples(IMediaSample** samples, LONG count, LONG* processed);
+    // The work list (under queueLock). takeNode answers null when no spare
+    // node is left and a new one cannot be allocated.
+    Entry* takeNode(EntryKind kind);
+    void recycleNode(Entry* node);  // releases its sample
+    void append(Entry* node);
+    Entry* popHead();  // signals popEvent when it takes an entry
 
     CriticalSection queueLock;
     IPin* downstreamPin;                   // weak: the output pin holds the reference
@@ -77,12 +89,26 @@ private:
     bool batchExact = false;
     LONG batchSize = 1;
     bool useWorker = false;
-    std::deque<Entry> work;  // only with a worker
+    // The work list (only with a worker): entries in delivery order. Nodes
+    // taken off it go to `spareNodes` and are kept for reuse until the queue
+    // is destroyed (`listNodes` of them are made at construction), so the
+    // list allocates only while it grows past its deepest point so far.
+    Entry* workHead = nullptr;
+    Entry* workTail = nullptr;
+    LONG workSamples = 0;  // sample entries in the work list
+    Entry* spareNodes = nullptr;
     Semaphore wakeSemaphore{0, 0x7FFFFFFF};
     Event flushDone{false, false};  // auto-reset
     std::thread worker;
-    std::vector<ComPtr<IMediaSample>> batch;
-    std::vector<ComPtr<IMediaSample>> sending;  // the worker's batch in delivery (worker thread only)
+    // `batchSize` slots each, made at construction: the steady path never
+    // allocates. `batch[0..batchedCount)` hold the batch being collected
+    // (under queueLock); `sending[0..)` the worker's batch in delivery
+    // (worker thread only); `rawBatch` the plain pointers handed to
+    // ReceiveMultiple (under queueLock without a worker, worker thread only
+    // with one).
+    std::unique_ptr<ComPtr<IMediaSample>[]> batch;
+    std::unique_ptr<ComPtr<IMediaSample>[]> sending;
+    std::unique_ptr<IMediaSample*[]> rawBatch;
     LONG batchedCount = 0;
     LONG waitingCount = 0;
     bool flushing = false;
