@@ -27,7 +27,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,52 +39,10 @@
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
+#include "counting_malloc.h"
 #include "filter/stereo_interfaces.h"
 #include "host_sink.h"
 #include "testcams/test_cameras.h"
-
-// ---- counting allocation -------------------------------------------------------
-// Every allocation of the process goes through these (the modules' calls bind
-// to the program's definitions); operator new reaches them through malloc.
-namespace {
-std::atomic<long> allocations{0};
-}
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-
-__attribute__((visibility("default"))) void* malloc(size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-__attribute__((visibility("default"))) void* calloc(size_t count, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-__attribute__((visibility("default"))) void* realloc(void* block, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(block, size);
-}
-__attribute__((visibility("default"))) void* aligned_alloc(size_t alignment, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_memalign(alignment, size);
-}
-__attribute__((visibility("default"))) void* memalign(size_t alignment, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_memalign(alignment, size);
-}
-__attribute__((visibility("default"))) int posix_memalign(void** out, size_t alignment, size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    void* block = __libc_memalign(alignment, size);
-    if (!block)
-        return ENOMEM;
-    *out = block;
-    return 0;
-}
-}
 
 namespace {
 
@@ -158,7 +115,7 @@ struct Snapshot {
 
 Snapshot snapshot(const CountingConsumer& consumer) {
     return Snapshot{consumer.frames.load(), processCpuSeconds(),   std::chrono::steady_clock::now(),
-                    allocations.load(),     leftStamp.load(),      rightStamp.load(),
+                    countedAllocations(),   leftStamp.load(),      rightStamp.load(),
                     pairToSinkNs.load(),    pairToSinkCount.load()};
 }
 
