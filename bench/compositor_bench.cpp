@@ -14,41 +14,9 @@
 #include "compositor/frame_store.h"
 #include "compositor/kernels.h"
 #include "compositor/runtime_settings.h"
+#include "picture_support/picture_support.h"
 
 namespace {
-
-class BufferSample final : public IMediaSample {
-public:
-    explicit BufferSample(std::vector<BYTE>& b) : buffer(b) {}
-    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetPointer(BYTE** out) override {
-        *out = buffer.data();
-        return S_OK;
-    }
-    STDMETHODIMP_(LONG) GetSize() override { return static_cast<LONG>(buffer.size()); }
-    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsSyncPoint() override { return E_NOTIMPL; }
-    STDMETHODIMP SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP IsPreroll() override { return E_NOTIMPL; }
-    STDMETHODIMP SetPreroll(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP_(LONG) GetActualDataLength() override { return GetSize(); }
-    STDMETHODIMP SetActualDataLength(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsDiscontinuity() override { return E_NOTIMPL; }
-    STDMETHODIMP SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    std::vector<BYTE>& buffer;
-};
 
 // The OpenCV calls a direct implementation of each mode would make, with its
 // working images allocated once.
@@ -159,14 +127,7 @@ int main(int argc, char** argv) {
         cv::Mat(1, static_cast<int>(bytes), CV_8U, left.data()).forEach<uint8_t>([&](uint8_t& p, const int*) { p = static_cast<uint8_t>(rng.next()); });
         cv::randu(cv::Mat(1, static_cast<int>(bytes), CV_8U, right.data()), 0, 256);
         std::vector<BYTE> cvLeft = left, cvRight = right;
-        VIDEOINFOHEADER info{};
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = h;
-        info.bmiHeader.biBitCount = 24;
-        AM_MEDIA_TYPE mt{};
-        mt.formattype = FORMAT_VideoInfo;
-        mt.cbFormat = sizeof(info);
-        mt.pbFormat = reinterpret_cast<BYTE*>(&info);
+        const picture_support::Rgb24Type type(w, h);
         OpenCvModes opencv(w, h);
         cv::Mat cvLeftMat(h, w, CV_8UC3, cvLeft.data(), pix::pictureStride(w));
         cv::Mat cvRightMat(h, w, CV_8UC3, cvRight.data(), pix::pictureStride(w));
@@ -174,10 +135,10 @@ int main(int argc, char** argv) {
             for (int mode = 0; mode < imageModeCount; ++mode) {
                 runtimeSettings.imageMode = mode;
                 runtimeSettings.swapCameras = swap;
-                BufferSample ls(left), rs(right);
+                picture_support::BufferSample ls(left), rs(right);
                 std::vector<double> ours, theirs, copies;
                 for (int i = 0; i < repetitions + 10; ++i) {
-                    const double a = timeOnce([&] { composeStereoFrame(&ls, &rs, StereoFormats{&mt, &mt}); });
+                    const double a = timeOnce([&] { composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt}); });
                     const double b = timeOnce([&] {
                         if (swap) {
                             cvLeftMat.copyTo(opencv.workPicture);

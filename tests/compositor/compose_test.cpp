@@ -34,7 +34,7 @@ struct Pair {
     void compose(int32_t mode, bool swap) {
         runtimeSettings.imageMode = mode;
         runtimeSettings.swapCameras = swap ? 1 : 0;
-        FakeSample l(&left.bytes), r(&right.bytes);
+        BufferSample l(left.bytes), r(right.bytes);
         EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&leftType.mt, &rightType.mt}), S_OK);
     }
 };
@@ -247,11 +247,14 @@ TEST_F(Compose, NullBufferShowsTheWarningOncePerPairAndComposesNothing) {
     const MessageBoxHandler previous = dvSetMessageBoxHandler(&captureBox);
     captured = CapturedBox{};
     for (int which = 0; which < 3; ++which) {
-        FakeSample l(&pair.left.bytes, which != 1), r(&pair.right.bytes, which != 0);
+        // Null data pointer on the left (which 0), the right (1), both (2).
+        const LONG size = static_cast<LONG>(pair.left.bytes.size());
+        BufferSample l(which != 1 ? nullptr : pair.left.bytes.data(), size);
+        BufferSample r(which != 0 ? nullptr : pair.right.bytes.data(), size);
         EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt}), S_OK);
         EXPECT_EQ(captured.count, which + 1);
     }
-    FakeSample r(&pair.right.bytes);
+    BufferSample r(pair.right.bytes);
     composeStereoFrame(nullptr, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt});
     dvSetMessageBoxHandler(previous);
     EXPECT_EQ(captured.count, 4);
@@ -277,12 +280,12 @@ TEST_F(Compose, UnusableFormatsChangeNothing) {
     const StereoFormats formats[] = {{&bits32.mt, &good.mt}, {&good.mt, &bits16.mt}, {&shortBlock.mt, &good.mt},
                                      {&good.mt, nullptr}, {nullptr, nullptr}};
     for (const StereoFormats& f : formats) {
-        FakeSample l(&pair.left.bytes), r(&pair.right.bytes);
+        BufferSample l(pair.left.bytes), r(pair.right.bytes);
         composeStereoFrame(&l, &r, f);
     }
     // A buffer smaller than its format's picture.
     std::vector<BYTE> small(1000);
-    FakeSample l(&small), r(&pair.right.bytes);
+    BufferSample l(small), r(pair.right.bytes);
     composeStereoFrame(&l, &r, StereoFormats{&good.mt, &good.mt});
     dvSetMessageBoxHandler(previous);
     EXPECT_EQ(captured.count, 0);
@@ -368,7 +371,7 @@ TEST_F(Compose, MismatchedSizesStayInsideEveryBuffer) {
                 const std::vector<BYTE> leftBefore = l.content();
                 runtimeSettings.imageMode = mode;
                 runtimeSettings.swapCameras = swap;
-                FakeSample ls(l.pixels(), static_cast<LONG>(l.size)), rs(r.pixels(), static_cast<LONG>(r.size));
+                BufferSample ls(l.pixels(), static_cast<LONG>(l.size)), rs(r.pixels(), static_cast<LONG>(r.size));
                 composeStereoFrame(&ls, &rs, StereoFormats{&l.type.mt, &r.type.mt});
                 EXPECT_TRUE(l.guardsIntact() && r.guardsIntact());
                 const bool sameSize = s.lw == s.rw && s.lh == s.rh;
@@ -433,7 +436,7 @@ TEST_F(Compose, FormatStepNeverReplacesImagesUnderARunningComposition) {
     for (; frames < 150; ++frames) {
         pair.left.bytes = source.left.bytes;
         pair.right.bytes = source.right.bytes;
-        FakeSample l(&pair.left.bytes), r(&pair.right.bytes);
+        BufferSample l(pair.left.bytes), r(pair.right.bytes);
         composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt});
         if (maxDifference(pair.left.mat(), composed) <= 1)
             ++sideBySide;

@@ -4,24 +4,6 @@
 
 namespace testing_support {
 
-VideoType::VideoType(int width, int height, int bitCount) {
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = static_cast<WORD>(bitCount);
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(pix::pictureStride(width) * (height < 0 ? -height : height));
-    info.AvgTimePerFrame = 333333;
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = MEDIASUBTYPE_RGB24;
-    mt.bFixedSizeSamples = TRUE;
-    mt.lSampleSize = info.bmiHeader.biSizeImage;
-    mt.formattype = FORMAT_VideoInfo;
-    mt.cbFormat = sizeof(VIDEOINFOHEADER);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&info);
-}
-
 Picture::Picture(int w, int h)
     : width(w), height(h), stride(pix::pictureStride(w)), bytes(static_cast<size_t>(stride) * h, 0) {}
 

@@ -23,6 +23,7 @@
 #include "compositor/runtime_settings.h"
 #include "filter/stereo_interfaces.h"
 #include "picture_files.h"
+#include "picture_support/picture_support.h"
 #include "testcams/test_cameras.h"
 
 #ifndef _WIN32
@@ -96,41 +97,6 @@ std::string virtualCameraName() {
     return buffer;
 }
 
-// The smallest sample the compositor needs: a buffer and its size.
-class BufferSample final : public IMediaSample {
-public:
-    explicit BufferSample(std::vector<BYTE>& bytes) : bytes(bytes) {}
-    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-        if (ppv)
-            *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetPointer(BYTE** out) override {
-        *out = bytes.data();
-        return S_OK;
-    }
-    STDMETHODIMP_(LONG) GetSize() override { return static_cast<LONG>(bytes.size()); }
-    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsSyncPoint() override { return E_NOTIMPL; }
-    STDMETHODIMP SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP IsPreroll() override { return E_NOTIMPL; }
-    STDMETHODIMP SetPreroll(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP_(LONG) GetActualDataLength() override { return GetSize(); }
-    STDMETHODIMP SetActualDataLength(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsDiscontinuity() override { return E_NOTIMPL; }
-    STDMETHODIMP SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    std::vector<BYTE>& bytes;
-};
-
 // A picture as the checks compare it: top line first, R, G, B.
 struct RgbPicture {
     int width = 0, height = 0;
@@ -151,25 +117,11 @@ RgbPicture expectedPicture(int mode, int swap, int leftEye, int rightEye, int si
     renderTestFrame(leftEye, format, stamp, left.data());
     renderTestFrame(rightEye, format, stamp, right.data());
 
-    VIDEOINFOHEADER info{};
-    info.AvgTimePerFrame = 333333;
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(left.size());
-    AM_MEDIA_TYPE type{};
-    type.majortype = MEDIATYPE_Video;
-    type.subtype = MEDIASUBTYPE_RGB24;
-    type.formattype = FORMAT_VideoInfo;
-    type.cbFormat = sizeof(VIDEOINFOHEADER);
-    type.pbFormat = reinterpret_cast<BYTE*>(&info);
-    BufferSample leftSample(left), rightSample(right);
+    const picture_support::Rgb24Type type(width, height);
+    picture_support::BufferSample leftSample(left), rightSample(right);
     StereoFormats formats;
-    formats.left = &type;
-    formats.right = &type;
+    formats.left = &type.mt;
+    formats.right = &type.mt;
     composeStereoFrame(&leftSample, &rightSample, formats);
 
     RgbPicture out;

@@ -11,65 +11,19 @@
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
+#include "picture_support/picture_support.h"
 #include "stereo_scene.h"
 
 namespace {
 
 // A bottom-up 24-bit picture with its media type.
 struct Frame {
-    Frame(int w, int h) : width(w), height(h), stride(static_cast<int>(pix::pictureStride(w))), bytes(static_cast<size_t>(stride) * h) {
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        info.bmiHeader.biCompression = BI_RGB;
-        info.bmiHeader.biSizeImage = static_cast<DWORD>(bytes.size());
-        mt.majortype = MEDIATYPE_Video;
-        mt.subtype = MEDIASUBTYPE_RGB24;
-        mt.formattype = FORMAT_VideoInfo;
-        mt.cbFormat = sizeof(VIDEOINFOHEADER);
-        mt.pbFormat = reinterpret_cast<BYTE*>(&info);
-    }
+    Frame(int w, int h)
+        : width(w), height(h), stride(static_cast<int>(pix::pictureStride(w))), bytes(static_cast<size_t>(stride) * h),
+          type(w, h) {}
     int width, height, stride;
     std::vector<BYTE> bytes;
-    VIDEOINFOHEADER info{};
-    AM_MEDIA_TYPE mt{};
-};
-
-// The smallest sample the compositor needs: a buffer address and its size.
-class BufferSample final : public IMediaSample {
-public:
-    explicit BufferSample(std::vector<BYTE>& b) : buffer(b) {}
-    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-        if (ppv) *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetPointer(BYTE** out) override {
-        if (!out) return E_POINTER;
-        *out = buffer.data();
-        return S_OK;
-    }
-    STDMETHODIMP_(LONG) GetSize() override { return static_cast<LONG>(buffer.size()); }
-    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsSyncPoint() override { return E_NOTIMPL; }
-    STDMETHODIMP SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP IsPreroll() override { return E_NOTIMPL; }
-    STDMETHODIMP SetPreroll(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP_(LONG) GetActualDataLength() override { return GetSize(); }
-    STDMETHODIMP SetActualDataLength(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsDiscontinuity() override { return E_NOTIMPL; }
-    STDMETHODIMP SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    std::vector<BYTE>& buffer;
+    picture_support::Rgb24Type type;
 };
 
 // The sheet: a top-down RGB image.
@@ -161,8 +115,8 @@ int main(int argc, char** argv) {
             left.bytes = leftEye.bytes;
             right.bytes = rightEye.bytes;
             runtimeSettings.imageMode = mode;
-            BufferSample ls(left.bytes), rs(right.bytes);
-            composeStereoFrame(&ls, &rs, StereoFormats{&left.mt, &right.mt});
+            picture_support::BufferSample ls(left.bytes), rs(right.bytes);
+            composeStereoFrame(&ls, &rs, StereoFormats{&left.type.mt, &right.type.mt});
             const int x = gap + (mode % columns) * (w + gap);
             const int y = top + (mode / columns) * (h + labelHeight + gap);
             sheet.label(std::to_string(mode) + " " + imageModeName(mode), x, y, w);
