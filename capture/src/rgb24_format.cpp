@@ -11,15 +11,7 @@ HRESULT buildRgb24Format(int width, int height, MediaFormat* out) {
     VIDEOINFOHEADER info;
     std::memset(&info, 0, sizeof(info));
     info.AvgTimePerFrame = currentVideoFormat().frameInterval;
-    BITMAPINFOHEADER& bitmap = info.bmiHeader;
-    bitmap.biSize = sizeof(BITMAPINFOHEADER);
-    bitmap.biWidth = width;
-    bitmap.biHeight = height;
-    bitmap.biPlanes = 1;
-    bitmap.biBitCount = 24;
-    bitmap.biCompression = BI_RGB;
-    bitmap.biSizeImage = bitmapImageSize(bitmap);
-    bitmap.biClrImportant = 0;
+    setRgb24Bitmap(&info.bmiHeader, width, height);
 
     const HRESULT hr = out->setFormatBlock(&info, sizeof(info));
     if (FAILED(hr)) return hr;
@@ -27,6 +19,17 @@ HRESULT buildRgb24Format(int width, int height, MediaFormat* out) {
     out->setSubtype(MEDIASUBTYPE_RGB24);
     out->setFormatType(FORMAT_VideoInfo);
     out->setTemporalCompression(false);
-    out->setSampleSize(bitmap.biSizeImage);
+    out->setSampleSize(info.bmiHeader.biSizeImage);
     return S_OK;
+}
+
+void setRgb24Bitmap(BITMAPINFOHEADER* bitmap, int width, int height) {
+    bitmap->biSize = sizeof(BITMAPINFOHEADER);
+    bitmap->biWidth = width;
+    bitmap->biHeight = height;
+    bitmap->biPlanes = 1;
+    bitmap->biBitCount = 24;
+    bitmap->biCompression = BI_RGB;
+    bitmap->biSizeImage = bitmapImageSize(*bitmap);
+    bitmap->biClrImportant = 0;
 }

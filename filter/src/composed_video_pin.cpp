@@ -4,6 +4,7 @@
 #include <new>
 
 #include "capture/camera_attachment.h"
+#include "capture/rgb24_format.h"
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 #include "filter/stereo_camera_filter.h"
@@ -26,29 +27,6 @@ bool sameInEveryField(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
 }
 
 }  // namespace
-
-HRESULT makeComposedVideoType(int width, int height, MediaFormat* out) {
-    if (!out) return E_POINTER;
-    out->clear();
-    out->setMajorType(MEDIATYPE_Video);
-    out->setFormatType(FORMAT_VideoInfo);
-    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(out->allocFormatBlock(sizeof(VIDEOINFOHEADER)));
-    if (!info) return E_OUTOFMEMORY;
-    std::memset(info, 0, sizeof(VIDEOINFOHEADER));
-    info->AvgTimePerFrame = currentVideoFormat().frameInterval;
-    BITMAPINFOHEADER& bitmap = info->bmiHeader;
-    bitmap.biSize = sizeof(BITMAPINFOHEADER);
-    bitmap.biWidth = width;
-    bitmap.biHeight = height;
-    bitmap.biPlanes = 1;
-    bitmap.biBitCount = 24;
-    bitmap.biCompression = BI_RGB;
-    bitmap.biSizeImage = bitmapImageSize(bitmap);
-    out->setSubtype(bitmapSubtype(bitmap));
-    out->setTemporalCompression(false);
-    out->setSampleSize(bitmap.biSizeImage);
-    return S_OK;
-}
 
 ComposedVideoPin::ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name)
     : OutputPinCore(filter, lock, status, name), stereoFilter(filter) {
@@ -121,7 +99,7 @@ HRESULT ComposedVideoPin::proposeFormat(int position, MediaFormat* out) {
         *out = connectionFormat;
         return out->status();
     }
-    return makeComposedVideoType(position * kSizeStepWidth, position * kSizeStepHeight, out);
+    return buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, out);
 }
 
 HRESULT ComposedVideoPin::onConnected(IPin* peer) {
@@ -265,15 +243,7 @@ STDMETHODIMP ComposedVideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, 
     }
     info.rcSource = RECT{0, 0, 0, 0};
     info.rcTarget = RECT{0, 0, 0, 0};
-    BITMAPINFOHEADER& bitmap = info.bmiHeader;
-    bitmap.biSize = sizeof(BITMAPINFOHEADER);
-    bitmap.biWidth = width;
-    bitmap.biHeight = height;
-    bitmap.biPlanes = 1;
-    bitmap.biBitCount = 24;
-    bitmap.biCompression = BI_RGB;
-    bitmap.biSizeImage = bitmapImageSize(bitmap);
-    bitmap.biClrImportant = 0;
+    setRgb24Bitmap(&info.bmiHeader, width, height);
     if (FAILED(type.setFormatBlock(&info, sizeof(info)))) return E_OUTOFMEMORY;
     type.setMajorType(MEDIATYPE_Video);
     type.setSubtype(MEDIASUBTYPE_RGB24);
@@ -282,7 +252,7 @@ STDMETHODIMP ComposedVideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, 
     if (!result) return E_OUTOFMEMORY;
     result->bFixedSizeSamples = FALSE;
     result->bTemporalCompression = FALSE;
-    result->lSampleSize = bitmap.biSizeImage;
+    result->lSampleSize = info.bmiHeader.biSizeImage;
 
     VIDEO_STREAM_CONFIG_CAPS record{};
     record.guid = FORMAT_VideoInfo;

@@ -13,3 +13,8 @@
 // of 4) x |height|, empty rectangles. E_POINTER for a null out,
 // E_OUTOFMEMORY if the format block cannot be allocated; else S_OK.
 HRESULT buildRgb24Format(int width, int height, MediaFormat* out);
+
+// Makes *bitmap the 24-bit RGB picture of `width` x `height`: biSize 40, the
+// given width and height, 1 plane, 24 bits, BI_RGB, biSizeImage = row bytes
+// (a multiple of 4) x |height|, biClrImportant 0. Its other fields are kept.
+void setRgb24Bitmap(BITMAPINFOHEADER* bitmap, int width, int height);

@@ -22,11 +22,6 @@
 
 class StereoCameraFilter;
 
-// The 24-bit RGB video type of `width` x `height` (bottom-up) at the current
-// frame interval, as the pin proposes it. E_OUTOFMEMORY if its format block
-// cannot be allocated.
-HRESULT makeComposedVideoType(int width, int height, MediaFormat* out);
-
 // Locking: every operation except ICameraSelection runs under the filter's
 // lock (`filterLock`); ICameraSelection holds `pinSettingsLock`. The delivery
 // queue exists while the pin is active and connected; its lock is taken
