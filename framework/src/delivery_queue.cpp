@@ -16,6 +16,23 @@ ComPtr<IMediaSample> adopt(IMediaSample* sample) {
 
 }  // namespace
 
+class DeliveryQueue::Hold {
+public:
+    explicit Hold(DeliveryQueue& queue) : queue(queue) { queue.queueLock.lock(); }
+    ~Hold() {
+        const LONG wakes = queue.wakesDue;
+        queue.wakesDue = 0;
+        queue.queueLock.unlock();
+        if (wakes != 0)
+            queue.wakeSemaphore.release(wakes);
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    DeliveryQueue& queue;
+};
+
 DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool queue, LONG size, bool exact,
                              LONG listNodes, int threadPriority, bool optimiseFlush)
     : downstreamPin(pin),
@@ -79,7 +96,7 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool q
 DeliveryQueue::~DeliveryQueue() {
     if (useWorker) {
         {
-            ScopedLock hold(queueLock);
+            Hold hold(*this);
             terminate = true;
             stickyResult = S_FALSE;
             wakeWorker();
@@ -89,7 +106,7 @@ DeliveryQueue::~DeliveryQueue() {
         worker.join();
     }
     {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         releasePending();
     }
     while (spareNodes) {
@@ -146,10 +163,8 @@ DeliveryQueue::Entry* DeliveryQueue::popHead() {
 }
 
 void DeliveryQueue::wakeWorker() {
-    if (waitingCount != 0) {
-        wakeSemaphore.release(waitingCount);
-        waitingCount = 0;
-    }
+    wakesDue += waitingCount;
+    waitingCount = 0;
 }
 
 void DeliveryQueue::releasePending() {
@@ -188,7 +203,7 @@ HRESULT DeliveryQueue::receiveMultiple(IMediaSample** samples, LONG count, LONG*
         count = 0;
     HRESULT refused;
     {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         if (stickyResult == S_OK)
             return acceptSamples(samples, count, processed);
         refused = stickyResult;
@@ -236,7 +251,7 @@ HRESULT DeliveryQueue::acceptSamples(IMediaSample** samples, LONG count, LONG* p
 
 HRESULT DeliveryQueue::endOfStream() {
     if (useWorker) {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         if (stickyResult == S_OK) {
             Entry* node = takeNode(EntryKind::endOfStream);
             if (!node)
@@ -247,7 +262,7 @@ HRESULT DeliveryQueue::endOfStream() {
         }
         return S_OK;
     }
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     // Whatever is still batched goes first, so that end of stream follows it.
     if (batchedCount > 0)
         deliverBatchDirect();
@@ -261,7 +276,7 @@ HRESULT DeliveryQueue::endOfStream() {
 HRESULT DeliveryQueue::beginFlush() {
     if (useWorker) {
         {
-            ScopedLock hold(queueLock);
+            Hold hold(*this);
             flushing = true;
             if (stickyResult == S_OK)
                 stickyResult = S_FALSE;
@@ -276,7 +291,7 @@ HRESULT DeliveryQueue::beginFlush() {
     }
     // First, so that a delivery blocked downstream (holding queueLock) returns.
     downstreamPin->BeginFlush();
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     flushing = true;
     if (stickyResult == S_OK)
         stickyResult = S_FALSE;
@@ -286,7 +301,7 @@ HRESULT DeliveryQueue::beginFlush() {
 HRESULT DeliveryQueue::endFlush() {
     bool waitForWorker = false;
     {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         if (useWorker && flushOptimised && flushed) {
             flushing = false;
             stickyResult = S_OK;
@@ -300,18 +315,18 @@ HRESULT DeliveryQueue::endFlush() {
     if (waitForWorker)
         flushDone.wait();
     {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         flushing = false;
         flushed = true;
     }
     downstreamPin->EndFlush();
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     stickyResult = S_OK;
     return S_OK;
 }
 
 HRESULT DeliveryQueue::newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     if (stickyResult != S_OK)
         return S_OK;
     if (useWorker) {
@@ -332,7 +347,7 @@ HRESULT DeliveryQueue::newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, dou
 }
 
 void DeliveryQueue::sendAnyway() {
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     if (useWorker) {
         Entry* node = takeNode(EntryKind::sendBatch);
         if (!node)
@@ -347,12 +362,12 @@ void DeliveryQueue::sendAnyway() {
 
 void DeliveryQueue::reset() {
     if (!useWorker) {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         stickyResult = S_OK;
         return;
     }
     {
-        ScopedLock hold(queueLock);
+        Hold hold(*this);
         Entry* node = takeNode(EntryKind::reset);
         if (!node)
             return;         // nothing queued, nothing to wait for
@@ -364,12 +379,12 @@ void DeliveryQueue::reset() {
 }
 
 bool DeliveryQueue::isIdle() {
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     return !workHead && batchedCount == 0 && (!useWorker || waitingCount != 0);
 }
 
 void DeliveryQueue::setPopEvent(Event* event) {
-    ScopedLock hold(queueLock);
+    Hold hold(*this);
     popEvent = event;
 }
 
@@ -390,7 +405,7 @@ void DeliveryQueue::workerLoop() {
         REFERENCE_TIME segmentStart = 0, segmentStop = 0;
         double segmentRate = 0.0;
         {
-            ScopedLock hold(queueLock);
+            Hold hold(*this);
             for (;;) {
                 if (terminate) {
                     releasePending();
@@ -443,7 +458,7 @@ void DeliveryQueue::workerLoop() {
         if (sendingCount > 0) {
             bool deliver;
             {
-                ScopedLock hold(queueLock);
+                Hold hold(*this);
                 deliver = stickyResult == S_OK;
             }
             if (deliver) {
@@ -451,7 +466,7 @@ void DeliveryQueue::workerLoop() {
                     rawBatch[static_cast<size_t>(i)] = sending[static_cast<size_t>(i)].Get();
                 LONG taken = 0;
                 HRESULT hr = downstreamInput->ReceiveMultiple(rawBatch.get(), sendingCount, &taken);
-                ScopedLock hold(queueLock);
+                Hold hold(*this);
                 if (stickyResult == S_OK)
                     stickyResult = hr;
             }
@@ -465,7 +480,7 @@ void DeliveryQueue::workerLoop() {
         case EntryKind::endOfStream: {
             bool normal;
             {
-                ScopedLock hold(queueLock);
+                Hold hold(*this);
                 normal = stickyResult == S_OK;
             }
             // After a delivery failure the downstream pin ends the stream itself.
@@ -475,7 +490,7 @@ void DeliveryQueue::workerLoop() {
         }
         case EntryKind::reset: {
             {
-                ScopedLock hold(queueLock);
+                Hold hold(*this);
                 stickyResult = S_OK;
             }
             flushDone.set();

@@ -363,6 +363,13 @@ TEST_F(DeliveryQueueTest, WorkerWithExactBatchesHoldsSamplesBack) {
 }
 
 TEST_F(DeliveryQueueTest, SteadyDeliveryAllocatesNothing) {
+    {
+        // The count is live: this program's operator new is the one in use.
+        const long probe = newCalls.load();
+        void* block = ::operator new(8);
+        ::operator delete(block);
+        ASSERT_EQ(newCalls.load() - probe, 1);
+    }
     pin->quiet = true;
     long received = 0;
     for (HRESULT answer : {S_FALSE, S_OK}) {  // direct, then with a worker

@@ -71,6 +71,10 @@ private:
     };
 
     void workerLoop();
+    // Holds queueLock for a scope; a wake asked for under it (wakeWorker) is
+    // given after the lock is let go, so that the worker does not wake only
+    // to wait for the lock.
+    class Hold;
     void wakeWorker();          // under queueLock
     void releasePending();      // under queueLock
     LONG deliverBatchDirect();  // under queueLock, no worker; returns the samples lost
@@ -111,6 +115,7 @@ private:
     std::unique_ptr<IMediaSample*[]> rawBatch;
     LONG batchedCount = 0;
     LONG waitingCount = 0;
+    LONG wakesDue = 0;  // semaphore releases owed when the current Hold ends
     bool flushing = false;
     bool flushed = true;
     bool flushOptimised = false;
