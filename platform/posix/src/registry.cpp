@@ -516,6 +516,40 @@ LSTATUS modifyStore(Root root, Change change) {
     return saveStore(root, store, state);
 }
 
+// Runs `read` on the key that `key` names in a fresh read of its root's store.
+// ERROR_INVALID_HANDLE for an unknown handle, ERROR_KEY_DELETED when the key
+// is gone; else what `read` answers.
+template <class Read>
+LSTATUS readKey(HKEY key, Read read) {
+    Root root;
+    std::vector<std::wstring> path;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
+    Key store;
+    loadStore(root, &store);
+    Key* k = findKey(&store, path);
+    if (!k)
+        return ERROR_KEY_DELETED;
+    return read(k);
+}
+
+// modifyStore for the key that `key` names: `change` runs on it as
+// change(Key*, bool* changed). ERROR_INVALID_HANDLE for an unknown handle,
+// ERROR_KEY_DELETED when the key is gone.
+template <class Change>
+LSTATUS modifyKey(HKEY key, Change change) {
+    Root root;
+    std::vector<std::wstring> path;
+    if (!resolve(key, &root, &path))
+        return ERROR_INVALID_HANDLE;
+    return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
+        Key* k = findKey(store, path);
+        if (!k)
+            return ERROR_KEY_DELETED;
+        return change(k, changed);
+    });
+}
+
 // ---- the calls, wide form ---------------------------------------------------------
 LSTATUS openKey(HKEY key, LPCWSTR subKey, PHKEY result) {
     if (!result)
@@ -588,20 +622,13 @@ LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
 
 // Finds the value `name` of `key`; fills `*found` with a copy.
 LSTATUS readValue(HKEY key, LPCWSTR name, Value* found) {
-    Root root;
-    std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
-    Key store;
-    loadStore(root, &store);
-    Key* k = findKey(&store, path);
-    if (!k)
-        return ERROR_KEY_DELETED;
-    Value* v = k->value(name ? name : L"");
-    if (!v)
-        return ERROR_FILE_NOT_FOUND;
-    *found = *v;
-    return ERROR_SUCCESS;
+    return readKey(key, [&](Key* k) -> LSTATUS {
+        Value* v = k->value(name ? name : L"");
+        if (!v)
+            return ERROR_FILE_NOT_FOUND;
+        *found = *v;
+        return ERROR_SUCCESS;
+    });
 }
 
 // Hands `bytes` out through the Win32 query convention.
@@ -629,14 +656,7 @@ LSTATUS setValue(HKEY key, LPCWSTR name, DWORD type, std::vector<BYTE> bytes) {
     const std::wstring valueName = name ? name : L"";
     if (valueName.size() > maxValueNameChars)
         return ERROR_INVALID_PARAMETER;
-    Root root;
-    std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
-    return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
-        Key* k = findKey(store, path);
-        if (!k)
-            return ERROR_KEY_DELETED;
+    return modifyKey(key, [&](Key* k, bool* changed) -> LSTATUS {
         Value* v = k->value(valueName);
         if (!v) {
             k->values.push_back(Value{valueName, type, {}});
@@ -651,14 +671,7 @@ LSTATUS setValue(HKEY key, LPCWSTR name, DWORD type, std::vector<BYTE> bytes) {
 
 LSTATUS deleteValue(HKEY key, LPCWSTR name) {
     const std::wstring valueName = name ? name : L"";
-    Root root;
-    std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
-    return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
-        Key* k = findKey(store, path);
-        if (!k)
-            return ERROR_KEY_DELETED;
+    return modifyKey(key, [&](Key* k, bool* changed) -> LSTATUS {
         for (auto it = k->values.begin(); it != k->values.end(); ++it) {
             if (dvrt::equalNoCase(it->name, valueName)) {
                 k->values.erase(it);
@@ -851,31 +864,24 @@ DVAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChar
     if (!name || !nameChars)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(registryLock);
-    Root root;
-    std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
-    Key store;
-    loadStore(root, &store);
-    Key* k = findKey(&store, path);
-    if (!k)
-        return ERROR_KEY_DELETED;
-    if (index >= k->subkeys.size())
-        return ERROR_NO_MORE_ITEMS;
-    auto it = k->subkeys.begin();
-    std::advance(it, index);
-    const std::wstring& found = it->second->name;
-    if (found.size() + 1 > *nameChars)
-        return ERROR_MORE_DATA;
-    std::wmemcpy(name, found.c_str(), found.size() + 1);
-    *nameChars = static_cast<DWORD>(found.size());
-    if (cls && classChars && *classChars)
-        cls[0] = 0;
-    if (classChars)
-        *classChars = 0;
-    if (lastWrite)
-        *lastWrite = FILETIME{0, 0};
-    return ERROR_SUCCESS;
+    return readKey(key, [&](Key* k) -> LSTATUS {
+        if (index >= k->subkeys.size())
+            return ERROR_NO_MORE_ITEMS;
+        auto it = k->subkeys.begin();
+        std::advance(it, index);
+        const std::wstring& found = it->second->name;
+        if (found.size() + 1 > *nameChars)
+            return ERROR_MORE_DATA;
+        std::wmemcpy(name, found.c_str(), found.size() + 1);
+        *nameChars = static_cast<DWORD>(found.size());
+        if (cls && classChars && *classChars)
+            cls[0] = 0;
+        if (classChars)
+            *classChars = 0;
+        if (lastWrite)
+            *lastWrite = FILETIME{0, 0};
+        return ERROR_SUCCESS;
+    });
 }
 
 DVAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD /*reserved*/,
@@ -883,21 +889,14 @@ DVAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChar
     if (!name || !nameChars)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(registryLock);
-    Root root;
-    std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
-    Key store;
-    loadStore(root, &store);
-    Key* k = findKey(&store, path);
-    if (!k)
-        return ERROR_KEY_DELETED;
-    if (index >= k->values.size())
-        return ERROR_NO_MORE_ITEMS;
-    const Value& v = k->values[index];
-    if (v.name.size() + 1 > *nameChars)
-        return ERROR_MORE_DATA;
-    std::wmemcpy(name, v.name.c_str(), v.name.size() + 1);
-    *nameChars = static_cast<DWORD>(v.name.size());
-    return giveData(v.data, v.type, type, data, size);
+    return readKey(key, [&](Key* k) -> LSTATUS {
+        if (index >= k->values.size())
+            return ERROR_NO_MORE_ITEMS;
+        const Value& v = k->values[index];
+        if (v.name.size() + 1 > *nameChars)
+            return ERROR_MORE_DATA;
+        std::wmemcpy(name, v.name.c_str(), v.name.size() + 1);
+        *nameChars = static_cast<DWORD>(v.name.size());
+        return giveData(v.data, v.type, type, data, size);
+    });
 }
