@@ -541,8 +541,13 @@ std::string modulePath(HMODULE module) {
 }
 }  // namespace
 
-DVAPI DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD chars) {
-    const std::wstring name = fromUtf8(modulePath(module));
+namespace {
+
+// GetModuleFileName's answer for `name` in a buffer of `chars` characters:
+// the length copied; a truncated, terminated name and
+// ERROR_INSUFFICIENT_BUFFER when it does not fit.
+template <class Char>
+DWORD answerModuleName(const std::basic_string<Char>& name, Char* path, DWORD chars) {
     if (name.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
@@ -552,35 +557,24 @@ DVAPI DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD chars) {
         return 0;
     }
     if (name.size() >= chars) {
-        std::wmemcpy(path, name.c_str(), chars - 1);
+        std::char_traits<Char>::copy(path, name.c_str(), chars - 1);
         path[chars - 1] = 0;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return chars;
     }
-    std::wmemcpy(path, name.c_str(), name.size() + 1);
+    std::char_traits<Char>::copy(path, name.c_str(), name.size() + 1);
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(name.size());
 }
 
+}  // namespace
+
+DVAPI DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD chars) {
+    return answerModuleName(fromUtf8(modulePath(module)), path, chars);
+}
+
 DVAPI DWORD GetModuleFileNameA(HMODULE module, LPSTR path, DWORD chars) {
-    const std::string name = modulePath(module);
-    if (name.empty()) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
-    if (!path || chars == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (name.size() >= chars) {
-        std::memcpy(path, name.c_str(), chars - 1);
-        path[chars - 1] = 0;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return chars;
-    }
-    std::memcpy(path, name.c_str(), name.size() + 1);
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(name.size());
+    return answerModuleName(modulePath(module), path, chars);
 }
 
 DVAPI DWORD GetLastError() {

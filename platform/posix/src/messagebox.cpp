@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/messagebox.h"
+#include "runtime.h"
 
 namespace {
 
@@ -12,30 +13,6 @@ int defaultHandler(const char* text, const char* caption, unsigned /*type*/) {
 }
 
 std::atomic<MessageBoxHandler> currentHandler{&defaultHandler};
-
-std::string narrow(LPCWSTR text) {
-    std::string out;
-    if (!text) return out;
-    for (; *text; ++text) {
-        const auto c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -48,7 +25,7 @@ DVAPI int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 DVAPI int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-    const std::string t = narrow(text);
-    const std::string c = narrow(caption);
+    const std::string t = text ? dvrt::toUtf8(text) : std::string();
+    const std::string c = caption ? dvrt::toUtf8(caption) : std::string();
     return MessageBoxA(owner, t.c_str(), c.c_str(), type);
 }
