@@ -92,6 +92,15 @@ Window* find(HWND handle) {
     return it == windows.end() ? nullptr : it->second.get();
 }
 
+// find, with ERROR_INVALID_WINDOW_HANDLE as the last error when there is no
+// such window; guard must be held.
+Window* findOrFail(HWND handle) {
+    Window* w = find(handle);
+    if (!w)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return w;
+}
+
 // The desktop exists from the first call on; guard must be held.
 HWND desktopLocked() {
     if (!desktopHandle) {
@@ -243,11 +252,9 @@ LRESULT sendMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, boo
     Kind kind;
     {
         std::lock_guard<std::mutex> hold(guard);
-        Window* w = find(handle);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* w = findOrFail(handle);
+        if (!w)
             return 0;
-        }
         kind = w->kind;
         bool handled = false;
         const LRESULT r = controlMessageLocked(w, message, wParam, lParam, ansi, &handled);
@@ -483,11 +490,9 @@ DVAPI HWND GetDesktopWindow() {
 
 DVAPI HWND GetParent(HWND window) {
     std::lock_guard<std::mutex> hold(guard);
-    Window* w = find(window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findOrFail(window);
+    if (!w)
         return nullptr;
-    }
     // A child's parent; a popup's owner; an overlapped window has none.
     if ((w->style & WS_CHILD) || (w->style & WS_POPUP)) return w->parent;
     return nullptr;
@@ -495,11 +500,9 @@ DVAPI HWND GetParent(HWND window) {
 
 DVAPI HWND GetDlgItem(HWND dialog, int id) {
     std::lock_guard<std::mutex> hold(guard);
-    Window* w = find(dialog);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findOrFail(dialog);
+    if (!w)
         return nullptr;
-    }
     for (HWND child : w->children)
         if (Window* c = find(child); c && c->id == id) return child;
     return nullptr;
@@ -564,11 +567,9 @@ DVAPI LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wPar
 
 DVAPI BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> hold(guard);
-    Window* w = find(window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findOrFail(window);
+    if (!w)
         return FALSE;
-    }
     queues[w->thread].push_back({MSG{window, message, wParam, lParam, 0, {0, 0}}});
     return TRUE;
 }
@@ -727,11 +728,9 @@ DVAPI BOOL GetWindowRect(HWND window, LPRECT rect) {
     if (!rect) return FALSE;
     std::lock_guard<std::mutex> hold(guard);
     desktopLocked();
-    Window* w = find(window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findOrFail(window);
+    if (!w)
         return FALSE;
-    }
     POINT origin{0, 0};
     if (w->style & WS_CHILD) {
         if (Window* parent = find(w->parent)) origin = clientOrigin(parent);
@@ -822,11 +821,9 @@ DVAPI BOOL SetWindowTextA(HWND window, LPCSTR text) {
 
 DVAPI LONG_PTR GetWindowLongPtrW(HWND window, int index) {
     std::lock_guard<std::mutex> hold(guard);
-    Window* w = find(window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findOrFail(window);
+    if (!w)
         return 0;
-    }
     switch (index) {
         case GWL_STYLE:
             return static_cast<LONG>(w->style);
@@ -856,11 +853,9 @@ DVAPI LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
         STYLESTRUCT change{};
         {
             std::lock_guard<std::mutex> hold(guard);
-            Window* w = find(window);
-            if (!w) {
-                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            Window* w = findOrFail(window);
+            if (!w)
                 return 0;
-            }
             change.styleOld = index == GWL_STYLE ? w->style : w->exStyle;
         }
         change.styleNew = static_cast<DWORD>(value);
@@ -876,11 +871,9 @@ DVAPI LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
         return static_cast<LONG>(change.styleOld);
     }
     std::lock_guard<std::mutex> hold(guard);
-    Window* w = find(window);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    Window* w = findOrFail(window);
+    if (!w)
         return 0;
-    }
     LONG_PTR old = 0;
     switch (index) {
         case GWLP_ID:
