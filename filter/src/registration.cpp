@@ -10,7 +10,7 @@
 #include "filter/component_server.h"
 #include "filter/stereo_interfaces.h"
 #include "platform/com_ptr.h"
-#include "registry_key.h"
+#include "platform/registry_key.h"
 
 namespace {
 

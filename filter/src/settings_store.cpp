@@ -6,8 +6,8 @@
 #include "capture/camera_list.h"
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
+#include "platform/registry_key.h"
 #include "platform/win.h"
-#include "registry_key.h"
 
 namespace {
 

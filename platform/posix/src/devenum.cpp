@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry_key.h"
 #include "runtime.h"
 
 namespace {
@@ -31,22 +32,6 @@ DEFINE_GUID(CLSID_CDeviceMoniker, 0x4315d437, 0x5b8c, 0x11d0, 0xbd, 0x3b, 0x00, 
 DEFINE_GUID(IID_DvDeviceMonikerEntry, 0x6a0f3c52, 0x2d8e, 0x4b71, 0x9a, 0x44, 0x1e, 0x5c, 0x70, 0xd2, 0x83,
             0x19);
 
-// One open registry key, closed at scope exit.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key)
-            RegCloseKey(key);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* receive() { return &key; }
-    HKEY get() const { return key; }
-
-private:
-    HKEY key = nullptr;
-};
 
 std::wstring entryPath(const std::wstring& categoryKey, const std::wstring& instance) {
     return L"CLSID\\" + categoryKey + L"\\Instance\\" + instance;
@@ -104,7 +89,7 @@ public:
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog* /*log*/) override {
         if (!name || !value)
             return E_POINTER;
-        RegKey key;
+        RegistryKey key;
         LSTATUS st = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.receive());
         if (st != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(st);
@@ -147,7 +132,7 @@ public:
             return E_POINTER;
         if (value->vt != VT_BSTR && value->vt != VT_I4)
             return E_INVALIDARG;
-        RegKey key;
+        RegistryKey key;
         LSTATUS st = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
         if (st != ERROR_SUCCESS)
@@ -203,7 +188,7 @@ public:
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
-        RegKey key;
+        RegistryKey key;
         LSTATUS st = RegOpenKeyExW(HKEY_CLASSES_ROOT, path().c_str(), 0, KEY_READ, key.receive());
         if (st != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(st);
@@ -387,7 +372,7 @@ public:
         *out = nullptr;
         const std::wstring categoryKey = guidString(category);
         const std::wstring instanceKey = L"CLSID\\" + categoryKey + L"\\Instance";
-        RegKey key;
+        RegistryKey key;
         if (RegOpenKeyExW(HKEY_CLASSES_ROOT, instanceKey.c_str(), 0, KEY_READ, key.receive()) !=
             ERROR_SUCCESS) {
             return S_FALSE;
@@ -498,7 +483,7 @@ public:
     // Lists the category under CLSID_ActiveMovieCategories.
     STDMETHODIMP CreateCategory(REFCLSID category, DWORD merit, LPCWSTR description) override {
         const std::wstring categoryKey = guidString(category);
-        RegKey key;
+        RegistryKey key;
         LSTATUS st = RegCreateKeyExW(
             HKEY_CLASSES_ROOT, entryPath(guidString(CLSID_ActiveMovieCategories), categoryKey).c_str(), 0,
             nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
@@ -517,7 +502,7 @@ public:
     STDMETHODIMP UnregisterFilter(const CLSID* category, LPCOLESTR instance, REFCLSID filter) override {
         const std::wstring categoryKey = guidString(category ? *category : CLSID_LegacyAmFilterCategory);
         const std::wstring name = instance ? std::wstring(instance) : guidString(filter);
-        RegKey parent;
+        RegistryKey parent;
         LSTATUS st = RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + categoryKey + L"\\Instance").c_str(), 0,
                                    KEY_ALL_ACCESS, parent.receive());
         if (st == ERROR_SUCCESS)
@@ -549,7 +534,7 @@ public:
             instanceName = device->instance;
             own->Release();
         }
-        RegKey key;
+        RegistryKey key;
         LSTATUS st =
             RegCreateKeyExW(HKEY_CLASSES_ROOT, entryPath(categoryKey, instanceName).c_str(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);

@@ -14,6 +14,7 @@
 #endif
 
 #include "filter/settings_store.h"
+#include "platform/registry_key.h"
 
 namespace {
 
@@ -58,26 +59,10 @@ std::string lower(const std::string& text) {
     return out;
 }
 
-// RAII for one open registry key.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key)
-            RegCloseKey(key);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* put() { return &key; }
-    HKEY get() const { return key; }
 
-private:
-    HKEY key = nullptr;
-};
-
-LSTATUS openSettingsKey(RegKey* key) {
+LSTATUS openSettingsKey(RegistryKey* key) {
     return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, key->put(), nullptr);
+                           KEY_ALL_ACCESS, nullptr, key->receive(), nullptr);
 }
 
 }  // namespace
@@ -172,8 +157,8 @@ std::string registeredServerPath(REFCLSID clsid) {
     WCHAR text[40] = {};
     StringFromGUID2(clsid, text, 40);
     const std::wstring keyPath = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
-    RegKey key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
         return "";
     WCHAR value[1024] = {};
     DWORD size = sizeof(value) - sizeof(WCHAR);
@@ -247,8 +232,8 @@ int findDevice(const std::vector<VideoDevice>& devices, const std::string& name)
 
 StoredSettings readStoredSettings() {
     StoredSettings stored;
-    RegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    RegistryKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
         return stored;
     auto number = [&](const char* name, DWORD* value) {
         DWORD type = 0, size = sizeof(DWORD);
@@ -274,7 +259,7 @@ StoredSettings readStoredSettings() {
 }
 
 LSTATUS writeStoredNumber(const char* valueName, DWORD value) {
-    RegKey key;
+    RegistryKey key;
     const LSTATUS status = openSettingsKey(&key);
     if (status != ERROR_SUCCESS)
         return status;
@@ -283,7 +268,7 @@ LSTATUS writeStoredNumber(const char* valueName, DWORD value) {
 }
 
 LSTATUS writeStoredName(const char* valueName, const std::string& name) {
-    RegKey key;
+    RegistryKey key;
     const LSTATUS status = openSettingsKey(&key);
     if (status != ERROR_SUCCESS)
         return status;
