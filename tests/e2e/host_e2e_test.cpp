@@ -91,12 +91,6 @@ bool listed(const std::string& name) {
     return false;
 }
 
-std::string virtualCameraName() {
-    char buffer[256] = {};
-    std::wcstombs(buffer, kVirtualCameraName, sizeof buffer - 1);
-    return buffer;
-}
-
 // A picture as the checks compare it: top line first, R, G, B.
 struct RgbPicture {
     int width = 0, height = 0;

@@ -14,6 +14,7 @@
 #endif
 
 #include "filter/settings_store.h"
+#include "filter/stereo_interfaces.h"
 #include "platform/registry_key.h"
 
 namespace {
@@ -206,6 +207,10 @@ HRESULT listVideoDevices(std::vector<VideoDevice>* devices) {
         VariantClear(&name);
     }
     return S_OK;
+}
+
+std::string virtualCameraName() {
+    return narrowName(kVirtualCameraName);
 }
 
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name) {

@@ -45,6 +45,9 @@ struct VideoDevice {
 // S_OK with no devices; a failure of the enumerator is returned.
 HRESULT listVideoDevices(std::vector<VideoDevice>* devices);
 
+// The virtual camera's friendly name as VideoDevice::name spells it.
+std::string virtualCameraName();
+
 // The index of the device called `name`: exact match first, then a unique
 // match ignoring case, then a unique entry containing `name` ignoring case.
 // -1 when none or ambiguous.

@@ -34,12 +34,6 @@ namespace {
 const char* const kTestCameraLeft = "Duoview Test Camera A";
 const char* const kTestCameraRight = "Duoview Test Camera B";
 
-std::string virtualCameraName() {
-    char buffer[256] = {};
-    std::wcstombs(buffer, kVirtualCameraName, sizeof buffer - 1);
-    return buffer;
-}
-
 // Creates `path` and any missing parent folders.
 bool makeFolder(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {

@@ -15,12 +15,6 @@
 
 namespace {
 
-std::string virtualCameraName() {
-    char buffer[256] = {};
-    std::wcstombs(buffer, kVirtualCameraName, sizeof buffer - 1);
-    return buffer;
-}
-
 // The site the host gives a page: records the status the page reports.
 // Lives on the stack of the driving code, which outlives the page's use of
 // it (SetPageSite(null) before it goes).
