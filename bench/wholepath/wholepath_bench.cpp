@@ -42,6 +42,7 @@
 #include "counting_malloc.h"
 #include "filter/stereo_interfaces.h"
 #include "host_sink.h"
+#include "picture_support/picture_support.h"
 #include "testcams/test_cameras.h"
 
 namespace {
@@ -198,41 +199,6 @@ TestPictureFormat pictureFormat(int sizeIndex) {
     return sizeIndex == 1 ? TestPictureFormat{640, 480, 24} : TestPictureFormat{320, 240, 24};
 }
 
-// The smallest sample the compositor needs.
-class BufferSample final : public IMediaSample {
-public:
-    explicit BufferSample(std::vector<BYTE>& bytes) : bytes(bytes) {}
-    STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-        if (ppv)
-            *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetPointer(BYTE** out) override {
-        *out = bytes.data();
-        return S_OK;
-    }
-    STDMETHODIMP_(LONG) GetSize() override { return static_cast<LONG>(bytes.size()); }
-    STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsSyncPoint() override { return E_NOTIMPL; }
-    STDMETHODIMP SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP IsPreroll() override { return E_NOTIMPL; }
-    STDMETHODIMP SetPreroll(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP_(LONG) GetActualDataLength() override { return GetSize(); }
-    STDMETHODIMP SetActualDataLength(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsDiscontinuity() override { return E_NOTIMPL; }
-    STDMETHODIMP SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    std::vector<BYTE>& bytes;
-};
-
 // CPU microseconds of one composeStereoFrame in `mode` at `sizeIndex`, on
 // this thread (median of 5 batches).
 double composeMicroseconds(int mode, int sizeIndex) {
@@ -244,23 +210,11 @@ double composeMicroseconds(int mode, int sizeIndex) {
     std::vector<BYTE> left(testPictureSize(format)), right(testPictureSize(format));
     renderTestFrame(0, format, 1, left.data());
     renderTestFrame(1, format, 1, right.data());
-    VIDEOINFOHEADER info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = format.width;
-    info.bmiHeader.biHeight = format.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(left.size());
-    AM_MEDIA_TYPE type{};
-    type.majortype = MEDIATYPE_Video;
-    type.subtype = MEDIASUBTYPE_RGB24;
-    type.formattype = FORMAT_VideoInfo;
-    type.cbFormat = sizeof(VIDEOINFOHEADER);
-    type.pbFormat = reinterpret_cast<BYTE*>(&info);
-    BufferSample l(left), r(right);
+    const picture_support::Rgb24Type type(format.width, format.height);
+    picture_support::BufferSample l(left), r(right);
     StereoFormats formats;
-    formats.left = &type;
-    formats.right = &type;
+    formats.left = &type.mt;
+    formats.right = &type.mt;
     const int rounds = sizeIndex == 1 ? 100 : 400;
     std::vector<double> batches;
     for (int batch = 0; batch < 5; ++batch) {
