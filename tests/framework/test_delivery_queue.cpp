@@ -150,6 +150,18 @@ private:
     bool gateOpen = false;
 };
 
+// Waits until `queue` has nothing in flight; false after 10 s (a hang,
+// reported as failure).
+bool waitUntilIdle(DeliveryQueue& queue) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!queue.isIdle()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
 class DeliveryQueueTest : public FrameworkTest {
 protected:
     ComPtr<TestFilter> filter = makeFilter();
@@ -246,9 +258,7 @@ TEST_F(DeliveryQueueTest, WorkerFailureIsStickyAndEndOfStreamIsNotPassedOn) {
     auto q = makeQueue();
     EXPECT_EQ(q->receive(sample(1)), S_OK);  // accepted; the failure comes later
     ASSERT_TRUE(pin->waitFor("s1"));
-    for (int i = 0; i < 1000 && !q->isIdle(); ++i)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_TRUE(q->isIdle());
+    ASSERT_TRUE(waitUntilIdle(*q));
     EXPECT_EQ(q->receive(sample(2)), E_FAIL);
     EXPECT_EQ(q->endOfStream(), S_OK);
     q->reset();  // clears the sticky failure after the worker has caught up
@@ -424,8 +434,7 @@ TEST_F(DeliveryQueueTest, WorkerKeepsOrderPastItsNodeCacheAndReusesItsNodes) {
     pin->open();
     ASSERT_TRUE(pin->waitFor("eos"));
     EXPECT_EQ(pin->snapshot(), expected);
-    for (int i = 0; i < 1000 && !q->isIdle(); ++i)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(waitUntilIdle(*q));
     for (int id = 1; id <= 6; ++id)
         EXPECT_EQ(refsOf(sample(id)), 1u) << "sample " << id;
 
