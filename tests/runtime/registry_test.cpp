@@ -329,6 +329,13 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
         RegCloseKey(key);
     }
     for (int round = 0; round < 5; ++round) {
+        {
+            // Each round's writer starts from no counter at all.
+            HKEY key = create(HKEY_CURRENT_USER, kKey);
+            RegDeleteValueA(key, "counter");
+            RegDeleteValueA(key, "filler");
+            RegCloseKey(key);
+        }
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -341,10 +348,25 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
                                static_cast<DWORD>(filler.size() + 1));
             }
         }
-        usleep(20000 + 15000 * round);
+        // The child is killed only once it is writing: its first values are in
+        // the store (read from here as a second process would). Then a delay
+        // that differs per round, so that the kill lands at other moments.
+        bool writing = false;
+        for (int i = 0; i < 10000 && !writing; ++i) {
+            HKEY probe = nullptr;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+                LSTATUS st;
+                writing = readDword(probe, "counter", &st) >= 2 && st == ERROR_SUCCESS;
+                RegCloseKey(probe);
+            }
+            if (!writing)
+                usleep(1000);
+        }
+        usleep(3000 * round);
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
+        ASSERT_TRUE(writing) << "round " << round << ": the writer never wrote";
 
         HKEY key = nullptr;
         ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS)
@@ -354,6 +376,17 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
         EXPECT_EQ(RegQueryValueExA(key, "keep", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
                   ERROR_SUCCESS);
         EXPECT_STREQ(text, "kept");
+        // The last completed write is whole: "filler" belongs to the counter
+        // read back or to the one before it (the child writes counter, then filler).
+        LSTATUS st;
+        const DWORD counter = readDword(key, "counter", &st);
+        ASSERT_EQ(st, ERROR_SUCCESS) << "round " << round;
+        size = 0;
+        ASSERT_EQ(RegQueryValueExA(key, "filler", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS)
+            << "round " << round;
+        const DWORD fillerChars = size - 1;  // without its terminator
+        EXPECT_TRUE(fillerChars == counter % 2000 || fillerChars == (counter - 1) % 2000)
+            << "round " << round << ": counter " << counter << ", filler of " << fillerChars;
         RegCloseKey(key);
     }
 }
