@@ -2,6 +2,7 @@
 // membership, direct connection and reconnection, re-entrant calls from a
 // pin's Connect, state change order, streaming with events.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -549,6 +550,12 @@ TEST_F(Graph, ConnectMayCallBackIntoTheGraph) {
     EXPECT_EQ(camera.out()->peer.Get(), static_cast<IPin*>(vcam.in()));
     ComPtr<IBaseFilter> found;
     EXPECT_EQ(graph->FindFilterByName(L"Stereo Camera 1", found.GetAddressOf()), S_OK);
+    // The event the other thread posted meanwhile was queued.
+    LONG code = 0;
+    LONG_PTR p1 = -1, p2 = -1;
+    ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(code, EC_REPAINT);
+    EXPECT_EQ(events->FreeEventParams(code, p1, p2), S_OK);
 }
 
 TEST_F(Graph, StateChangesGoDownstreamFirst) {
@@ -639,8 +646,11 @@ TEST_F(Graph, StopReleasesABlockedSource) {
     ASSERT_EQ(graph->AddFilter(base(sink), L"Sink"), S_OK);
     ASSERT_EQ(graph->ConnectDirect(src.out(), sink.in(), nullptr), S_OK);
     ASSERT_TRUE(SUCCEEDED(control->Run()));
-    while (sink.received.load() < 2)
-        std::this_thread::yield();
+    // Both buffers held by the sink: the source's thread waits in GetBuffer.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sink.received.load() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(sink.received.load(), 2) << "the source never delivered";
     ASSERT_TRUE(SUCCEEDED(control->Stop()));  // returns: the source's thread has ended
     EXPECT_GE(sink.received.load(), 2);
     EXPECT_EQ(src.state, State_Stopped);
