@@ -117,6 +117,35 @@ ComPtr<IPin> firstPin(IBaseFilter* filter) {
     return pin;
 }
 
+// Polls `condition` every 2 ms; false if it does not hold within 10 s.
+template <class Condition>
+bool waitUntil(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// Waits until no frame has reached `sink` for `quiet`; false when frames are
+// still arriving after 10 s (a source that goes on delivering).
+bool waitForQuietSink(TestSinkFilter* sink, std::chrono::milliseconds quiet) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    size_t seen = sink->frameCount();
+    auto since = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - since < quiet) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+        const size_t now = sink->frameCount();
+        if (now != seen) {
+            seen = now;
+            since = std::chrono::steady_clock::now();
+        }
+    }
+    return true;
+}
+
 class GraphTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -264,10 +293,11 @@ TEST_F(GraphTest, RegisteredCameraStreamsTimedExactFramesThroughCycles) {
     size_t total = sink->frameCount();
     for (int cycle = 0; cycle < 3; ++cycle) {
         ASSERT_TRUE(SUCCEEDED(control->Pause()));
-        std::this_thread::sleep_for(60ms);
+        // Frames already on their way when Pause returned may still arrive;
+        // after that the stream stays quiet (at 30 frames/s a running source
+        // would deliver several frames in any 150 ms).
+        ASSERT_TRUE(waitForQuietSink(sink, 150ms)) << "a live source delivers nothing while paused";
         const size_t paused = sink->frameCount();
-        std::this_thread::sleep_for(150ms);
-        EXPECT_EQ(sink->frameCount(), paused) << "a live source delivers nothing while paused";
         ASSERT_TRUE(SUCCEEDED(control->Run()));
         ASSERT_TRUE(sink->waitForFrames(paused + 3, 5000));
         ASSERT_TRUE(SUCCEEDED(control->Stop()));
@@ -323,8 +353,7 @@ TEST_F(GraphTest, EndOfStreamArrivesAfterQueuedSamples) {
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(sink->waitUntilBlocked(5000));
     // The camera queued two more behind the blocked one (three buffers).
-    for (int i = 0; i < 500 && cameraObject->capturePin()->stats().framesDelivered < 3; ++i)
-        std::this_thread::sleep_for(2ms);
+    EXPECT_TRUE(waitUntil([&] { return cameraObject->capturePin()->stats().framesDelivered >= 3; }));
     EXPECT_EQ(cameraObject->capturePin()->stats().framesDelivered, 3u);
     EXPECT_EQ(sink->frameCount(), 1u);
     EXPECT_EQ(sink->endOfStreamCount(), 0);
@@ -353,9 +382,8 @@ void flushWhileBlocked(GraphTest* test, TestCameraFilter* cameraObject, TestSink
     // With a worker, two more wait in the queue behind the blocked one (three
     // buffers); with direct delivery the camera's thread is inside Receive.
     const uint32_t queued = worker ? 3u : 0u;
-    for (int i = 0; i < 500 && cameraObject->capturePin()->stats().framesDelivered < queued; ++i)
-        std::this_thread::sleep_for(2ms);
-    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(waitUntil([&] { return cameraObject->capturePin()->stats().framesDelivered >= queued; }));
+    std::this_thread::sleep_for(20ms);  // room for a wrong extra delivery to show
     EXPECT_EQ(cameraObject->capturePin()->stats().framesDelivered, queued);
     sink->setBlocking(false);
     auto flush = std::async(std::launch::async, [&] { return cameraObject->capturePin()->flushStream(); });
