@@ -252,8 +252,8 @@ protected:
     }
 
     // The Y4M stream: its header, `frames` frames, and the first frame's luma
-    // (BT.601 full range, top line first) and one chroma sample against the
-    // expected picture.
+    // and chroma (BT.601 full range, top line first; chroma of each 2 x 2
+    // block the mean colour's) against the expected picture.
     void checkVideo(const std::string& path, const RgbPicture& expected, const std::vector<bool>& mask,
                     long frames) {
         FILE* file = std::fopen(path.c_str(), "rb");
@@ -269,7 +269,7 @@ protected:
         char marker[8] = {};
         std::vector<uint8_t> planes(frameSize);
         long count = 0;
-        long lumaMismatches = 0;
+        long lumaMismatches = 0, chromaMismatches = 0, chromaChecked = 0;
         while (std::fread(marker, 1, 6, file) == 6) {
             ASSERT_EQ(std::string(marker, 6), "FRAME\n");
             ASSERT_EQ(std::fread(planes.data(), 1, frameSize, file), frameSize);
@@ -286,10 +286,41 @@ protected:
                         ++lumaMismatches;
                 }
             }
+            // Chroma planes (Cb, then Cr) of half width and height; blocks
+            // that a stamp pixel reaches are left out.
+            const int chromaWidth = expected.width / 2, chromaHeight = expected.height / 2;
+            const uint8_t* cbPlane = planes.data() + lumaSize;
+            const uint8_t* crPlane = cbPlane + static_cast<size_t>(chromaWidth) * chromaHeight;
+            for (int cy = 0; cy < chromaHeight; ++cy) {
+                for (int cx = 0; cx < chromaWidth; ++cx) {
+                    double r = 0, g = 0, b = 0;
+                    bool masked = false;
+                    for (int dy = 0; dy < 2; ++dy) {
+                        for (int dx = 0; dx < 2; ++dx) {
+                            const int x = 2 * cx + dx, y = 2 * cy + dy;
+                            masked = masked || mask[static_cast<size_t>(y) * expected.width + x];
+                            const uint8_t* p = expected.at(x, y);
+                            r += p[0] / 4.0;
+                            g += p[1] / 4.0;
+                            b += p[2] / 4.0;
+                        }
+                    }
+                    if (masked)
+                        continue;
+                    ++chromaChecked;
+                    const size_t c = static_cast<size_t>(cy) * chromaWidth + cx;
+                    const double cb = 128 - 0.168736 * r - 0.331264 * g + 0.5 * b;
+                    const double cr = 128 + 0.5 * r - 0.418688 * g - 0.081312 * b;
+                    if (std::abs(cbPlane[c] - cb) > 1.0 || std::abs(crPlane[c] - cr) > 1.0)
+                        ++chromaMismatches;
+                }
+            }
         }
         std::fclose(file);
         EXPECT_EQ(count, frames);
         EXPECT_EQ(lumaMismatches, 0);
+        EXPECT_GT(chromaChecked, static_cast<long>(lumaSize / 8));
+        EXPECT_EQ(chromaMismatches, 0) << "of " << chromaChecked << " chroma samples";
     }
 };
 
@@ -371,8 +402,10 @@ TEST_F(HostEndToEnd, SettingsCommandLeavesTheCheckingToThePages) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("can not be the same one"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("did not take"), std::string::npos) << run.output;
+    // The refused choice left the stored pair as the first command set it.
     const StoredSettings stored = readStoredSettings();
-    EXPECT_NE(stored.leftName, stored.rightName);
+    EXPECT_EQ(stored.leftName, kCameraA);
+    EXPECT_EQ(stored.rightName, kCameraB);
 }
 
 TEST_F(HostEndToEnd, RefusesUnknownCamerasAndModes) {
