@@ -52,6 +52,15 @@ TEST(LibraryLoading, LoadsAreCountedAndHandlesChecked) {
     // Still loaded: one load is left.
     EXPECT_NE(GetProcAddress(second, "DllCanUnloadNow"), nullptr);
     EXPECT_TRUE(FreeLibrary(second));
+
+    // A handle that names no loaded module is refused, not followed.
+    EXPECT_FALSE(FreeLibrary(nullptr));
+    int notAModule = 0;
+    HMODULE bogus = reinterpret_cast<HMODULE>(&notAModule);
+    EXPECT_FALSE(FreeLibrary(bogus));
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(bogus, "DllCanUnloadNow"), nullptr);
+    EXPECT_NE(GetLastError(), 0u);
 }
 
 TEST(LibraryLoading, MissingModulesFailWithTheSystemError) {
