@@ -3,6 +3,8 @@
 // stream control to the linked output pin.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
 #include <thread>
 
 #include "capture/camera_frame_pin.h"
@@ -328,11 +330,15 @@ TEST_F(CameraFramePinTest, StreamControlIsForwardedToTheLinkedOutput) {
     input1().dropHeldFrame();
 
     // Without a linked output nothing is forwarded.
+    TestLinkedOutput& other = *filter->output2;
     input2().linkedOutput = nullptr;
     EXPECT_EQ(input2().EndOfStream(), S_OK);
     EXPECT_EQ(input2().BeginFlush(), S_OK);
     EXPECT_EQ(input2().EndFlush(), S_OK);
     EXPECT_EQ(input2().NewSegment(0, 1, 1.0), S_OK);
+    EXPECT_EQ(other.endOfStreams + other.beginFlushes + other.endFlushes + other.newSegments, 0);
+    EXPECT_EQ(out.endOfStreams, 3);  // only input1's three calls above
+    EXPECT_EQ(out.newSegments, 2);
     EXPECT_EQ(input1().QueryInternalConnections(nullptr, nullptr), E_NOTIMPL);
 }
 
@@ -353,8 +359,10 @@ TEST_F(CameraFramePinTest, TwoCameraThreadsTakeTurnsUnderTheFilterLock) {
         left.push_back(makeSample());
         right.push_back(makeSample());
     }
-    auto feed = [](CameraFramePin* pin, const std::vector<ComPtr<TestSample>>* samples) {
-        for (const auto& sample : *samples) pin->Receive(sample.Get());
+    std::atomic<int> refused{0};
+    auto feed = [&refused](CameraFramePin* pin, const std::vector<ComPtr<TestSample>>* samples) {
+        for (const auto& sample : *samples)
+            if (pin->Receive(sample.Get()) != S_OK) ++refused;
     };
     std::thread a(feed, &input1(), &left);
     std::thread b(feed, &input2(), &right);
@@ -362,9 +370,27 @@ TEST_F(CameraFramePinTest, TwoCameraThreadsTakeTurnsUnderTheFilterLock) {
     b.join();
     filter->Stop();
 
+    EXPECT_EQ(refused.load(), 0);
     EXPECT_GT(filter->pairs.size(), 0u);
     EXPECT_EQ(filter->pairCalls, 2 * kFrames);
-    for (const auto& pair : filter->pairs) EXPECT_NE(pair.first, pair.second);
+    // Every pair is a left frame with a right frame, each camera's frames in
+    // the order they were received, none used twice.
+    std::map<IMediaSample*, int> leftIndex, rightIndex;
+    for (int i = 0; i < kFrames; ++i) {
+        leftIndex[left[i].Get()] = i;
+        rightIndex[right[i].Get()] = i;
+    }
+    int lastLeft = -1, lastRight = -1;
+    for (const auto& pair : filter->pairs) {
+        const auto l = leftIndex.find(pair.first);
+        const auto r = rightIndex.find(pair.second);
+        ASSERT_TRUE(l != leftIndex.end()) << "the first of a pair is not a left frame";
+        ASSERT_TRUE(r != rightIndex.end()) << "the second of a pair is not a right frame";
+        EXPECT_GT(l->second, lastLeft);
+        EXPECT_GT(r->second, lastRight);
+        lastLeft = l->second;
+        lastRight = r->second;
+    }
     input1().dropHeldFrame();
     input2().dropHeldFrame();
     for (int i = 0; i < kFrames; ++i) {

@@ -104,8 +104,9 @@ TEST_F(CameraListTest, LongNamesAreCutAt255Bytes) {
     EXPECT_STREQ(cameraList[2].name, "");
 
     // A stored name of 300 characters matches nothing; its first 255 bytes do.
+    // (On the right side: found at 0 it would give (1, 0), not found (0, 1).)
     const std::string stored300(300, 'x');
-    EXPECT_EQ(match(stored300.c_str(), "NONE"), Indices(0, 1));
+    EXPECT_EQ(match("NONE", stored300.c_str()), Indices(0, 1));
     const std::string stored255(255, 'x');
     EXPECT_EQ(match("zzz", stored255.c_str()), Indices(1, 0));
 }
