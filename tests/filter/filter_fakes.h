@@ -52,6 +52,7 @@ public:
     HRESULT acceptFormat(const AM_MEDIA_TYPE& type) override;
     HRESULT proposeFormat(int position, MediaFormat* out) override;
     HRESULT sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) override;
+    IMemAllocator* currentAllocator() const { return allocator.Get(); }  // while connected
 
     MediaFormat format;
     LONG bufferCount = 4;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -230,16 +231,35 @@ TEST_F(PairingTest, CamerasOnTheirOwnThreads) {
     };
     std::thread left(camera, rig.leftCamera.Get());
     std::thread right(camera, rig.rightCamera.Get());
+    // Pairs flow before the cycles and again after them.
+    EXPECT_TRUE(rig.sink->pin->waitForDeliveries(5, 10000)) << "no pair delivered";
     for (int i = 0; i < 20; ++i) {
-        rig.filter->Pause();
-        rig.filter->Run(0);
+        EXPECT_EQ(rig.filter->Pause(), S_OK);
+        EXPECT_EQ(rig.filter->Run(0), S_OK);
         std::this_thread::yield();
     }
+    const size_t afterCycles = rig.sink->pin->deliveryCount();
+    EXPECT_TRUE(rig.sink->pin->waitForDeliveries(afterCycles + 5, 10000)) << "no pair after pause and run";
     stop = true;
     left.join();
     right.join();
     rig.stop();
     EXPECT_EQ(rig.filter->leftInput()->heldSample(), nullptr);
+    EXPECT_EQ(rig.filter->rightInput()->heldSample(), nullptr);
+    // No frame is kept anywhere: every buffer of both cameras can be taken again.
+    for (FakeCameraFilter* cam : {rig.leftCamera.Get(), rig.rightCamera.Get()}) {
+        IMemAllocator* allocator = cam->pin->currentAllocator();
+        ASSERT_NE(allocator, nullptr);
+        ALLOCATOR_PROPERTIES props{};
+        ASSERT_EQ(allocator->GetProperties(&props), S_OK);
+        ASSERT_GT(props.cBuffers, 0);
+        ASSERT_EQ(allocator->Commit(), S_OK);
+        std::vector<ComPtr<IMediaSample>> taken(static_cast<size_t>(props.cBuffers));
+        for (auto& sample : taken)
+            EXPECT_EQ(allocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+        taken.clear();
+        EXPECT_EQ(allocator->Decommit(), S_OK);
+    }
 }
 
 }  // namespace
