@@ -142,6 +142,7 @@ TEST_F(PropertyFrameTest, CancelAndClosingUndoWhatWasNotApplied) {
         press(frame, IDCANCEL);
     };
     ASSERT_EQ(S_OK, showPages(filter.Get()));
+    EXPECT_EQ(1, framesSeen);
     EXPECT_EQ(2, mode());
     EXPECT_EQ(2u, stored("camMode"));
     EXPECT_EQ(0u, stored("camPosition"));
@@ -150,6 +151,7 @@ TEST_F(PropertyFrameTest, CancelAndClosingUndoWhatWasNotApplied) {
     currentScript = [&](HWND, HWND page) { dvUserSelectComboItem(GetDlgItem(page, IDC_IMAGE_MODE_LIST), 4); };
     clearStoredSettings();
     ASSERT_EQ(S_OK, showPages(filter.Get()));
+    EXPECT_EQ(2, framesSeen);
     EXPECT_EQ(2, mode());
     EXPECT_EQ(2u, stored("camMode"));
 }
@@ -165,6 +167,7 @@ TEST_F(PropertyFrameTest, CameraSelectionPageOfTheOutputPinChangesTheResolution)
         press(frame, IDOK);
     };
     ASSERT_EQ(S_OK, showPages(pin.Get()));
+    EXPECT_EQ(1, framesSeen);
     int size = -1;
     cameraSelection->GetSizeIndex(&size);
     EXPECT_EQ(1, size);
@@ -186,6 +189,7 @@ TEST_F(PropertyFrameTest, PagesThatRefuseTheObjectAreLeftOutAndGraphEditHostsAre
     };
     IUnknown* object = filter.Get();
     ASSERT_EQ(S_OK, OleCreatePropertyFrame(owner, 0, 0, L"Both", 1, &object, 2, both, 0, 0, nullptr));
+    EXPECT_EQ(1, framesSeen);  // the checks above ran
     EXPECT_EQ(3u, stored("camMode"));  // closed without change: rewritten
     EXPECT_EQ(0xDEADu, stored("camSize"));  // the camera page never held the pin
 }
@@ -206,6 +210,7 @@ TEST_F(PropertyFrameTest, TabSwitchDeactivatesOnePageAndActivatesTheOther) {
     };
     IUnknown* object = filter.Get();
     ASSERT_EQ(S_OK, OleCreatePropertyFrame(owner, 0, 0, L"Twice", 1, &object, 2, twice, 0, 0, nullptr));
+    EXPECT_EQ(1, framesSeen);
     EXPECT_EQ(6, mode());
     EXPECT_EQ(6u, stored("camMode"));
 }
