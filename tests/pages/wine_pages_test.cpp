@@ -248,20 +248,26 @@ TEST_F(RegisteredModuleTest, BothPagesOpenInThePlatformsPropertyFrame) {
         std::atomic<int> seenDuringFrame{-1};
         RECT frameRect{}, desktop{};
         std::thread watcher([&] {
+            // Polls of 10 ms, each with a generous limit (a Wine prefix can be slow to start).
             FrameSearch search{L"Duoview2 pages", nullptr};
-            for (int i = 0; i < 500 && !search.found; ++i) {
+            for (int i = 0; i < 3000 && !search.found; ++i) {
                 EnumWindows(&findFrame, reinterpret_cast<LPARAM>(&search));
                 if (!search.found) Sleep(10);
             }
             if (!search.found) return;
             HWND combo = nullptr;
-            for (int i = 0; i < 200 && !combo; ++i) {
+            for (int i = 0; i < 1000 && !combo; ++i) {
                 combo = findControl(search.found, list);
                 if (!combo) Sleep(10);
             }
-            Sleep(100);  // let the page's placement message run
-            GetWindowRect(search.found, &frameRect);
+            // The page places the frame from a message it posts at Activate:
+            // wait until the frame has moved there (checked again below).
             GetWindowRect(GetDesktopWindow(), &desktop);
+            for (int i = 0; i < 1000; ++i) {
+                GetWindowRect(search.found, &frameRect);
+                if (frameRect.right == desktop.right - 10 && frameRect.bottom == desktop.bottom - 40) break;
+                Sleep(10);
+            }
             if (combo) {
                 SendMessageW(combo, CB_SETCURSEL, 1, 0);
                 SendMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(list, CBN_SELCHANGE),
