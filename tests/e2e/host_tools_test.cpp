@@ -173,6 +173,22 @@ TEST(PngFiles, TruncatedOrForeignFilesAreRefused) {
         std::vector<uint8_t> rgb;
         EXPECT_FALSE(readPngFile(path, &w, &h, &rgb)) << "kept " << keep << " bytes";
     }
+    // Foreign files: not a PNG at all, and whole PNGs of a kind other than
+    // 8-bit RGB (the IHDR data starts at byte 16: bit depth at 24, colour type at 25).
+    ASSERT_GT(bytes.size(), 26u);
+    std::vector<uint8_t> rgba = bytes, deep = bytes;
+    rgba[25] = 6;  // RGB with alpha
+    deep[24] = 16;  // 16 bits per channel
+    const std::string text = "P6\n20 10\n255\n";
+    for (const auto& foreign : {std::vector<uint8_t>(text.begin(), text.end()), rgba, deep}) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(foreign.data(), 1, foreign.size(), f);
+        std::fclose(f);
+        int w = 0, h = 0;
+        std::vector<uint8_t> rgb;
+        EXPECT_FALSE(readPngFile(path, &w, &h, &rgb)) << foreign.size() << " bytes";
+    }
     std::remove(path.c_str());
     int w = 0, h = 0;
     std::vector<uint8_t> rgb;
