@@ -107,12 +107,20 @@ TEST_F(ImageTypePageTest, EveryChangeReachesTheFilterAtOnce) {
     closePage(page.Get());
 }
 
+void CALLBACK countFrame(HWND, HWND, void* count) { ++*static_cast<int*>(count); }
+
 TEST_F(ImageTypePageTest, CameraSettingsWithoutAttachedCamerasDoNothing) {
     open();
+    MessageBoxRecorder boxes;
+    int framesShown = 0;
+    const DvPropertyFrameScript previous = dvSetPropertyFrameScript(&countFrame, &framesShown);
     for (int button : {IDC_LEFT_CAMERA_SETTINGS, IDC_RIGHT_CAMERA_SETTINGS}) {
         SendMessageW(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
         EXPECT_EQ(S_FALSE, page->IsPageDirty());
     }
+    dvSetPropertyFrameScript(previous, nullptr);
+    EXPECT_EQ(0, framesShown) << "no camera, no settings frame";
+    EXPECT_TRUE(boxes.boxes().empty());
     EXPECT_TRUE(site.statusChanges.empty());
     closePage(page.Get());
 }
