@@ -11,6 +11,8 @@ packages=(
     # Windows cross-build: the posix thread model is the one whose libstdc++
     # provides std::thread / std::mutex (the win32 model of GCC 12 does not)
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    # 32-bit Windows cross-build (windows-i686, built only: no 32-bit Wine)
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
     # Windows test runner
     wine wine64
     # tests and benchmarks: googletest sources (rebuilt for Windows) and packages

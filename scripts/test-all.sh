@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds and tests every preset from a fresh machine:
 #
-#   scripts/test-all.sh [preset...]      (default: default asan tsan windows)
+#   scripts/test-all.sh [preset...]
+#       (default: default asan tsan windows windows-i686)
 #
 # Installs what is missing (scripts/bootstrap.sh), then for each preset
 # configures build/<preset>, builds it and runs its tests with ctest. A failing
-# preset does not stop the others. Prints one result line per preset and a final
-#   SUMMARY: default ok (N tests), asan ok (N tests), ...
+# preset does not stop the others. windows-i686 is built only: its tests would
+# need 32-bit Wine, which is not installed. Prints one result line per preset
+# and a final
+#   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built
 # and exits non-zero if any preset failed. Each preset's full output is also kept
 # in build/logs/<preset>.log. DV_JOBS overrides the parallelism (default: nproc).
 set -euo pipefail
@@ -16,7 +19,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows)
+    presets=(default asan tsan windows windows-i686)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -26,12 +29,18 @@ mkdir -p build/logs
 results=()
 failed=0
 
+# Presets that are configured and built but have no tests to run here.
+build_only() {
+    [[ $1 == windows-i686 ]]
+}
+
 run_preset() {
     local preset=$1 log=$2
     echo "==> [$preset] configure" | tee "$log"
     cmake --preset "$preset" 2>&1 | tee -a "$log" || return 10
     echo "==> [$preset] build (-j$jobs)" | tee -a "$log"
     cmake --build --preset "$preset" -j "$jobs" 2>&1 | tee -a "$log" || return 11
+    build_only "$preset" && return 0
     echo "==> [$preset] test" | tee -a "$log"
     ctest --preset "$preset" -j "$jobs" --no-tests=error 2>&1 | tee -a "$log" || return 12
 }
@@ -46,7 +55,11 @@ for preset in "${presets[@]}"; do
     total=$(sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$log" | tail -n 1)
     nfail=$(sed -n 's/.*tests passed, \([0-9][0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
     case $status in
-        0) result="$preset ok (${total:-0} tests)" ;;
+        0) if build_only "$preset"; then
+               result="$preset built"
+           else
+               result="$preset ok (${total:-0} tests)"
+           fi ;;
         10) result="$preset FAILED (configure)" ;;
         11) result="$preset FAILED (build)" ;;
         12) result="$preset FAILED (${nfail:-?} of ${total:-?} tests)" ;;
