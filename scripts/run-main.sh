@@ -33,7 +33,10 @@ jobs=${DV_JOBS:-$(nproc)}
 scripts/bootstrap.sh
 cmake --preset "$preset"
 
-if ! cmake --build "$build_dir" --target help | grep -q "^$main_target:"; then
+# Read the whole target list first: grep -q would stop reading early and,
+# under pipefail, the build tool's SIGPIPE would count as a missing target.
+targets=$(cmake --build "$build_dir" --target help)
+if ! grep -q "^$main_target:" <<<"$targets"; then
     echo "run-main: this tree has no target '$main_target'" >&2
     exit 1
 fi
