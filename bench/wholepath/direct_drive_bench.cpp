@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/rgb24_format.h"
 #include "compositor/compose.h"
 #include "compositor/runtime_settings.h"
 #include "counting_malloc.h"
@@ -60,21 +61,10 @@ double processCpuSeconds() {
     return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
+// The sources' type: the 24-bit RGB type the filter's own pins propose.
 MediaFormat rgb24Format(int width, int height) {
     MediaFormat f;
-    f.setMajorType(MEDIATYPE_Video);
-    f.setSubtype(MEDIASUBTYPE_RGB24);
-    f.setFormatType(FORMAT_VideoInfo);
-    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(f.allocFormatBlock(sizeof(VIDEOINFOHEADER)));
-    std::memset(info, 0, sizeof(VIDEOINFOHEADER));
-    info->AvgTimePerFrame = 333333;
-    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info->bmiHeader.biWidth = width;
-    info->bmiHeader.biHeight = height;
-    info->bmiHeader.biPlanes = 1;
-    info->bmiHeader.biBitCount = 24;
-    info->bmiHeader.biSizeImage = static_cast<DWORD>((width * 3 + 3) / 4 * 4 * height);
-    f.setSampleSize(info->bmiHeader.biSizeImage);
+    buildRgb24Format(width, height, &f);
     return f;
 }
 
