@@ -306,6 +306,45 @@ TEST_F(Registry, CorruptContentReadsAsMissing) {
     RegCloseKey(key);
 }
 
+// Key depth is capped at Windows' 512 levels: a deeper path is refused when
+// created, and a file holding one reads as damaged (a 200,000-level file used to
+// overflow the stack in the tree's destructor).
+TEST_F(Registry, KeyDepthIsCappedInCallsAndFiles) {
+    auto path = [](size_t levels, const std::string& sep) {
+        std::string p = "Software";
+        for (size_t i = 1; i < levels; ++i)
+            p += sep + "a";
+        return p;
+    };
+    for (size_t levels : {size_t(512), size_t(513)}) {
+        const std::string text = path(levels, "\\");
+        HKEY key = nullptr;
+        const LSTATUS st = RegCreateKeyExA(HKEY_CURRENT_USER, text.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        EXPECT_EQ(st, levels == 512 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) << levels;
+        EXPECT_EQ(key != nullptr, levels == 512);
+        if (key)
+            RegCloseKey(key);
+    }
+    // What was refused left no trace: the deepest stored key has no subkey.
+    HKEY deepest = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path(512, "\\").c_str(), 0, KEY_READ, &deepest), ERROR_SUCCESS);
+    wchar_t name[256];
+    DWORD chars = 256;
+    EXPECT_EQ(RegEnumKeyExW(deepest, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    RegCloseKey(deepest);
+
+    for (size_t levels : {size_t(512), size_t(513), size_t(200000)}) {
+        writeStore("HKCU.dvreg", "DVREG 1\nK =" + path(levels, "\\") + "\nEND 1\n");
+        HKEY probe = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &probe),
+                  levels == 512 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
+            << levels;
+        if (probe)
+            RegCloseKey(probe);
+    }
+}
+
 TEST_F(Registry, StaleTempFileIsHarmless) {
     writeStore("HKCU.dvreg.tmp", "half written");
     HKEY key = create(HKEY_CURRENT_USER, kKey);

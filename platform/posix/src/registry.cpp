@@ -49,6 +49,9 @@ using dvrt::toUtf8;
 using dvrt::upperCase;
 
 constexpr size_t maxKeyNameChars = 255;
+// Levels below a root, as on Windows. Keeps every walk over a tree (parse,
+// save, the destructor of Key) to a bounded depth of recursion.
+constexpr size_t maxKeyDepth = 512;
 constexpr size_t maxValueNameChars = 16383;
 constexpr size_t maxFileBytes = 64u << 20;
 
@@ -301,7 +304,10 @@ bool parse(const std::string& text, Key* root) {
             // Components are separated by a raw '\', which escaped names never contain.
             const std::string& path = parts[1];
             size_t start = 1;
+            size_t depth = 0;
             while (true) {
+                if (++depth > maxKeyDepth)
+                    return false;  // deeper than any store this code writes
                 const size_t sep = path.find('\\', start);
                 std::wstring name;
                 if (!unescapeName(
@@ -473,6 +479,8 @@ LSTATUS splitPath(LPCWSTR subKey, std::vector<std::wstring>* parts) {
         if (sep == start)
             return ERROR_BAD_PATHNAME;  // "a\\b"
         if (sep - start > maxKeyNameChars)
+            return ERROR_INVALID_PARAMETER;
+        if (parts->size() >= maxKeyDepth)
             return ERROR_INVALID_PARAMETER;
         parts->push_back(text.substr(start, sep - start));
         start = sep + 1;  // a trailing '\' is accepted
