@@ -19,8 +19,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # image libraries: OpenCV is the reference for the pixel kernels, libpng for tools
     libopencv-dev libpng-dev
-    # source tooling
-    clang-format clang-tidy
+    # source tooling; clang with its sanitizer and libFuzzer runtimes (fuzz preset)
+    clang-format clang-tidy clang libclang-rt-14-dev
 )
 
 missing=()

@@ -2,7 +2,7 @@
 # Builds and tests every preset from a fresh machine:
 #
 #   scripts/test-all.sh [preset...]
-#       (default: default asan tsan windows windows-i686)
+#       (default: default asan tsan windows windows-i686 fuzz)
 #
 # Installs what is missing (scripts/bootstrap.sh), then for each preset
 # configures build/<preset>, builds it and runs its tests with ctest. A failing
@@ -19,7 +19,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows windows-i686)
+    presets=(default asan tsan windows windows-i686 fuzz)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 

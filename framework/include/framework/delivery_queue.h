@@ -123,5 +123,5 @@ private:
     bool sendAnywayFlag = false;
     HRESULT stickyResult = S_OK;
     Event* popEvent = nullptr;  // weak: owned by the caller of setPopEvent
-    int priority = 0;
+    [[maybe_unused]] int priority = 0;  // applied to the worker thread on Windows only
 };
