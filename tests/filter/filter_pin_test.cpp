@@ -418,13 +418,21 @@ TEST_F(FilterObjectTest, ConnectionOffersTheLeftCameraTypesAndSharesItsAllocator
 
 // While the filter runs, Connect is refused before the cameras would be
 // attached: the host's graph gains nothing from a connection it cannot make.
+// (In a graph, so that attaching would be tried and, with no cameras
+// installed here, fail with another answer.)
 TEST_F(FilterObjectTest, ConnectWhileRunningIsRefusedBeforeAttachingCameras) {
+    ComPtr<IFilterGraph> graph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                               reinterpret_cast<void**>(graph.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(graph->AddFilter(filter.Get(), L"Virtual camera"), S_OK);
     ComPtr<FakeSinkFilter> sink(new FakeSinkFilter);
     ASSERT_HRESULT_SUCCEEDED(filter->Run(0));
     EXPECT_EQ(output->Connect(sink->pin, nullptr), VFW_E_NOT_STOPPED);
     EXPECT_FALSE(output->isConnected());
     EXPECT_FALSE(raw->leftInput()->isConnected());
     EXPECT_EQ(filter->Stop(), S_OK);
+    EXPECT_EQ(graph->RemoveFilter(filter.Get()), S_OK);
 }
 
 // Before the left camera has announced an allocator, the output pin hands
