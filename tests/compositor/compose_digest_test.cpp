@@ -55,7 +55,9 @@ std::vector<BYTE> composeSyntheticPair(int sizeIndex, int32_t mode, int swap) {
     return left;
 }
 
-uint64_t digestOf(const std::vector<BYTE>& bytes) { return synthetic::fnv1a64(bytes.data(), bytes.size()); }
+uint64_t digestOf(const std::vector<BYTE>& bytes) {
+    return synthetic::fnv1a64(bytes.data(), bytes.size());
+}
 
 class ComposeDigests : public ::testing::Test {
 protected:
@@ -78,15 +80,17 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
         applySizeIndex();
         for (int32_t mode = 0; mode < imageModeCount; ++mode) {
             for (int swap = 0; swap < 2; ++swap) {
-                SCOPED_TRACE("size " + std::to_string(sizeIndex) + " mode " + std::to_string(mode) + " swap " +
-                             std::to_string(swap));
+                SCOPED_TRACE("size " + std::to_string(sizeIndex) + " mode " + std::to_string(mode) +
+                             " swap " + std::to_string(swap));
                 const ComposeDigest* recorded = nullptr;
                 for (const ComposeDigest& d : recordedDigests)
-                    if (d.sizeIndex == sizeIndex && d.mode == mode && d.swap == swap) recorded = &d;
+                    if (d.sizeIndex == sizeIndex && d.mode == mode && d.swap == swap)
+                        recorded = &d;
                 uint64_t levelDigests[2] = {0, 0};  // vector levels, portable
                 bool haveVector = false;
                 for (const char* isa : {"avx2", "ssse3", "baseline"}) {
-                    if (!pix::useKernelIsaForTesting(isa)) continue;
+                    if (!pix::useKernelIsaForTesting(isa))
+                        continue;
                     const bool portable = std::string(isa) == "baseline";
                     const uint64_t digest = digestOf(composeSyntheticPair(sizeIndex, mode, swap));
                     if (!portable && haveVector) {
@@ -94,8 +98,10 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
                     }
                     levelDigests[portable ? 1 : 0] = digest;
                     haveVector = haveVector || !portable;
-                    if (recording) continue;
-                    ASSERT_NE(recorded, nullptr) << "no recorded digest; run scripts/update-compose-digests.sh";
+                    if (recording)
+                        continue;
+                    ASSERT_NE(recorded, nullptr)
+                        << "no recorded digest; run scripts/update-compose-digests.sh";
                     EXPECT_EQ(digest, portable ? recorded->portable : recorded->vectorLevels) << isa;
                     ++checked;
                 }
@@ -103,8 +109,9 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
                 if (recording) {
                     ASSERT_TRUE(haveVector) << "recording needs a processor with the vector levels";
                     char line[128];
-                    std::snprintf(line, sizeof line, "{%d, %d, %d, 0x%016" PRIx64 "ull, 0x%016" PRIx64 "ull},\n",
-                                  sizeIndex, static_cast<int>(mode), swap, levelDigests[0], levelDigests[1]);
+                    std::snprintf(line, sizeof line,
+                                  "{%d, %d, %d, 0x%016" PRIx64 "ull, 0x%016" PRIx64 "ull},\n", sizeIndex,
+                                  static_cast<int>(mode), swap, levelDigests[0], levelDigests[1]);
                     table += line;
                 }
             }
@@ -113,11 +120,12 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
     if (recording) {
         FILE* out = std::fopen(writeTo, "w");
         ASSERT_NE(out, nullptr) << writeTo;
-        std::fputs("// Digests (64-bit FNV-1a) of the left buffer after composing the synthetic\n"
-                   "// pair of tests/compositor/compose_digest_test.cpp: size index, image mode,\n"
-                   "// swap flag, vector kernel levels, portable kernels. Written by\n"
-                   "// scripts/update-compose-digests.sh from the native build; do not edit.\n",
-                   out);
+        std::fputs(
+            "// Digests (64-bit FNV-1a) of the left buffer after composing the synthetic\n"
+            "// pair of tests/compositor/compose_digest_test.cpp: size index, image mode,\n"
+            "// swap flag, vector kernel levels, portable kernels. Written by\n"
+            "// scripts/update-compose-digests.sh from the native build; do not edit.\n",
+            out);
         std::fputs(table.c_str(), out);
         ASSERT_EQ(std::fclose(out), 0);
         std::printf("wrote %s\n", writeTo);
@@ -138,14 +146,16 @@ TEST_F(ComposeDigests, SyntheticPairsMatchTheStatedStepsWithinOne) {
         for (int32_t mode = 0; mode < imageModeCount; ++mode) {
             for (int swap = 0; swap < 2; ++swap) {
                 Picture left(width, height), right(width, height);
-                synthetic::Rng(0x1000u + static_cast<uint64_t>(sizeIndex)).fill(left.bytes.data(), left.bytes.size());
+                synthetic::Rng(0x1000u + static_cast<uint64_t>(sizeIndex))
+                    .fill(left.bytes.data(), left.bytes.size());
                 synthetic::Rng(0x2000u + static_cast<uint64_t>(sizeIndex))
                     .fill(right.bytes.data(), right.bytes.size());
                 cv::Mat expected = left.copy(), expectedRight = right.copy();
                 referenceCompose(expected, expectedRight, mode, swap != 0);
                 std::vector<BYTE> composed = composeSyntheticPair(sizeIndex, mode, swap);
                 const cv::Mat got(height, width, CV_8UC3, composed.data(), static_cast<size_t>(left.stride));
-                EXPECT_LE(maxDifference(got, expected), 1) << "size " << sizeIndex << " mode " << mode << " swap " << swap;
+                EXPECT_LE(maxDifference(got, expected), 1)
+                    << "size " << sizeIndex << " mode " << mode << " swap " << swap;
             }
         }
     }

@@ -54,7 +54,8 @@ struct Picture {
 
 // Row lengths around every vector step and its tails (16 and 32 pixels,
 // 96-byte blocks), and the modes' row lengths.
-const int rowPixels[] = {1, 2, 7, 15, 16, 17, 18, 31, 32, 33, 34, 35, 42, 43, 50, 51, 53, 54, 100, 120, 320, 400, 640};
+const int rowPixels[] = {1,  2,  7,  15, 16, 17, 18,  31,  32,  33,  34, 35,
+                         42, 43, 50, 51, 53, 54, 100, 120, 320, 400, 640};
 
 // The output of every dispatched kernel over fixed inputs, by kernel name.
 // Runs entirely on the calling thread at the level currently selected.
@@ -120,14 +121,15 @@ std::map<std::string, std::vector<uint8_t>> runEveryKernel() {
             continue;
         }
         const pix::Rect target{3, 1, c.dstW, c.dstH};
-        if (!pix::resizeWithPlan(red.view, greenBlue.view, dst.view, target, plan)) out["resize refused"] = {};
+        if (!pix::resizeWithPlan(red.view, greenBlue.view, dst.view, target, plan))
+            out["resize refused"] = {};
         append("resizeWithPlan", dst.bytes);
         pix::resizeWithPlan(greenBlue.view, greenBlue.view, dst.view, target, plan);
         append("resizeWithPlan one source", dst.bytes);
         if (c.dstH <= c.srcH && c.dstW <= c.srcW) {
             // In place over its own source, target at row 0.
-            pix::resizeWithPlan(greenBlue.view, greenBlue.view, greenBlue.view, pix::Rect{0, 0, c.dstW, c.dstH},
-                                plan);
+            pix::resizeWithPlan(greenBlue.view, greenBlue.view, greenBlue.view,
+                                pix::Rect{0, 0, c.dstW, c.dstH}, plan);
             append("resizeWithPlan in place", greenBlue.bytes);
         }
     }
@@ -136,20 +138,23 @@ std::map<std::string, std::vector<uint8_t>> runEveryKernel() {
 
 // The kernels' outputs at `isa`, or an empty map when this processor lacks it.
 std::map<std::string, std::vector<uint8_t>> outputsAt(const char* isa) {
-    if (!pix::useKernelIsaForTesting(isa)) return {};
+    if (!pix::useKernelIsaForTesting(isa))
+        return {};
     auto out = runEveryKernel();
     pix::useKernelIsaForTesting(nullptr);
     return out;
 }
 
 // The first difference of more than `tolerance` between two outputs of one kernel.
-std::string firstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& expected, int tolerance) {
+std::string firstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& expected,
+                            int tolerance) {
     if (got.size() != expected.size())
         return "length " + std::to_string(got.size()) + " != " + std::to_string(expected.size());
     for (size_t i = 0; i < got.size(); ++i) {
         const int d = got[i] > expected[i] ? got[i] - expected[i] : expected[i] - got[i];
         if (d > tolerance)
-            return "byte " + std::to_string(i) + ": " + std::to_string(got[i]) + " vs " + std::to_string(expected[i]);
+            return "byte " + std::to_string(i) + ": " + std::to_string(got[i]) + " vs " +
+                   std::to_string(expected[i]);
     }
     return {};
 }
@@ -158,7 +163,8 @@ class IsaLevel : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(IsaLevel, EqualsPortableKernelsOnMainAndOwnThread) {
     const char* isa = GetParam();
-    if (!pix::useKernelIsaForTesting(isa)) GTEST_SKIP() << isa << " not available here";
+    if (!pix::useKernelIsaForTesting(isa))
+        GTEST_SKIP() << isa << " not available here";
     pix::useKernelIsaForTesting(nullptr);
 
     const auto portable = outputsAt("baseline");
@@ -177,8 +183,10 @@ TEST_P(IsaLevel, EqualsPortableKernelsOnMainAndOwnThread) {
         // The quarter is a mean of two rounded means in the vector forms,
         // one rounded mean of four in the portable one: within 1.
         const bool quarter = name.rfind("quarterRow", 0) == 0;
-        EXPECT_EQ(firstDifference(onMain.at(name), expected, quarter ? 1 : 0), "") << isa << " against portable";
-        EXPECT_EQ(firstDifference(onThread.at(name), onMain.at(name), 0), "") << isa << " on a thread of its own";
+        EXPECT_EQ(firstDifference(onMain.at(name), expected, quarter ? 1 : 0), "")
+            << isa << " against portable";
+        EXPECT_EQ(firstDifference(onThread.at(name), onMain.at(name), 0), "")
+            << isa << " on a thread of its own";
         if (quarter && !ssse3.empty()) {
             EXPECT_EQ(firstDifference(onMain.at(name), ssse3.at(name), 0), "") << isa << " against ssse3";
         }
@@ -195,6 +203,8 @@ TEST(PortableKernels, GiveTheSameOnAnyThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, IsaLevel, ::testing::Values("avx2", "ssse3"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 }  // namespace

@@ -19,7 +19,8 @@ public:
         return state * 0x2545F4914F6CDD1Dull;
     }
     void fill(uint8_t* data, size_t size) {
-        for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(next() >> 56);
+        for (size_t i = 0; i < size; ++i)
+            data[i] = static_cast<uint8_t>(next() >> 56);
     }
 
 private:

@@ -2,8 +2,8 @@
 // translation unit includes the library's own C types before the product's
 // interface header, so the callback is an ordinary function over the
 // library's IplImage, and the library's own conversion reads the headers.
-#include <opencv2/core/types_c.h>
 #include <opencv2/core/core_c.h>
+#include <opencv2/core/types_c.h>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ namespace {
 // What the host saw of one picture, copied during the call.
 struct HostView {
     IplImage header;
-    cv::Mat viaLibrary;  // cv::cvarrToMat of the header, cloned
+    cv::Mat viaLibrary;                     // cv::cvarrToMat of the header, cloned
     std::vector<uint8_t> rowsViaWidthStep;  // width x 3 bytes of every row, read through imageData/widthStep
     bool libraryAccepted = false;
 };
@@ -55,7 +55,8 @@ int hostCallback(IplImage* left, IplImage* right) {
 
 // Distinct bytes at every position of a picture, different per eye.
 void fillPattern(std::vector<BYTE>& buffer, int seed) {
-    for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<BYTE>((i * 7 + i / 960 * 3 + seed) & 0xFF);
+    for (size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = static_cast<BYTE>((i * 7 + i / 960 * 3 + seed) & 0xFF);
 }
 
 TEST(CallbackAsIplImage, HostBuiltAgainstTheLibraryReadsBothHeaders) {

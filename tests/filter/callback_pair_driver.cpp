@@ -24,13 +24,21 @@ CallbackPairDriver::~CallbackPairDriver() {
     runtimeSettings.imageMode = defaultImageMode;
 }
 
-IStereoFrameCallback* CallbackPairDriver::callbacks() { return rig->callbacks.Get(); }
-std::vector<BYTE>& CallbackPairDriver::leftBuffer() { return rig->left->buffer; }
-std::vector<BYTE>& CallbackPairDriver::rightBuffer() { return rig->right->buffer; }
+IStereoFrameCallback* CallbackPairDriver::callbacks() {
+    return rig->callbacks.Get();
+}
+std::vector<BYTE>& CallbackPairDriver::leftBuffer() {
+    return rig->left->buffer;
+}
+std::vector<BYTE>& CallbackPairDriver::rightBuffer() {
+    return rig->right->buffer;
+}
 
 bool CallbackPairDriver::deliverPair() {
     const size_t before = rig->stereo.sink->pin->deliveries.size();
-    if (rig->stereo.filter->leftInput()->Receive(rig->left.Get()) != S_OK) return false;
-    if (rig->stereo.filter->rightInput()->Receive(rig->right.Get()) != S_OK) return false;
+    if (rig->stereo.filter->leftInput()->Receive(rig->left.Get()) != S_OK)
+        return false;
+    if (rig->stereo.filter->rightInput()->Receive(rig->right.Get()) != S_OK)
+        return false;
     return rig->stereo.sink->pin->deliveries.size() == before + 1;
 }
