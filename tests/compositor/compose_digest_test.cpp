@@ -18,6 +18,7 @@
 
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
+#include "compositor/kernels.h"
 #include "compositor/kernels_testing.h"
 #include "compositor/runtime_settings.h"
 #include "picture_support/picture_support.h"
@@ -105,7 +106,14 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
                     EXPECT_EQ(digest, portable ? recorded->portable : recorded->vectorLevels) << isa;
                     ++checked;
                 }
+                // The level the kernels choose by themselves, as they run in the product.
                 pix::useKernelIsaForTesting(nullptr);
+                if (!recording && recorded) {
+                    const bool portable = std::string(pix::kernelIsa()) == "baseline";
+                    EXPECT_EQ(digestOf(composeSyntheticPair(sizeIndex, mode, swap)),
+                              portable ? recorded->portable : recorded->vectorLevels)
+                        << "automatic choice " << pix::kernelIsa();
+                }
                 if (recording) {
                     ASSERT_TRUE(haveVector) << "recording needs a processor with the vector levels";
                     char line[128];
