@@ -71,9 +71,11 @@ thread_local double callbackCpu = -1;
 std::atomic<long long> pairToSinkNs{0};
 std::atomic<long> pairToSinkCount{0};
 
-int readStamps(const StereoImageHeader* left, const StereoImageHeader* right) {
-    leftStamp.store(readFrameStamp(left->imageData, left->width, 3), std::memory_order_relaxed);
-    rightStamp.store(readFrameStamp(right->imageData, right->width, 3), std::memory_order_relaxed);
+int readStamps(StereoImageHeader* left, StereoImageHeader* right) {
+    const auto* leftRow = reinterpret_cast<const uint8_t*>(left->imageData);
+    const auto* rightRow = reinterpret_cast<const uint8_t*>(right->imageData);
+    leftStamp.store(readFrameStamp(leftRow, left->width, 3), std::memory_order_relaxed);
+    rightStamp.store(readFrameStamp(rightRow, right->width, 3), std::memory_order_relaxed);
     callbackCpu = threadCpuSeconds();
     return 0;
 }

@@ -1,5 +1,6 @@
 // The frame pump: pairs one frame of each camera, composes and delivers it.
 
+#include <cstring>
 #include <mutex>
 
 #include "compositor/compose.h"
@@ -22,21 +23,31 @@ void advanceSampleMediaTimes() {
     ++sampleMediaEnd;
 }
 
-// A callback view over `sample`'s buffer as described by `format`, or false
-// when the format is not a 24-bit video-info type or the buffer is smaller
-// than the picture it claims to hold.
+// A callback header over `sample`'s buffer as described by `format`, or
+// false when the format is not a 24-bit video-info type or the buffer is
+// smaller than the picture it claims to hold. Every field is written.
 bool makeCallbackView(const MediaFormat& format, IMediaSample* sample, StereoImageHeader* header) {
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return false;
     pix::ImageView view;
     if (!makePictureView(&format.get(), data, sample->GetSize(), view)) return false;
+    std::memset(header, 0, sizeof *header);  // roi, maskROI, imageId, tileInfo, BorderMode, BorderConst
+    header->nSize = static_cast<int>(sizeof *header);
+    header->ID = 0;
+    header->nChannels = 3;
+    header->alphaChannel = 0;
+    header->depth = 8;  // 8 bits per channel, unsigned
+    std::memcpy(header->colorModel, "RGB", 4);
+    std::memcpy(header->channelSeq, "BGR", 4);
+    header->dataOrder = 0;
+    header->origin = 1;
+    header->align = 4;
     header->width = view.width;
     header->height = view.height;
-    header->nChannels = 3;
-    header->depth = 8;
-    header->widthStep = static_cast<int32_t>(view.stride);
-    header->origin = 1;
-    header->imageData = view.data;
+    header->widthStep = static_cast<int>(view.stride);
+    header->imageSize = static_cast<int>(view.byteSize());
+    header->imageData = reinterpret_cast<char*>(view.data);
+    header->imageDataOrigin = header->imageData;
     return true;
 }
 

@@ -7,12 +7,30 @@
 #include <map>
 #include <thread>
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
 #include "capture/camera_frame_pin.h"
 #include "capture_fakes.h"
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 
 using namespace capture_test;
+
+#ifndef _WIN32
+// Task-memory blocks of exactly this many bytes are refused while it is not
+// 0, as an exhausted allocator would; every other request goes to the
+// platform's allocator. Interposed for the code linked into this program.
+static std::atomic<SIZE_T> refuseTaskAllocationsOf{0};
+
+extern "C" void* CoTaskMemAlloc(SIZE_T size) {
+    using Allocate = void* (*)(SIZE_T);
+    static const auto platformAllocate = reinterpret_cast<Allocate>(dlsym(RTLD_NEXT, "CoTaskMemAlloc"));
+    if (size != 0 && size == refuseTaskAllocationsOf.load()) return nullptr;
+    return platformAllocate(size);
+}
+#endif
 
 namespace {
 
@@ -79,6 +97,25 @@ TEST_F(CameraFramePinTest, AdoptFormatRefusesWhatAcceptFormatRefuses) {
     EXPECT_TRUE(input1().connectionMediaFormat() == videoType(320, 240));
     EXPECT_TRUE(messages.take().empty());
 }
+
+#ifndef _WIN32
+// A format the pin accepts but cannot record (its block cannot be copied):
+// the user is told, and the failure goes back to the connecting pin.
+TEST_F(CameraFramePinTest, FormatThatCannotBeRecordedShowsTheInputPinMediaMessage) {
+    MessageCapture messages;
+    const MediaFormat format = videoType(320, 240);
+    ASSERT_EQ(input1().acceptFormat(format.get()), S_OK);
+    refuseTaskAllocationsOf = format.formatLength();
+    const HRESULT hr = input1().adoptFormat(format.get());
+    refuseTaskAllocationsOf = 0;
+    EXPECT_EQ(hr, E_OUTOFMEMORY);
+    const std::vector<ShownMessage> shown = messages.take();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "failed setting input pin media");
+    EXPECT_EQ(shown[0].caption, "error");
+    EXPECT_EQ(shown[0].type, static_cast<unsigned>(MB_ICONERROR));
+}
+#endif
 
 TEST_F(CameraFramePinTest, ProposesTheConnectionFormatThenTenRgbSizes) {
     MediaFormat format;

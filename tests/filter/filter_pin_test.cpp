@@ -416,6 +416,40 @@ TEST_F(FilterObjectTest, ConnectionOffersTheLeftCameraTypesAndSharesItsAllocator
     EXPECT_EQ(out->Connect(nullptr, nullptr), E_POINTER);
 }
 
+// While the filter runs, Connect is refused before the cameras would be
+// attached: the host's graph gains nothing from a connection it cannot make.
+// (In a graph, so that attaching would be tried and, with no cameras
+// installed here, fail with another answer.)
+TEST_F(FilterObjectTest, ConnectWhileRunningIsRefusedBeforeAttachingCameras) {
+    ComPtr<IFilterGraph> graph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                               reinterpret_cast<void**>(graph.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(graph->AddFilter(filter.Get(), L"Virtual camera"), S_OK);
+    ComPtr<FakeSinkFilter> sink(new FakeSinkFilter);
+    ASSERT_HRESULT_SUCCEEDED(filter->Run(0));
+    EXPECT_EQ(output->Connect(sink->pin, nullptr), VFW_E_NOT_STOPPED);
+    EXPECT_FALSE(output->isConnected());
+    EXPECT_FALSE(raw->leftInput()->isConnected());
+    EXPECT_EQ(filter->Stop(), S_OK);
+    EXPECT_EQ(graph->RemoveFilter(filter.Get()), S_OK);
+}
+
+// Before the left camera has announced an allocator, the output pin hands
+// downstream the one Input1 would offer it, writable.
+TEST_F(FilterObjectTest, WithoutAnAnnouncedAllocatorOutputSharesInput1sOwn) {
+    ComPtr<FakeSinkFilter> sink(new FakeSinkFilter);
+    ASSERT_EQ(raw->leftInput()->upstreamAllocatorPtr(), nullptr);
+    ComPtr<IMemAllocator> inputOwn;
+    ASSERT_EQ(raw->leftInput()->GetAllocator(inputOwn.GetAddressOf()), S_OK);
+    ASSERT_TRUE(inputOwn);
+    ComPtr<IMemAllocator> chosen;
+    EXPECT_EQ(output->chooseAllocator(static_cast<IMemInputPin*>(sink->pin), chosen.GetAddressOf()), S_OK);
+    EXPECT_EQ(chosen.Get(), inputOwn.Get());
+    EXPECT_EQ(sink->pin->notifiedAllocator, inputOwn.Get());
+    EXPECT_EQ(sink->pin->notifiedReadOnly, FALSE);
+}
+
 TEST_F(FilterObjectTest, DisconnectWhileActiveKeepsTheConnection) {
     StereoRig rig;
     ASSERT_EQ(rig.start(), S_OK);

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cstring>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "compositor/runtime_settings.h"
@@ -26,18 +30,38 @@ protected:
     LONG liveAtStart = 0;
 };
 
-// What the frame callback saw, for one pair.
+// What the frame callback saw, for one pair: the headers as declared, and
+// their bytes as a host compiled against the classic header layout reads them.
 struct CallbackRecord {
     StereoImageHeader left;
     StereoImageHeader right;
     BYTE leftFirst;
     BYTE rightFirst;
+    std::vector<BYTE> leftRaw;
+    std::vector<BYTE> rightRaw;
 };
 std::vector<CallbackRecord> callbackRecords;
 
-int recordPair(const StereoImageHeader* left, const StereoImageHeader* right) {
-    callbackRecords.push_back({*left, *right, left->imageData[0], right->imageData[0]});
+// The classic header's size: 144 bytes with 8-byte pointers, 112 with 4-byte ones.
+constexpr size_t classicHeaderSize = sizeof(void*) == 8 ? 144 : 112;
+
+int recordPair(StereoImageHeader* left, StereoImageHeader* right) {
+    const auto* leftBytes = reinterpret_cast<const BYTE*>(left);
+    const auto* rightBytes = reinterpret_cast<const BYTE*>(right);
+    callbackRecords.push_back({*left, *right, static_cast<BYTE>(left->imageData[0]),
+                               static_cast<BYTE>(right->imageData[0]),
+                               std::vector<BYTE>(leftBytes, leftBytes + classicHeaderSize),
+                               std::vector<BYTE>(rightBytes, rightBytes + classicHeaderSize)});
     return 0;
+}
+
+// A field of the classic header at its offset for this target's pointer size.
+template <class T>
+T classicField(const std::vector<BYTE>& raw, size_t offset64, size_t offset32) {
+    const size_t offset = sizeof(void*) == 8 ? offset64 : offset32;
+    T value{};
+    if (offset + sizeof value <= raw.size()) std::memcpy(&value, raw.data() + offset, sizeof value);
+    return value;
 }
 
 TEST_F(PairingTest, NothingIsSentUntilBothCamerasDelivered) {
@@ -107,10 +131,9 @@ TEST_F(PairingTest, CallbackSeesThePicturesBeforeCompositionFirstCameraAsLeft) {
     EXPECT_EQ(r.left.width, 640);
     EXPECT_EQ(r.left.height, 480);
     EXPECT_EQ(r.left.widthStep, 1920);
-    EXPECT_EQ(r.left.nChannels, 3);
-    EXPECT_EQ(r.left.depth, 8);
-    EXPECT_EQ(r.left.origin, 1);
+    EXPECT_EQ(r.left.imageSize, 1920 * 480);
     EXPECT_EQ(r.right.width, 640);
+    EXPECT_EQ(r.right.height, 480);
     // The delivered picture is composed (swapped "right image" = first camera).
     ASSERT_EQ(rig.sink->pin->deliveries.size(), 1u);
     EXPECT_EQ(rig.sink->pin->deliveries[0].firstByte, 0x31);
@@ -203,6 +226,62 @@ TEST_F(PairingSampleTest, SamplesSmallerThanTheirFormatAreNotShownToTheCallback)
     EXPECT_TRUE(left->mediaTimeSet);
     EXPECT_EQ(refsOf(left.Get()), 1u);
     EXPECT_EQ(refsOf(right.Get()), 1u);
+}
+
+// Every field of both headers, read at the classic layout's offsets (as a
+// host built against the image library's header reads them), on both
+// targets: the filter fills them as the library fills a header over a
+// buffer it does not own.
+TEST_F(PairingSampleTest, CallbackHeadersHaveTheClassicLayoutAndFilling) {
+    ComPtr<IStereoFrameCallback> callbacks;
+    ASSERT_HRESULT_SUCCEEDED(rig->filterRef.As(&callbacks));
+    ASSERT_EQ(callbacks->SetFrameCallback(&recordPair), S_OK);
+    ComPtr<FakeSample> left(new FakeSample(230400, 7));
+    ComPtr<FakeSample> right(new FakeSample(230400, 8));
+    EXPECT_EQ(rig->filter->leftInput()->Receive(left.Get()), S_OK);
+    EXPECT_EQ(rig->filter->rightInput()->Receive(right.Get()), S_OK);
+    ASSERT_EQ(callbackRecords.size(), 1u);
+    EXPECT_EQ(sizeof(StereoImageHeader), classicHeaderSize);
+
+    struct IntField {
+        const char* name;
+        size_t offset64, offset32;
+        int expected;
+    };
+    const IntField intFields[] = {
+        {"nSize", 0, 0, static_cast<int>(classicHeaderSize)},
+        {"ID", 4, 4, 0},
+        {"nChannels", 8, 8, 3},
+        {"alphaChannel", 12, 12, 0},
+        {"depth", 16, 16, 8},
+        {"dataOrder", 28, 28, 0},
+        {"origin", 32, 32, 1},
+        {"align", 36, 36, 4},
+        {"width", 40, 40, 320},
+        {"height", 44, 44, 240},
+        {"imageSize", 80, 64, 230400},
+        {"widthStep", 96, 72, 960},
+    };
+    struct PointerField {
+        const char* name;
+        size_t offset64, offset32;
+    };
+    const PointerField nullFields[] = {
+        {"roi", 48, 48}, {"maskROI", 56, 52}, {"imageId", 64, 56}, {"tileInfo", 72, 60}};
+    const std::pair<const std::vector<BYTE>*, FakeSample*> sides[] = {{&callbackRecords[0].leftRaw, left.Get()},
+                                                                      {&callbackRecords[0].rightRaw, right.Get()}};
+    for (const auto& [raw, sample] : sides) {
+        for (const IntField& f : intFields)
+            EXPECT_EQ(classicField<int>(*raw, f.offset64, f.offset32), f.expected) << f.name;
+        for (const PointerField& f : nullFields)
+            EXPECT_EQ(classicField<void*>(*raw, f.offset64, f.offset32), nullptr) << f.name;
+        EXPECT_EQ(std::string(classicField<std::array<char, 4>>(*raw, 20, 20).data()), "RGB");
+        EXPECT_EQ(std::string(classicField<std::array<char, 4>>(*raw, 24, 24).data()), "BGR");
+        EXPECT_EQ(classicField<void*>(*raw, 88, 68), sample->buffer.data()) << "imageData";
+        EXPECT_EQ(classicField<void*>(*raw, 136, 108), sample->buffer.data()) << "imageDataOrigin";
+        EXPECT_EQ((classicField<std::array<int, 8>>(*raw, 100, 76)), (std::array<int, 8>{}))
+            << "BorderMode, BorderConst";
+    }
 }
 
 TEST_F(PairingSampleTest, EveryReferenceIsReleasedAfterAPair) {

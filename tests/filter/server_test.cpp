@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "filter/component_server.h"
@@ -232,6 +233,55 @@ TEST_F(ServerTest, RegisterWritesServerKeysAndBothFilterEntries) {
         EXPECT_FALSE(keyExists((std::wstring(L"CLSID\\") + text).c_str()));
     }
 }
+
+#ifndef _WIN32
+// The video input device entry's record, as the POSIX filter mapper keeps it
+// (little-endian words; see platform/posix/src/devenum.cpp): the device is
+// never picked by merit, and its one output pin is a capture pin of 24-bit
+// RGB video, so capture graph builders find it.
+TEST_F(ServerTest, DeviceEntryRecordsMeritAndTheCaptureOutputPin) {
+    serverUnregister();
+    ASSERT_EQ(serverRegister(), S_OK);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, kDeviceEntryKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    BYTE data[1024] = {};
+    DWORD size = sizeof data, type = 0;
+    const LSTATUS status = RegQueryValueExW(key, L"FilterData", nullptr, &type, data, &size);
+    RegCloseKey(key);
+    ASSERT_EQ(status, ERROR_SUCCESS);
+    ASSERT_EQ(type, static_cast<DWORD>(REG_BINARY));
+
+    size_t at = 0;
+    auto word = [&]() -> DWORD {
+        DWORD w = 0;
+        if (at + 4 <= size) std::memcpy(&w, data + at, 4);
+        at += 4;
+        return w;
+    };
+    auto guid = [&]() -> GUID {
+        GUID g{};
+        if (at + 16 <= size) std::memcpy(&g, data + at, 16);
+        at += 16;
+        return g;
+    };
+    EXPECT_EQ(word(), 2u) << "version";
+    EXPECT_EQ(word(), static_cast<DWORD>(MERIT_DO_NOT_USE)) << "merit";
+    ASSERT_EQ(word(), 3u) << "pins";
+    for (int pin = 0; pin < 3; ++pin) {
+        SCOPED_TRACE(pin);
+        const bool output = pin == 2;
+        EXPECT_EQ(word(), output ? static_cast<DWORD>(REG_PINFLAG_B_OUTPUT) : 0u) << "flags";
+        EXPECT_EQ(word(), 1u) << "instances";
+        ASSERT_EQ(word(), 1u) << "media types";
+        ASSERT_EQ(word(), 0u) << "mediums";
+        EXPECT_EQ(guid(), output ? PIN_CATEGORY_CAPTURE : GUID_NULL) << "category";
+        EXPECT_EQ(guid(), MEDIATYPE_Video);
+        EXPECT_EQ(guid(), MEDIASUBTYPE_RGB24);
+    }
+    EXPECT_EQ(at, static_cast<size_t>(size)) << "nothing after the pins";
+    EXPECT_EQ(serverUnregister(), S_OK);
+}
+#endif
 
 TEST_F(ServerTest, UnregisteringWhatWasNeverRegistered) {
     serverUnregister();

@@ -287,6 +287,30 @@ TEST_F(DeliveryQueueTest, FlushReleasesQueuedSamplesAndUnblocksTheWorker) {
     EXPECT_EQ(pin->snapshot(), (std::vector<std::string>{"s1", "begin", "end", "s5", "eos"}));
 }
 
+// End flush with no begin flush before it (a camera may send one alone):
+// with a worker there is no flush for it to wait for, so it returns at once
+// and passes the end flush on.
+TEST_F(DeliveryQueueTest, EndFlushWithoutAFlushReturnsAndReachesDownstream) {
+    canBlock(S_OK);
+    auto q = makeQueue();
+    ASSERT_TRUE(q->usesWorker());
+    std::atomic<bool> returned{false};
+    std::thread host([&] {
+        q->endFlush();
+        returned = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!returned && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    const bool hung = !returned;
+    if (hung) q->beginFlush();  // lets the worker signal the flush the end flush waits for
+    host.join();
+    EXPECT_FALSE(hung) << "end flush waited for a flush that never began";
+    EXPECT_EQ(pin->snapshot(), (std::vector<std::string>{"end"}));
+    // The queue still delivers afterwards.
+    EXPECT_EQ(q->receive(sample(1)), S_OK);
+    EXPECT_TRUE(pin->waitFor("s1"));
+}
+
 TEST_F(DeliveryQueueTest, DirectFlushReachesDownstreamBeforeTheQueueLock) {
     canBlock(S_FALSE);
     pin->blockOn = 1;

@@ -419,6 +419,20 @@ TEST_F(PinTest, ReceiveMultipleStopsAtTheFirstAnswerOtherThanSOk) {
     ASSERT_EQ(filter->Stop(), S_OK);
 }
 
+// A null count is refused like a null array, before any sample is received.
+TEST_F(PinTest, ReceiveMultipleWithoutACountReceivesNothing) {
+    auto filter = makeFilter();
+    auto* in = new CountingInputPin(filter.Get(), &filter->filterLock, L"In");
+    filter->pins.push_back(in);
+    ASSERT_EQ(filter->Pause(), S_OK);
+    ComPtr<FakeSample> s1(new FakeSample(1));
+    IMediaSample* batch[1] = {s1.Get()};
+    EXPECT_EQ(in->ReceiveMultiple(batch, 1, nullptr), E_POINTER);
+    EXPECT_EQ(in->received, 0);
+    EXPECT_EQ(refsOf(s1.Get()), 1u);
+    ASSERT_EQ(filter->Stop(), S_OK);
+}
+
 TEST_F(PinTest, ReceiveCanBlockAsksTheConnectedOutputPinsPeers) {
     // A filter with an input pin and an output pin connected downstream.
     Link l;

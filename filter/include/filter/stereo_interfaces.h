@@ -3,6 +3,7 @@
 // needs only this header and the platform's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/com_ptr.h"
@@ -49,23 +50,85 @@ struct ICameraSelection : IUnknown {
     STDMETHOD(SetCameraIndices)(int left, int right) PURE;    // stored without a check
 };
 
-// An image header as the frame callback receives it: a view over a camera
-// sample's buffer, valid only during the call. 8-bit, 3 channels (B, G, R),
-// rows `widthStep` bytes apart, row 0 first in memory = bottom line on screen.
+// The image header the frame callback receives: the classic C image header
+// of the reference image library (its IplImage), laid out field for field,
+// filled as that library fills a header over foreign data: 8-bit unsigned
+// (depth 8), 3 interleaved channels B, G, R (colorModel "RGB", channelSeq
+// "BGR", dataOrder 0), origin 1 (row 0 first in memory = bottom line on
+// screen), align 4, widthStep = width x 3 rounded up to a multiple of 4,
+// imageSize = widthStep x height, imageData = imageDataOrigin = the camera
+// sample's buffer (writable), no region, mask, id or tiles. Both the header
+// and the buffer are valid only during the call.
+//
+// A host that includes the image library's C types header
+// (opencv2/core/types_c.h) before this one receives exactly the library's own
+// IplImage; otherwise StereoImageHeader is this product's declaration of the
+// same layout. This header never declares the name IplImage itself, so it
+// may be included before or after the library's.
+#if defined(OPENCV_CORE_TYPES_H)
+typedef IplImage StereoImageHeader;
+#else
 struct StereoImageHeader {
-    int32_t width;
-    int32_t height;      // always positive
-    int32_t nChannels;   // 3
-    int32_t depth;       // bits per channel: 8
-    int32_t widthStep;   // width x 3 rounded up to a multiple of 4
-    int32_t origin;      // 1: bottom-left origin
-    uint8_t* imageData;  // the sample's buffer; writable
+    int nSize;          // sizeof(StereoImageHeader): 144 on 64-bit targets, 112 on 32-bit ones
+    int ID;             // 0
+    int nChannels;      // 3
+    int alphaChannel;   // 0
+    int depth;          // bits per channel, unsigned: 8
+    char colorModel[4];  // "RGB"
+    char channelSeq[4];  // "BGR"
+    int dataOrder;      // 0: interleaved channels
+    int origin;         // 1: bottom-left origin
+    int align;          // 4
+    int width;
+    int height;         // always positive
+    struct _IplROI* roi;             // null: the whole picture
+    StereoImageHeader* maskROI;      // null
+    void* imageId;                   // null
+    struct _IplTileInfo* tileInfo;   // null
+    int imageSize;                   // widthStep x height
+    char* imageData;                 // the sample's buffer
+    int widthStep;                   // bytes from one row to the next
+    int BorderMode[4];               // 0
+    int BorderConst[4];              // 0
+    char* imageDataOrigin;           // the sample's buffer
 };
+#endif
+
+// The layout hosts compiled against the image library's header rely on, on
+// 64-bit and on 32-bit targets.
+#define DV_IMAGE_HEADER_OFFSET(field, offset64, offset32) \
+    static_assert(offsetof(StereoImageHeader, field) == (sizeof(void*) == 8 ? (offset64) : (offset32)), \
+                  "StereoImageHeader::" #field)
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "64-bit or 32-bit targets only");
+static_assert(sizeof(StereoImageHeader) == (sizeof(void*) == 8 ? 144 : 112), "StereoImageHeader size");
+DV_IMAGE_HEADER_OFFSET(nSize, 0, 0);
+DV_IMAGE_HEADER_OFFSET(ID, 4, 4);
+DV_IMAGE_HEADER_OFFSET(nChannels, 8, 8);
+DV_IMAGE_HEADER_OFFSET(alphaChannel, 12, 12);
+DV_IMAGE_HEADER_OFFSET(depth, 16, 16);
+DV_IMAGE_HEADER_OFFSET(colorModel, 20, 20);
+DV_IMAGE_HEADER_OFFSET(channelSeq, 24, 24);
+DV_IMAGE_HEADER_OFFSET(dataOrder, 28, 28);
+DV_IMAGE_HEADER_OFFSET(origin, 32, 32);
+DV_IMAGE_HEADER_OFFSET(align, 36, 36);
+DV_IMAGE_HEADER_OFFSET(width, 40, 40);
+DV_IMAGE_HEADER_OFFSET(height, 44, 44);
+DV_IMAGE_HEADER_OFFSET(roi, 48, 48);
+DV_IMAGE_HEADER_OFFSET(maskROI, 56, 52);
+DV_IMAGE_HEADER_OFFSET(imageId, 64, 56);
+DV_IMAGE_HEADER_OFFSET(tileInfo, 72, 60);
+DV_IMAGE_HEADER_OFFSET(imageSize, 80, 64);
+DV_IMAGE_HEADER_OFFSET(imageData, 88, 68);
+DV_IMAGE_HEADER_OFFSET(widthStep, 96, 72);
+DV_IMAGE_HEADER_OFFSET(BorderMode, 100, 76);
+DV_IMAGE_HEADER_OFFSET(BorderConst, 116, 92);
+DV_IMAGE_HEADER_OFFSET(imageDataOrigin, 136, 108);
+#undef DV_IMAGE_HEADER_OFFSET
 
 // A plain function that sees every pair of camera pictures before
 // composition, on a camera streaming thread, inside the filter's lock. Its
 // result is not used.
-typedef int (*StereoFrameCallback)(const StereoImageHeader* left, const StereoImageHeader* right);
+typedef int (*StereoFrameCallback)(StereoImageHeader* left, StereoImageHeader* right);
 
 // Installs the frame callback (on the filter object).
 struct IStereoFrameCallback : IUnknown {
