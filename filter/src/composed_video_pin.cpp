@@ -52,6 +52,26 @@ HRESULT checkStreamFormat(const AM_MEDIA_TYPE& format, int32_t* sizeIndex) {
     return VFW_E_INVALIDMEDIATYPE;
 }
 
+// The media types `pin` offers, in its order (at most kMaxCopiedTypes).
+constexpr int kMaxCopiedTypes = 64;
+std::vector<MediaFormat> copyOfferedTypes(IPin* pin) {
+    std::vector<MediaFormat> types;
+    ComPtr<IEnumMediaTypes> list;
+    if (FAILED(pin->EnumMediaTypes(list.GetAddressOf())) || !list) return types;
+    while (static_cast<int>(types.size()) < kMaxCopiedTypes) {
+        AM_MEDIA_TYPE* type = nullptr;
+        ULONG fetched = 0;
+        if (list->Next(1, &type, &fetched) != S_OK || fetched != 1 || !type) {
+            deleteMediaType(fetched == 1 ? type : nullptr);
+            break;
+        }
+        MediaFormat copy(*type);
+        deleteMediaType(type);
+        if (SUCCEEDED(copy.status())) types.push_back(std::move(copy));
+    }
+    return types;
+}
+
 // ReconnectEx with the type when the graph offers IFilterGraph2, else Reconnect.
 HRESULT reconnectThrough(IFilterGraph* graph, IPin* pin, const AM_MEDIA_TYPE* format) {
     ComPtr<IFilterGraph2> graph2;
@@ -103,7 +123,21 @@ STDMETHODIMP ComposedVideoPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* form
     // calls, made without filterLock (the input pins take it themselves).
     if (attach && FAILED(attachCameras(filter, left, stereoFilter->rightInput()))) return VFW_E_TYPE_NOT_ACCEPTED;
 
+    // The negotiation offers the left camera's types (see negotiationTypes).
+    const ComPtr<IPin> leftCamera = left->connectedPeer();
+    std::vector<MediaFormat> cameraTypes;
+    if (leftCamera) cameraTypes = copyOfferedTypes(leftCamera.Get());
+    {
+        ScopedLock hold(lock);
+        negotiating = leftCamera != nullptr;
+        negotiationTypes = std::move(cameraTypes);
+    }
     HRESULT hr = OutputPinCore::Connect(receiver, format);
+    {
+        ScopedLock hold(lock);
+        negotiating = false;
+        negotiationTypes.clear();
+    }
     if (FAILED(hr)) return hr;
 
     MediaFormat agreed;
@@ -154,6 +188,10 @@ STDMETHODIMP ComposedVideoPin::Disconnect() {
 
 STDMETHODIMP ComposedVideoPin::EnumMediaTypes(IEnumMediaTypes** out) {
     if (!out) return E_POINTER;
+    {
+        ScopedLock hold(lock);
+        if (negotiating) return OutputPinCore::EnumMediaTypes(out);
+    }
     // The camera pin is asked without filterLock.
     if (linkedInput) {
         if (ComPtr<IPin> camera = linkedInput->connectedPeer()) return camera->EnumMediaTypes(out);
@@ -197,6 +235,14 @@ HRESULT ComposedVideoPin::copyCurrentType(MediaFormat* out) {
 HRESULT ComposedVideoPin::proposeFormat(int position, MediaFormat* out) {
     if (!out) return E_POINTER;
     if (position < 0) return E_INVALIDARG;
+    {
+        ScopedLock hold(lock);
+        if (negotiating) {
+            if (static_cast<size_t>(position) >= negotiationTypes.size()) return VFW_S_NO_MORE_ITEMS;
+            *out = negotiationTypes[static_cast<size_t>(position)];
+            return out->status();
+        }
+    }
     if (position > kLastProposedPosition) return VFW_S_NO_MORE_ITEMS;
     if (position == 0) return copyCurrentType(out);
     return buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, out);

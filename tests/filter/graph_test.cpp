@@ -276,7 +276,7 @@ TEST_F(HostGraphTest, SetFormatOnOneThreadWhileAnotherPausesAndStopsTheGraph) {
             stopSetting = true;
             setter.join();
         },
-        60, "SetFormat against Pause/Stop");
+        30, "SetFormat against Pause/Stop");
 
     EXPECT_EQ(setFailures.load(), 0);
     EXPECT_EQ(stateFailures.load(), 0);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "capture/camera_frame_pin.h"
 #include "filter/stereo_interfaces.h"
@@ -143,4 +144,11 @@ private:
     CriticalSection pinSettingsLock;
     std::unique_ptr<DeliveryQueue> deliveryQueue;  // under filterLock
     MediaFormat currentType;                       // under filterLock
+    // While Connect negotiates with the left camera attached: that camera's
+    // media types, read before the negotiation without filterLock. The
+    // framework walks this pin's list under filterLock, so the camera's own
+    // enumerator (which takes the camera's lock) is not walked then;
+    // proposeFormat and EnumMediaTypes answer from this copy instead.
+    bool negotiating = false;                  // under filterLock
+    std::vector<MediaFormat> negotiationTypes;  // under filterLock
 };
