@@ -26,12 +26,66 @@ bool sameInEveryField(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
            a.bTemporalCompression == b.bTemporalCompression && a.lSampleSize == b.lSampleSize;
 }
 
+// The capture sizes by size index (RuntimeSettings::sizeIndex).
+struct CaptureSize {
+    LONG width;
+    LONG height;
+};
+constexpr CaptureSize kCaptureSizes[] = {{320, 240}, {640, 480}};
+
+// SetFormat's check: E_INVALIDARG without a video-info block,
+// VFW_E_INVALIDMEDIATYPE unless a bottom-up 24-bit RGB video type of a
+// capture size; else S_OK with that size's index in *sizeIndex.
+HRESULT checkStreamFormat(const AM_MEDIA_TYPE& format, int32_t* sizeIndex) {
+    const VIDEOINFOHEADER* info = videoInfoOf(format);
+    if (!info || !format.pbFormat) return E_INVALIDARG;
+    const BITMAPINFOHEADER& bitmap = info->bmiHeader;
+    if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24 || bitmap.biBitCount != 24 ||
+        bitmap.biCompression != BI_RGB)
+        return VFW_E_INVALIDMEDIATYPE;
+    for (int32_t index = 0; index < static_cast<int32_t>(sizeof(kCaptureSizes) / sizeof(kCaptureSizes[0])); ++index) {
+        if (bitmap.biWidth == kCaptureSizes[index].width && bitmap.biHeight == kCaptureSizes[index].height) {
+            *sizeIndex = index;
+            return S_OK;
+        }
+    }
+    return VFW_E_INVALIDMEDIATYPE;
+}
+
+// The media types `pin` offers, in its order (at most kMaxCopiedTypes).
+constexpr int kMaxCopiedTypes = 64;
+std::vector<MediaFormat> copyOfferedTypes(IPin* pin) {
+    std::vector<MediaFormat> types;
+    ComPtr<IEnumMediaTypes> list;
+    if (FAILED(pin->EnumMediaTypes(list.GetAddressOf())) || !list) return types;
+    while (static_cast<int>(types.size()) < kMaxCopiedTypes) {
+        AM_MEDIA_TYPE* type = nullptr;
+        ULONG fetched = 0;
+        if (list->Next(1, &type, &fetched) != S_OK || fetched != 1 || !type) {
+            deleteMediaType(fetched == 1 ? type : nullptr);
+            break;
+        }
+        MediaFormat copy(*type);
+        deleteMediaType(type);
+        if (SUCCEEDED(copy.status())) types.push_back(std::move(copy));
+    }
+    return types;
+}
+
+// ReconnectEx with the type when the graph offers IFilterGraph2, else Reconnect.
+HRESULT reconnectThrough(IFilterGraph* graph, IPin* pin, const AM_MEDIA_TYPE* format) {
+    ComPtr<IFilterGraph2> graph2;
+    if (SUCCEEDED(ComPtr<IFilterGraph>(graph).As(&graph2)) && graph2) return graph2->ReconnectEx(pin, format);
+    return graph->Reconnect(pin);
+}
+
 }  // namespace
 
 ComposedVideoPin::ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name)
     : OutputPinCore(filter, lock, status, name), stereoFilter(filter) {
-    MediaFormat initial;
-    if (proposeFormat(currentVideoFormat().width / kSizeStepWidth, &initial) == S_OK) connectionFormat = initial;
+    const int position = currentVideoFormat().width / kSizeStepWidth;
+    if (buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, &currentType) != S_OK && status)
+        *status = E_OUTOFMEMORY;
 }
 
 ComposedVideoPin::~ComposedVideoPin() = default;
@@ -48,21 +102,83 @@ HRESULT ComposedVideoPin::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 // ---- connection ------------------------------------------------------------
 
+ComPtr<IFilterGraph> ComposedVideoPin::graphReference() {
+    ScopedLock hold(lock);
+    return ComPtr<IFilterGraph>(filter->filterGraph());
+}
+
 STDMETHODIMP ComposedVideoPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* format) {
     if (!receiver) return E_POINTER;
-    ScopedLock hold(lock);
-    // The framework refuses these too; checking first keeps the cameras out of
-    // a graph that could not take the connection anyway.
-    if (isConnected()) return VFW_E_ALREADY_CONNECTED;
-    if (!filter->isStopped()) return VFW_E_NOT_STOPPED;
     CameraFramePin* left = stereoFilter->leftInput();
-    if (!left->isConnected() && FAILED(attachCameras(filter, left, stereoFilter->rightInput())))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    return OutputPinCore::Connect(receiver, format);
+    bool attach = false;
+    {
+        ScopedLock hold(lock);
+        // The framework refuses these too; checking first keeps the cameras
+        // out of a graph that could not take the connection anyway.
+        if (isConnected()) return VFW_E_ALREADY_CONNECTED;
+        if (!filter->isStopped()) return VFW_E_NOT_STOPPED;
+        attach = !left->isConnected();
+    }
+    // The cameras join the graph and connect to the input pins through graph
+    // calls, made without filterLock (the input pins take it themselves).
+    if (attach && FAILED(attachCameras(filter, left, stereoFilter->rightInput()))) return VFW_E_TYPE_NOT_ACCEPTED;
+
+    // The negotiation offers the left camera's types (see negotiationTypes).
+    const ComPtr<IPin> leftCamera = left->connectedPeer();
+    std::vector<MediaFormat> cameraTypes;
+    if (leftCamera) cameraTypes = copyOfferedTypes(leftCamera.Get());
+    {
+        ScopedLock hold(lock);
+        negotiating = leftCamera != nullptr;
+        negotiationTypes = std::move(cameraTypes);
+    }
+    HRESULT hr = OutputPinCore::Connect(receiver, format);
+    {
+        ScopedLock hold(lock);
+        negotiating = false;
+        negotiationTypes.clear();
+    }
+    if (FAILED(hr)) return hr;
+
+    MediaFormat agreed;
+    bool camerasDiffer = false;
+    {
+        ScopedLock hold(lock);
+        agreed = connectionFormat;
+        camerasDiffer = linkedInput && !sameInEveryField(agreed.get(), linkedInput->connectionMediaFormat().get());
+    }
+    if (camerasDiffer && FAILED(agreed.status())) hr = E_OUTOFMEMORY;
+    // The delivered buffer is the left camera's: both cameras must produce the
+    // agreed format.
+    if (SUCCEEDED(hr) && camerasDiffer) {
+        if (ComPtr<IFilterGraph> graph = graphReference()) hr = reconnectCameras(graph.Get(), agreed);
+    }
+    if (FAILED(hr)) {
+        // The cameras could not follow: the connection is undone (the cameras
+        // stay attached, as after any failed connection).
+        receiver->Disconnect();
+        OutputPinCore::Disconnect();
+        return hr;
+    }
+    ScopedLock hold(lock);
+    if (isConnected() && acceptFormat(connectionFormat.get()) == S_OK) {
+        MediaFormat copy(connectionFormat);
+        if (SUCCEEDED(copy.status())) currentType = std::move(copy);
+    }
+    return S_OK;
+}
+
+HRESULT ComposedVideoPin::reconnectCameras(IFilterGraph* graph, const MediaFormat& agreed) {
+    if (ComPtr<IPin> leftCamera = stereoFilter->leftInput()->connectedPeer())
+        reconnectThrough(graph, leftCamera.Get(), &agreed.get());
+    if (ComPtr<IPin> rightCamera = stereoFilter->rightInput()->connectedPeer())
+        return reconnectThrough(graph, rightCamera.Get(), &agreed.get());
+    return S_OK;
 }
 
 STDMETHODIMP ComposedVideoPin::Disconnect() {
-    ScopedLock hold(lock);
+    // Takes filterLock itself; the camera half below makes graph calls and so
+    // runs without it.
     const HRESULT own = OutputPinCore::Disconnect();
     // A pin that stays connected (filter not stopped, allocator refusing to
     // decommit) keeps its cameras too.
@@ -72,7 +188,11 @@ STDMETHODIMP ComposedVideoPin::Disconnect() {
 
 STDMETHODIMP ComposedVideoPin::EnumMediaTypes(IEnumMediaTypes** out) {
     if (!out) return E_POINTER;
-    ScopedLock hold(lock);
+    {
+        ScopedLock hold(lock);
+        if (negotiating) return OutputPinCore::EnumMediaTypes(out);
+    }
+    // The camera pin is asked without filterLock.
     if (linkedInput) {
         if (ComPtr<IPin> camera = linkedInput->connectedPeer()) return camera->EnumMediaTypes(out);
     }
@@ -90,31 +210,42 @@ HRESULT ComposedVideoPin::acceptFormat(const AM_MEDIA_TYPE& format) {
     return S_OK;
 }
 
-HRESULT ComposedVideoPin::proposeFormat(int position, MediaFormat* out) {
-    if (!out) return E_POINTER;
+HRESULT ComposedVideoPin::adoptFormat(const AM_MEDIA_TYPE& format) {
     ScopedLock hold(lock);
-    if (position < 0) return E_INVALIDARG;
-    if (position > kLastProposedPosition) return VFW_S_NO_MORE_ITEMS;
-    if (position == 0) {
-        *out = connectionFormat;
-        return out->status();
-    }
-    return buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, out);
+    // A connection being made has its peer recorded before the type.
+    if (isConnected()) return OutputPinCore::adoptFormat(format);
+    const HRESULT accepted = acceptFormat(format);
+    if (accepted != S_OK) return accepted;
+    MediaFormat copy(format);
+    if (FAILED(copy.status())) return E_OUTOFMEMORY;
+    currentType = std::move(copy);
+    return S_OK;
 }
 
-HRESULT ComposedVideoPin::onConnected(IPin* peer) {
+HRESULT ComposedVideoPin::copyCurrentType(MediaFormat* out) {
     ScopedLock hold(lock);
-    HRESULT hr = OutputPinCore::onConnected(peer);
-    if (FAILED(hr)) return hr;
-    if (!linkedInput || sameInEveryField(connectionFormat.get(), linkedInput->connectionMediaFormat().get()))
-        return S_OK;
-    // The delivered buffer is the left camera's: make both cameras produce the
-    // agreed format.
-    if (ComPtr<IPin> leftCamera = stereoFilter->leftInput()->connectedPeer())
-        filter->reconnectPin(leftCamera.Get(), &connectionFormat.get());
-    if (ComPtr<IPin> rightCamera = stereoFilter->rightInput()->connectedPeer())
-        return filter->reconnectPin(rightCamera.Get(), &connectionFormat.get());
-    return S_OK;
+    if (currentType.videoInfo()) {
+        *out = currentType;
+        return out->status();
+    }
+    const VideoFormatValues size = currentVideoFormat();
+    return buildRgb24Format(size.width, size.height, out);
+}
+
+HRESULT ComposedVideoPin::proposeFormat(int position, MediaFormat* out) {
+    if (!out) return E_POINTER;
+    if (position < 0) return E_INVALIDARG;
+    {
+        ScopedLock hold(lock);
+        if (negotiating) {
+            if (static_cast<size_t>(position) >= negotiationTypes.size()) return VFW_S_NO_MORE_ITEMS;
+            *out = negotiationTypes[static_cast<size_t>(position)];
+            return out->status();
+        }
+    }
+    if (position > kLastProposedPosition) return VFW_S_NO_MORE_ITEMS;
+    if (position == 0) return copyCurrentType(out);
+    return buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, out);
 }
 
 HRESULT ComposedVideoPin::chooseAllocator(IMemInputPin* peerInput, IMemAllocator** out) {
@@ -198,20 +329,38 @@ HRESULT ComposedVideoPin::forwardNewSegment(REFERENCE_TIME start, REFERENCE_TIME
 
 STDMETHODIMP ComposedVideoPin::SetFormat(AM_MEDIA_TYPE* format) {
     if (!format) return E_POINTER;
-    ScopedLock hold(lock);
-    const HRESULT hr = connectionFormat.assign(*format);
-    if (FAILED(hr)) return hr;
-    // The size index and the frame store stay as they are.
-    IFilterGraph* graph = filter->filterGraph();
-    if (isConnected() && graph) graph->Reconnect(this);
+    int32_t sizeIndex = 0;
+    const HRESULT checked = checkStreamFormat(*format, &sizeIndex);
+    if (FAILED(checked)) return checked;
+    MediaFormat chosen(*format);
+    if (FAILED(chosen.status())) return E_OUTOFMEMORY;
+    VIDEOINFOHEADER* info = chosen.videoInfo();
+    info->bmiHeader.biSizeImage = bitmapImageSize(info->bmiHeader);
+    if (info->AvgTimePerFrame <= 0) info->AvgTimePerFrame = currentVideoFormat().frameInterval;
+    chosen.setSampleSize(info->bmiHeader.biSizeImage);
+    chosen.setTemporalCompression(false);
+
+    applyCaptureSize(sizeIndex);
+    ComPtr<IFilterGraph> graph;
+    {
+        ScopedLock hold(lock);
+        currentType = std::move(chosen);
+        bumpFormatVersion();
+        if (isConnected()) graph = filter->filterGraph();
+    }
+    // Outside filterLock: the graph takes its own lock, then ours.
+    if (graph) graph->Reconnect(this);
     return S_OK;
 }
 
 STDMETHODIMP ComposedVideoPin::GetFormat(AM_MEDIA_TYPE** format) {
     if (!format) return E_POINTER;
-    ScopedLock hold(lock);
-    *format = connectionFormat.createCopy();  // null when memory runs out
-    return S_OK;
+    *format = nullptr;
+    MediaFormat current;
+    const HRESULT hr = copyCurrentType(&current);
+    if (FAILED(hr)) return hr;
+    *format = current.createCopy();
+    return *format ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP ComposedVideoPin::GetNumberOfCapabilities(int* count, int* size) {
@@ -231,16 +380,10 @@ STDMETHODIMP ComposedVideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, 
     const LONG height = factor * kSizeStepHeight;
     const VideoFormatValues current = currentVideoFormat();
 
-    ScopedLock hold(lock);
-    // Start from the current type; its format block is replaced by a whole
-    // VIDEOINFOHEADER (what it held up to that size is kept).
-    MediaFormat type = connectionFormat;
-    if (FAILED(type.status())) return E_OUTOFMEMORY;
-    VIDEOINFOHEADER info{};
-    if (type.formatBlock()) {
-        const ULONG kept = type.formatLength() < sizeof(info) ? type.formatLength() : ULONG(sizeof(info));
-        std::memcpy(&info, type.formatBlock(), kept);
-    }
+    // Start from the current type (always a whole VIDEOINFOHEADER).
+    MediaFormat type;
+    if (FAILED(copyCurrentType(&type)) || !type.videoInfo()) return E_OUTOFMEMORY;
+    VIDEOINFOHEADER info = *type.videoInfo();
     info.rcSource = RECT{0, 0, 0, 0};
     info.rcTarget = RECT{0, 0, 0, 0};
     setRgb24Bitmap(&info.bmiHeader, width, height);
@@ -314,6 +457,13 @@ STDMETHODIMP ComposedVideoPin::SetSizeIndex(unsigned index) {
     runtimeSettings.sizeIndex = static_cast<int32_t>(index);
     applySizeIndex();
     return S_OK;
+}
+
+void ComposedVideoPin::applyCaptureSize(int32_t sizeIndex) {
+    ScopedLock hold(pinSettingsLock);
+    if (runtimeSettings.sizeIndex == sizeIndex) return;
+    runtimeSettings.sizeIndex = sizeIndex;
+    applySizeIndex();
 }
 
 STDMETHODIMP ComposedVideoPin::GetCameraIndices(int* left, int* right) {

@@ -95,7 +95,10 @@ HRESULT FakeCameraFilter::deliver(BYTE fill) {
 
 FakeSinkPin::FakeSinkPin(FilterCore* filter, CriticalSection* lock) : InputPinCore(filter, lock, nullptr, L"In") {}
 
-HRESULT FakeSinkPin::acceptFormat(const AM_MEDIA_TYPE& type) { return videoInfoOf(type) ? S_OK : E_INVALIDARG; }
+HRESULT FakeSinkPin::acceptFormat(const AM_MEDIA_TYPE& type) {
+    if (acceptResult != S_OK) return acceptResult;
+    return videoInfoOf(type) ? S_OK : E_INVALIDARG;
+}
 
 STDMETHODIMP FakeSinkPin::Receive(IMediaSample* sample) {
     HRESULT hr = InputPinCore::Receive(sample);
@@ -105,6 +108,7 @@ STDMETHODIMP FakeSinkPin::Receive(IMediaSample* sample) {
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     d.firstByte = data ? data[0] : 0;
+    d.length = sample->GetActualDataLength();
     d.sample = sample;
     {
         std::lock_guard<std::mutex> hold(guard);

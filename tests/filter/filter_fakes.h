@@ -87,6 +87,7 @@ public:
         LONGLONG mediaStart;
         LONGLONG mediaEnd;
         BYTE firstByte;
+        LONG length;           // the sample's actual data length
         IMediaSample* sample;  // identity only; not counted
     };
     // Thread-safe views for tests whose cameras deliver on their own threads.
@@ -98,6 +99,7 @@ public:
     std::vector<Delivery> deliveries;  // guarded by `guard` while cameras stream
     int endOfStreams = 0;
     bool canBlock = false;
+    HRESULT acceptResult = S_OK;  // anything else: every type is refused with it
     HRESULT receiveResult = S_OK;
     IMemAllocator* notifiedAllocator = nullptr;  // identity only
     BOOL notifiedReadOnly = TRUE;

@@ -307,35 +307,164 @@ TEST_F(FilterObjectTest, StreamCapabilities) {
     EXPECT_EQ(config->GetStreamCaps(1, &type, nullptr), E_POINTER);
 }
 
-TEST_F(FilterObjectTest, StreamCapabilitiesSurviveAShortCurrentType) {
-    ComPtr<IAMStreamConfig> config = outputAs<IAMStreamConfig>();
-    MediaFormat empty;  // no format block at all
-    EXPECT_EQ(config->SetFormat(empty.raw()), S_OK);
+// The current type as GetFormat hands it out; checks that it is a whole
+// 24-bit video-info type, which a host reads without looking at cbFormat.
+MediaFormat formatOf(IAMStreamConfig* config) {
+    AM_MEDIA_TYPE* type = reinterpret_cast<AM_MEDIA_TYPE*>(0x1);
+    EXPECT_EQ(config->GetFormat(&type), S_OK);
+    MediaFormat copy;
+    if (!type || type == reinterpret_cast<AM_MEDIA_TYPE*>(0x1)) {
+        ADD_FAILURE() << "GetFormat gave no type";
+        return copy;
+    }
+    copy.assign(*type);
+    deleteMediaType(type);
+    EXPECT_EQ(copy.formatType(), FORMAT_VideoInfo);
+    EXPECT_EQ(copy.formatLength(), 88u);
+    EXPECT_NE(copy.videoInfo(), nullptr);
+    if (copy.videoInfo()) {
+        EXPECT_EQ(copy.videoInfo()->bmiHeader.biBitCount, 24);
+        EXPECT_GT(copy.videoInfo()->AvgTimePerFrame, 0);
+    }
+    return copy;
+}
+
+// What GetFormat, position 0, the format enumerator and GetStreamCaps must all
+// still describe after the connection has gone or a connection attempt failed.
+void expectWholeCurrentType(ComposedVideoPin* pin, LONG width, LONG height, const char* when) {
+    SCOPED_TRACE(when);
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(ComPtr<IPin>(pin).As(&config), S_OK);
+    const MediaFormat current = formatOf(config.Get());
+    ASSERT_NE(current.videoInfo(), nullptr);
+    EXPECT_EQ(current.videoInfo()->bmiHeader.biWidth, width);
+    EXPECT_EQ(current.videoInfo()->bmiHeader.biHeight, height);
+
+    MediaFormat position0;
+    ASSERT_EQ(pin->proposeFormat(0, &position0), S_OK);
+    EXPECT_TRUE(position0 == current);
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(pin->EnumMediaTypes(types.GetAddressOf()), S_OK);
+    AM_MEDIA_TYPE* first = nullptr;
+    ASSERT_EQ(types->Next(1, &first, nullptr), S_OK);
+    EXPECT_TRUE(mediaTypesEqual(*first, current.get()));
+    deleteMediaType(first);
+
     AM_MEDIA_TYPE* type = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps{};
     ASSERT_EQ(config->GetStreamCaps(2, &type, reinterpret_cast<BYTE*>(&caps)), S_OK);
-    ASSERT_NE(type, nullptr);
     ASSERT_NE(videoInfoOf(*type), nullptr);
     EXPECT_EQ(videoInfoOf(*type)->bmiHeader.biWidth, 160);
+    EXPECT_EQ(videoInfoOf(*type)->AvgTimePerFrame, 333333);
     deleteMediaType(type);
 }
 
-TEST_F(FilterObjectTest, SetFormatReplacesTheCurrentTypeOnly) {
+TEST_F(FilterObjectTest, CurrentTypeSurvivesDisconnectionAndFailedConnections) {
+    expectWholeCurrentType(output, 320, 240, "as constructed");
+
+    // Every attempt is refused downstream after the pin adopted the type.
+    ComPtr<FakeSinkFilter> refusing(new FakeSinkFilter);
+    refusing->pin->acceptResult = VFW_E_TYPE_NOT_ACCEPTED;
+    EXPECT_EQ(output->Connect(refusing->pin, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+    EXPECT_FALSE(output->isConnected());
+    expectWholeCurrentType(output, 320, 240, "after a failed connection");
+
+    // A given type that fails is not the current type either.
+    MediaFormat big = rgb24Format(640, 480);
+    EXPECT_EQ(output->Connect(refusing->pin, big.raw()), VFW_E_TYPE_NOT_ACCEPTED);
+    expectWholeCurrentType(output, 320, 240, "after a failed connection with a given type");
+
+    // The type last agreed stays current after the disconnection.
+    StereoRig rig(640, 480);
+    ComposedVideoPin* out = rig.filter->visibleOutput();
+    ASSERT_TRUE(out->isConnected());
+    expectWholeCurrentType(out, 640, 480, "connected");
+    ASSERT_EQ(out->Disconnect(), S_OK);
+    AM_MEDIA_TYPE connection{};
+    EXPECT_EQ(out->ConnectionMediaType(&connection), VFW_E_NOT_CONNECTED);
+    freeMediaType(connection);
+    expectWholeCurrentType(out, 640, 480, "after Disconnect");
+}
+
+TEST_F(FilterObjectTest, SetFormatTakesOnlyATypeOfACaptureSize) {
     ComPtr<IAMStreamConfig> config = outputAs<IAMStreamConfig>();
     EXPECT_EQ(config->SetFormat(nullptr), E_POINTER);
     EXPECT_EQ(config->GetFormat(nullptr), E_POINTER);
-    MediaFormat big = rgb24Format(800, 600);
-    EXPECT_EQ(config->SetFormat(big.raw()), S_OK);
-    AM_MEDIA_TYPE* type = nullptr;
-    ASSERT_EQ(config->GetFormat(&type), S_OK);
-    ASSERT_NE(type, nullptr);
-    EXPECT_TRUE(mediaTypesEqual(*type, big.get()));
-    deleteMediaType(type);
+
+    MediaFormat noBlock;  // no format block at all
+    noBlock.setMajorType(MEDIATYPE_Video);
+    noBlock.setSubtype(MEDIASUBTYPE_RGB24);
+    noBlock.setFormatType(FORMAT_VideoInfo);
+    MediaFormat shortBlock = rgb24Format(320, 240);
+    shortBlock.allocFormatBlock(sizeof(VIDEOINFOHEADER) - 1);
+    MediaFormat info2 = rgb24Format(320, 240);
+    info2.setFormatType(FORMAT_VideoInfo2);
+    MediaFormat rgb32Subtype = rgb24Format(320, 240);
+    rgb32Subtype.setSubtype(MEDIASUBTYPE_RGB32);
+    MediaFormat audio = rgb24Format(320, 240);
+    audio.setMajorType(MEDIATYPE_Audio);
+    MediaFormat compressed = rgb24Format(640, 480);
+    compressed.videoInfo()->bmiHeader.biCompression = BI_BITFIELDS;
+    MediaFormat slow = rgb24Format(640, 480);
+    slow.videoInfo()->AvgTimePerFrame = 666666;
+    MediaFormat noInterval = rgb24Format(320, 240);
+    noInterval.videoInfo()->AvgTimePerFrame = 0;
+    noInterval.videoInfo()->bmiHeader.biSizeImage = 0;
+
+    const struct {
+        const char* what;
+        MediaFormat type;
+        HRESULT result;
+        int32_t sizeIndex;  // after the call
+        LONG width;         // of the current type after the call
+        REFERENCE_TIME interval;
+    } cases[] = {
+        {"640x480", slow, S_OK, 1, 640, 666666},
+        {"80x60 (caps index 1)", rgb24Format(80, 60), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"160x120 (caps index 2)", rgb24Format(160, 120), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"560x420 (caps index 7)", rgb24Format(560, 420), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"800x600", rgb24Format(800, 600), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"top-down 320x240", rgb24Format(320, -240), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"bit count 0", rgb24Format(320, 240, 0), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"32 bits", rgb24Format(640, 480, 32), VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"RGB32 subtype", rgb32Subtype, VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"audio major type", audio, VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"bit fields", compressed, VFW_E_INVALIDMEDIATYPE, 1, 640, 666666},
+        {"no format block", noBlock, E_INVALIDARG, 1, 640, 666666},
+        {"short format block", shortBlock, E_INVALIDARG, 1, 640, 666666},
+        {"VideoInfo2", info2, E_INVALIDARG, 1, 640, 666666},
+        // No frame interval: the frame store's; no image size: computed.
+        {"320x240", noInterval, S_OK, 0, 320, 333333},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MediaFormat type = c.type;
+        const LONG version = output->formatVersion();
+        EXPECT_EQ(config->SetFormat(type.raw()), c.result);
+        EXPECT_EQ(output->formatVersion() != version, c.result == S_OK);
+        EXPECT_EQ(runtimeSettings.sizeIndex, c.sizeIndex);
+        EXPECT_EQ(videoFormat.width, c.sizeIndex == 1 ? 640 : 320);
+        const MediaFormat current = formatOf(config.Get());
+        ASSERT_NE(current.videoInfo(), nullptr);
+        EXPECT_EQ(current.videoInfo()->bmiHeader.biWidth, c.width);
+        EXPECT_EQ(current.videoInfo()->bmiHeader.biHeight, c.width * 3 / 4);
+        EXPECT_EQ(current.videoInfo()->bmiHeader.biSizeImage, static_cast<DWORD>(c.width * 3 * c.width * 3 / 4));
+        EXPECT_EQ(current.sampleSize(), current.videoInfo()->bmiHeader.biSizeImage);
+        EXPECT_EQ(current.videoInfo()->AvgTimePerFrame, c.interval);
+        // The capability records describe the running size.
+        AM_MEDIA_TYPE* capsType = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        ASSERT_EQ(config->GetStreamCaps(2, &capsType, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_EQ(videoInfoOf(*capsType)->bmiHeader.biWidth, 160);
+        EXPECT_EQ(videoInfoOf(*capsType)->AvgTimePerFrame, c.interval);
+        deleteMediaType(capsType);
+        EXPECT_EQ(caps.InputSize.cx, c.sizeIndex == 1 ? 640 : 320);
+        EXPECT_EQ(caps.MaxOutputSize.cy, c.sizeIndex == 1 ? 480 : 240);
+    }
+    // Nothing reached the registry: the next filter starts at 320 x 240 again.
+    StereoCameraFilter* second = nullptr;
+    ComPtr<IBaseFilter> again = makeStereoFilter(&second);
     EXPECT_EQ(runtimeSettings.sizeIndex, 0);
-    EXPECT_EQ(videoFormat.width, 320);
-    MediaFormat current;
-    ASSERT_EQ(output->proposeFormat(0, &current), S_OK);
-    EXPECT_EQ(current.videoInfo()->bmiHeader.biWidth, 800);
 }
 
 TEST_F(FilterObjectTest, PinCategoryProperty) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "capture/camera_frame_pin.h"
 #include "filter/stereo_interfaces.h"
@@ -22,10 +23,24 @@
 
 class StereoCameraFilter;
 
-// Locking: every operation except ICameraSelection runs under the filter's
-// lock (`filterLock`); ICameraSelection holds `pinSettingsLock`. The delivery
-// queue exists while the pin is active and connected; its lock is taken
-// after filterLock.
+// Locking: the pin's state (connection, current type, delivery queue) is
+// guarded by the filter's lock (`filterLock`); ICameraSelection holds
+// `pinSettingsLock`. The delivery queue exists while the pin is active and
+// connected; its lock is taken after filterLock.
+//
+// Lock order with the host's graph: the graph takes its own lock and then
+// filterLock (state changes, AddFilter, Connect). So this pin never calls the
+// graph, a camera filter or a camera pin while it holds filterLock: Connect,
+// Disconnect, SetFormat and EnumMediaTypes copy what they need under the lock
+// and make those calls after releasing it. (The framework's negotiation calls
+// the downstream pin's ReceiveConnection under filterLock; a downstream pin
+// does not call back into this filter.)
+//
+// The current media type (`currentType`) is always a whole 24-bit RGB
+// video-info type: the one last agreed on a connection, set by SetFormat or
+// handed over by the left camera's pin, else the one built at construction.
+// GetFormat, position 0 and GetStreamCaps read it; a disconnection or a
+// failed connection attempt leaves it as it was.
 class ComposedVideoPin final : public OutputPinCore,
                                public IAMStreamConfig,
                                public IKsPropertySet,
@@ -34,7 +49,8 @@ class ComposedVideoPin final : public OutputPinCore,
 public:
     // `filter` owns the pin (not counted); `lock` is its filterLock. The
     // current media type starts as the proposed type for the current video
-    // format (position 4 for 320 x 240, 8 for 640 x 480).
+    // format (position 4 for 320 x 240, 8 for 640 x 480); `status` receives
+    // E_OUTOFMEMORY if it cannot be built.
     ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name);
     ~ComposedVideoPin() override;
 
@@ -51,7 +67,11 @@ public:
     HRESULT onActivate() override;
     HRESULT onDeactivate() override;
     HRESULT acceptFormat(const AM_MEDIA_TYPE& format) override;
-    HRESULT onConnected(IPin* peer) override;
+    // While a connection is being made: the framework's (the connection
+    // format). While unconnected: the left camera's pin hands over its type,
+    // which becomes the current type if acceptFormat takes it (its refusal is
+    // returned). Under filterLock.
+    HRESULT adoptFormat(const AM_MEDIA_TYPE& format) override;
     HRESULT proposeFormat(int position, MediaFormat* out) override;
     HRESULT chooseAllocator(IMemInputPin* peerInput, IMemAllocator** out) override;
     HRESULT sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) override;
@@ -75,7 +95,16 @@ public:
     STDMETHODIMP Notify(IBaseFilter* sender, Quality quality) override;
 
     // ---- IAMStreamConfig ----
+    // Takes only a 24-bit RGB video-info type of a capture size (320 x 240 or
+    // 640 x 480): that size becomes the running size (sizeIndex and the frame
+    // store's format step, as SetSizeIndex; nothing is stored) and the type
+    // the current type; a connected pin is then reconnected through the
+    // graph (its result is not used). A type without a video-info block:
+    // E_INVALIDARG; another major type, subtype, bit count, compression or
+    // size: VFW_E_INVALIDMEDIATYPE. A refused type changes nothing.
     STDMETHODIMP SetFormat(AM_MEDIA_TYPE* format) override;
+    // A task-allocated copy of the current type; E_OUTOFMEMORY (and null)
+    // when it cannot be allocated.
     STDMETHODIMP GetFormat(AM_MEDIA_TYPE** format) override;
     STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
     STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
@@ -97,7 +126,29 @@ public:
     STDMETHODIMP GetPages(CAUUID* pages) override;
 
 private:
+    // A copy of the current type into *out; rebuilt from the frame store's
+    // size should the current type ever lack a video-info block (construction
+    // out of memory). Takes filterLock.
+    HRESULT copyCurrentType(MediaFormat* out);
+    // Makes `sizeIndex` the running size (under pinSettingsLock).
+    void applyCaptureSize(int32_t sizeIndex);
+    // Reconnects both cameras' output pins with `agreed`, through `graph`,
+    // without filterLock. The right camera's result (the left one's is not
+    // used); S_OK when there is no camera to reconnect.
+    HRESULT reconnectCameras(IFilterGraph* graph, const MediaFormat& agreed);
+    // The filter's graph with a reference, read under filterLock (the
+    // filter's own pointer is not counted), or null.
+    ComPtr<IFilterGraph> graphReference();
+
     StereoCameraFilter* stereoFilter;  // weak: the filter owns the pin
     CriticalSection pinSettingsLock;
     std::unique_ptr<DeliveryQueue> deliveryQueue;  // under filterLock
+    MediaFormat currentType;                       // under filterLock
+    // While Connect negotiates with the left camera attached: that camera's
+    // media types, read before the negotiation without filterLock. The
+    // framework walks this pin's list under filterLock, so the camera's own
+    // enumerator (which takes the camera's lock) is not walked then;
+    // proposeFormat and EnumMediaTypes answer from this copy instead.
+    bool negotiating = false;                  // under filterLock
+    std::vector<MediaFormat> negotiationTypes;  // under filterLock
 };

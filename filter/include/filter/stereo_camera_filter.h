@@ -29,8 +29,12 @@ SampleMediaTimes currentSampleMediaTimes();
 //
 // Locking: `filterLock` is the filter's lock, shared with its four pins; state
 // changes, graph joins, connections and the pairing step run inside it.
-// `settingsLock` guards only IStereoImageControl. Lock order: filterLock, then
-// the delivery queue's lock, then the frame store's lock.
+// `settingsLock` guards only IStereoImageControl. Lock order: the host
+// graph's lock and a camera filter's lock come before filterLock (the graph
+// changes state and connects pins under its own lock; a camera connects to
+// and delivers into the input pins under its own), then the delivery queue's
+// lock, then the frame store's lock. So nothing here calls the graph, a
+// camera filter or a camera pin while holding filterLock.
 class StereoCameraFilter final : public FilterCore,
                                  public ISpecifyPropertyPages,
                                  public IStereoImageControl,
