@@ -144,11 +144,15 @@ struct SoakGraph {
     HostSinkFilter* sinkObject = nullptr;  // weak: `sink` holds it
     ComPtr<IPin> output;
 
-    HRESULT connect() {
+    // With the current type from GetFormat (as hosts that set a resolution
+    // do), else with no type (the pins negotiate, as RenderStream does). The
+    // current type can be of another size than the size index the settings
+    // thread chose since; such a connection is refused.
+    HRESULT connect(bool withCurrentType = true) {
         ComPtr<IAMStreamConfig> config;
         output.As(&config);
         AM_MEDIA_TYPE* format = nullptr;
-        HRESULT hr = config ? config->GetFormat(&format) : E_NOINTERFACE;
+        HRESULT hr = !config ? E_NOINTERFACE : withCurrentType ? config->GetFormat(&format) : S_OK;
         if (FAILED(hr)) return hr;
         hr = graph->ConnectDirect(output.Get(), sinkObject->inputPin(), format);
         deleteMediaType(format);
@@ -333,17 +337,18 @@ int run(const Options& options) {
                 activity.main = "Disconnect";
                 g.disconnect();
                 activity.main = "Connect";
-                result = g.connect();
+                result = g.connect(rng() % 2 == 0);
                 connected = SUCCEEDED(result);
                 ++counts[3];
             }
-            if (FAILED(result)) ++counts[4];
+            if (FAILED(result) && ++counts[4] <= 5)
+                std::printf("  %s failed (%s)\n", activity.main.load(), hresultText(result).c_str());
             consumer.epoch.fetch_add(1);
             activity.main = "sleeping";
             mainOps.fetch_add(1);
             if (!connected) {  // a refused reconnection is tried again at once
                 activity.main = "Connect again";
-                connected = SUCCEEDED(g.connect());
+                connected = SUCCEEDED(g.connect(false));
             }
             if (Clock::now() - lastReport > std::chrono::seconds(10)) {
                 lastReport = Clock::now();
