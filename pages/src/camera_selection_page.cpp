@@ -109,17 +109,19 @@ void CameraSelectionPage::cameraChosen(bool left) {
     const int committed = left ? committedLeft : committedRight;
     const int previous = pending;
     // The virtual camera lists itself among the devices; it can never be one
-    // of its own cameras (the attachment refuses it as well).
+    // of its own cameras (the attachment refuses it as well). Only a change
+    // to it is refused: a notification that leaves a stored choice of it in
+    // place (focus, drop-down) shows nothing.
     const auto isSelf = [](int index) { return cameraList.isOfClass(index, CLSID_StereoCameraFilter); };
-    const auto acceptable = [&](int index) { return index != other && !isSelf(index); };
     pending = static_cast<int>(chosen);
-    if (!acceptable(pending)) {
-        const char* text = isSelf(pending) ? (left ? kSelfAsLeftText : kSelfAsRightText)
-                                           : (left ? kSameCameraLeftText : kSameCameraRightText);
+    const bool selfChosen = pending != previous && isSelf(pending);
+    if (pending == other || selfChosen) {
+        const char* text = selfChosen ? (left ? kSelfAsLeftText : kSelfAsRightText)
+                                      : (left ? kSameCameraLeftText : kSameCameraRightText);
         // Fall back to the committed camera of this side; if that one is
-        // refused too (the other side has meanwhile taken it), keep the camera
-        // this side had before.
-        pending = acceptable(committed) ? committed : previous;
+        // refused too (the other side has meanwhile taken it, or it is the
+        // virtual camera), keep the camera this side had before.
+        pending = committed != other && !isSelf(committed) ? committed : previous;
         MessageBoxA(nullptr, text, kSameCameraCaption, MB_ICONWARNING | MB_OK);
         SendDlgItemMessageA(dialogWindow, listId, CB_SETCURSEL, static_cast<WPARAM>(pending), 0);
         EnableWindow(GetDlgItem(dialogWindow, listId), TRUE);

@@ -132,6 +132,8 @@ TEST_F(CameraSelectionPageTest, TheVirtualCameraItselfIsRefusedOnEitherSide) {
         int shown;  // what the list shows afterwards
     };
     const Step steps[] = {
+        // A notification that leaves the stored choice in place is no new choice.
+        {IDC_LEFT_CAMERA_LIST, 0, nullptr, {0, 2}, 0},
         {IDC_LEFT_CAMERA_LIST, 1, nullptr, {1, 2}, 1},
         {IDC_RIGHT_CAMERA_LIST, 0, "The virtual camera can not use itself as the right camera, please reselect.",
          {1, 2}, 2},

@@ -40,9 +40,10 @@ private:
     ~CameraSelectionPage() override = default;
 
     // A choice in the left (`left` true) or right camera list. A camera equal
-    // to the other side's, or the virtual camera's own entry, is refused with
-    // its message and the side falls back to its committed camera (or, when
-    // that one is refused as well, to the camera it had before).
+    // to the other side's, or a change to the virtual camera's own entry, is
+    // refused with its message and the side falls back to its committed
+    // camera (or, when that one is refused as well, to the camera it had
+    // before).
     void cameraChosen(bool left);
 
     ComPtr<ICameraSelection> cameraSelection;
