@@ -52,63 +52,131 @@ struct CameraSide {
     const char* cannotFind;
     const char* cannotAdd;
     const char* noCaptureFormat;
+    const char* isItself;
 };
 
-const CameraSide leftSide{true, kLeftCameraName, "Can't find left camera", "failed add cam1",
-                          "Left camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work."};
-const CameraSide rightSide{false, kRightCameraName, "Can't find right camera", "failed add cam2",
-                           "Right camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work"};
+const CameraSide leftSide{true,
+                          kLeftCameraName,
+                          "Can't find left camera",
+                          "failed add cam1",
+                          "Left camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work.",
+                          kSelfAsLeftCameraText};
+const CameraSide rightSide{false,
+                           kRightCameraName,
+                           "Can't find right camera",
+                           "failed add cam2",
+                           "Right camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work",
+                           kSelfAsRightCameraText};
 
-// Makes the camera of `side` the attached one: the filter already in the
-// graph under the side's name, else a new filter from list entry `index`
-// added under that name.
-HRESULT findOrAddCamera(IFilterGraph* graph, const CameraSide& side, int32_t index, int32_t otherIndex) {
-    setAttachedCamera(side.left, nullptr);
+// Whether `filter` is an instance of `ownClass` (the attaching filter's class).
+bool isOwnClass(IBaseFilter* filter, REFCLSID ownClass) {
+    CLSID classId = GUID_NULL;
+    return filter && ownClass != GUID_NULL && SUCCEEDED(filter->GetClassID(&classId)) && classId == ownClass;
+}
 
-    ComPtr<IBaseFilter> camera;
-    HRESULT hr = graph->FindFilterByName(side.graphName, camera.GetAddressOf());
-    if (SUCCEEDED(hr) && camera) {
-        // Reused unchanged (e.g. from a saved graph): whatever device it is.
-        setAttachedCamera(side.left, std::move(camera));
+// What one attachment did to the host's graph for one side, so that a failed
+// attachment can take back exactly that and nothing else.
+struct SideWork {
+    const CameraSide* side = nullptr;
+    int32_t index = -1;
+    ComPtr<IBaseFilter> present;  // found in the graph under the side's name
+    ComPtr<IBaseFilter> added;    // created and added by this attachment
+    ComPtr<IPin> cameraPin;       // connected to `input` by this attachment
+    IPin* input = nullptr;
+};
+
+// Takes back what `work` records, right side first: the connections made,
+// the filters added. Filters found in the graph stay there. Both attached
+// camera references are cleared.
+void rollBack(IFilterGraph* graph, SideWork (&work)[2]) {
+    for (int i = 1; i >= 0; --i) {
+        SideWork& side = work[i];
+        if (side.cameraPin) {
+            graph->Disconnect(side.input);
+            graph->Disconnect(side.cameraPin.Get());
+        }
+        if (side.added) graph->RemoveFilter(side.added.Get());
+        setAttachedCamera(side.side->left, nullptr);
+    }
+}
+
+// The checks of one side that change nothing: the filter already in the
+// graph under the side's name, else the list entry it would be created from.
+HRESULT checkSide(IFilterGraph* graph, SideWork& side, int32_t otherIndex, REFCLSID ownClass) {
+    setAttachedCamera(side.side->left, nullptr);
+    HRESULT hr = graph->FindFilterByName(side.side->graphName, side.present.GetAddressOf());
+    if (SUCCEEDED(hr) && side.present) {
+        // Reused unchanged (e.g. from a saved graph), whatever device it is,
+        // unless it is another instance of the attaching filter.
+        if (isOwnClass(side.present.Get(), ownClass)) {
+            side.present.Reset();
+            showError(side.side->isItself);
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        }
         return S_OK;
     }
-    camera.Reset();
+    side.present.Reset();
 
-    if (index == otherIndex) return E_FAIL;
+    if (side.index == otherIndex) return E_FAIL;
     // An index set without a range check (ICameraSelection) is a camera that
     // cannot be found, never a read outside the list.
-    const CameraEntry* entry = cameraList.at(index);
+    const CameraEntry* entry = cameraList.at(side.index);
     if (!entry || !entry->moniker) {
-        showError(side.cannotFind);
+        showError(side.side->cannotFind);
         return E_FAIL;
     }
-    hr = entry->moniker->BindToObject(nullptr, nullptr, iidOf<IBaseFilter>(),
-                                      reinterpret_cast<void**>(camera.GetAddressOf()));
-    if (SUCCEEDED(hr) && !camera) hr = E_NOINTERFACE;
-    if (FAILED(hr)) {
-        showError(side.cannotFind);
-        return hr;
-    }
-    setAttachedCamera(side.left, camera);
-    hr = graph->AddFilter(camera.Get(), side.graphName);
-    if (FAILED(hr)) {
-        showError(side.cannotAdd);
-        return hr;
+    if (cameraList.isOfClass(side.index, ownClass)) {
+        showError(side.side->isItself);
+        return VFW_E_TYPE_NOT_ACCEPTED;
     }
     return S_OK;
 }
 
+// Makes the camera of `side` the attached one: the filter found by
+// checkSide, else a new filter from its list entry added under the side's
+// name.
+HRESULT findOrAddCamera(IFilterGraph* graph, SideWork& side, REFCLSID ownClass) {
+    if (side.present) {
+        setAttachedCamera(side.side->left, side.present);
+        return S_OK;
+    }
+    const CameraEntry* entry = cameraList.at(side.index);
+    ComPtr<IBaseFilter> camera;
+    HRESULT hr = entry->moniker->BindToObject(nullptr, nullptr, iidOf<IBaseFilter>(),
+                                              reinterpret_cast<void**>(camera.GetAddressOf()));
+    if (SUCCEEDED(hr) && !camera) hr = E_NOINTERFACE;
+    if (FAILED(hr)) {
+        showError(side.side->cannotFind);
+        return hr;
+    }
+    // A device whose property bag does not name its class is recognised by
+    // the filter it creates, still before it joins the graph.
+    if (isOwnClass(camera.Get(), ownClass)) {
+        showError(side.side->isItself);
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    hr = graph->AddFilter(camera.Get(), side.side->graphName);
+    if (FAILED(hr)) {
+        showError(side.side->cannotAdd);
+        return hr;
+    }
+    side.added = camera;
+    setAttachedCamera(side.side->left, std::move(camera));
+    return S_OK;
+}
+
 // Sets the capture format of the attached camera of `side` and connects its
-// first output pin to `input`. False when the camera has no output pin
-// (nothing is then done); else *connected receives ConnectDirect's result.
-bool formatAndConnect(IFilterGraph* graph, const CameraSide& side, IPin* input, const VideoFormatValues& format,
-                      HRESULT* connected) {
-    const ComPtr<IBaseFilter> camera = attachedCamera(side.left);
+// first output pin to the side's input. False when the camera has no output
+// pin (nothing is then done); else *connected receives ConnectDirect's
+// result.
+bool formatAndConnect(IFilterGraph* graph, SideWork& side, const VideoFormatValues& format, HRESULT* connected) {
+    const ComPtr<IBaseFilter> camera = attachedCamera(side.side->left);
     const ComPtr<IPin> cameraPin = findFirstPin(camera.Get(), PINDIR_OUTPUT);
     if (!cameraPin) return false;
     if (setCaptureFormat(cameraPin.Get(), MEDIASUBTYPE_RGB24, format.width, format.height, format.frameRate) < 0)
-        showError(side.noCaptureFormat);
-    *connected = graph->ConnectDirect(cameraPin.Get(), input, nullptr);
+        showError(side.side->noCaptureFormat);
+    *connected = graph->ConnectDirect(cameraPin.Get(), side.input, nullptr);
+    if (SUCCEEDED(*connected)) side.cameraPin = cameraPin;
     return true;
 }
 
@@ -127,19 +195,43 @@ HRESULT attachCameras(FilterCore* owner, IPin* leftInput, IPin* rightInput) {
     // The list also holds this virtual camera: 3 entries are 2 other devices.
     if (cameraList.size() < 3) return E_FAIL;
 
-    const int32_t leftIndex = runtimeSettings.leftCameraIndex;
-    const int32_t rightIndex = runtimeSettings.rightCameraIndex;
-    HRESULT hr = findOrAddCamera(graph, leftSide, leftIndex, rightIndex);
-    if (FAILED(hr)) return hr;
-    hr = findOrAddCamera(graph, rightSide, rightIndex, leftIndex);
-    if (FAILED(hr)) return hr;
+    CLSID ownClass = GUID_NULL;
+    if (FAILED(owner->GetClassID(&ownClass))) ownClass = GUID_NULL;
+    SideWork work[2];
+    work[0].side = &leftSide;
+    work[0].index = runtimeSettings.leftCameraIndex;
+    work[0].input = leftInput;
+    work[1].side = &rightSide;
+    work[1].index = runtimeSettings.rightCameraIndex;
+    work[1].input = rightInput;
+
+    // Nothing joins the graph before both sides have passed their checks.
+    for (int i = 0; i < 2; ++i) {
+        const HRESULT hr = checkSide(graph, work[i], work[1 - i].index, ownClass);
+        if (FAILED(hr)) {
+            rollBack(graph, work);
+            return hr;
+        }
+    }
+    for (SideWork& side : work) {
+        const HRESULT hr = findOrAddCamera(graph, side, ownClass);
+        if (FAILED(hr)) {
+            rollBack(graph, work);
+            return hr;
+        }
+    }
 
     const VideoFormatValues format = currentVideoFormat();
     HRESULT connected = S_OK;
-    // The left connection's result is not examined.
-    if (!formatAndConnect(graph, leftSide, leftInput, format, &connected)) return VFW_E_NOT_FOUND;
-    if (!formatAndConnect(graph, rightSide, rightInput, format, &connected)) return VFW_E_NOT_FOUND;
-    return connected;
+    // The left connection's result is not examined; a failure of the right
+    // one fails the attachment.
+    HRESULT hr = S_OK;
+    if (!formatAndConnect(graph, work[0], format, &connected) || !formatAndConnect(graph, work[1], format, &connected))
+        hr = VFW_E_NOT_FOUND;
+    else
+        hr = connected;
+    if (FAILED(hr)) rollBack(graph, work);
+    return hr;
 }
 
 int setCaptureFormat(IPin* cameraPin, const GUID& subtype, int width, int height, int framesPerSecond) {

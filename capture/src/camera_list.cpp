@@ -56,9 +56,21 @@ bool readFriendlyName(IMoniker* moniker, ComPtr<IPropertyBag>& bag, VARIANT& val
     return SUCCEEDED(hr) && value.vt == VT_BSTR && value.bstrVal != nullptr;
 }
 
+// The filter class named by the bag's "CLSID" string, or GUID_NULL.
+CLSID readClassId(IPropertyBag* bag) {
+    CLSID classId = GUID_NULL;
+    VARIANT value;
+    VariantInit(&value);
+    if (SUCCEEDED(bag->Read(L"CLSID", &value, nullptr)) && value.vt == VT_BSTR && value.bstrVal &&
+        FAILED(CLSIDFromString(value.bstrVal, &classId)))
+        classId = GUID_NULL;
+    VariantClear(&value);
+    return classId;
+}
+
 }  // namespace
 
-bool CameraList::append(const wchar_t* wideName, IMoniker* moniker) {
+bool CameraList::append(const wchar_t* wideName, IMoniker* moniker, REFCLSID classId) {
     char* name = newNameBuffer();
     if (!name) return false;
     // wcstombs writes no partial character and does not terminate a cut
@@ -67,11 +79,16 @@ bool CameraList::append(const wchar_t* wideName, IMoniker* moniker) {
     if (wideName) std::wcstombs(name, wideName, kCameraNameBufferSize - 1);
     name[kCameraNameBufferSize - 1] = '\0';
     try {
-        entries.push_back(CameraEntry{name, ComPtr<IMoniker>(moniker)});
+        entries.push_back(CameraEntry{name, ComPtr<IMoniker>(moniker), classId});
     } catch (const std::bad_alloc&) {
         return false;
     }
     return true;
+}
+
+bool CameraList::isOfClass(int32_t index, REFCLSID classId) const {
+    const CameraEntry* entry = at(index);
+    return entry && classId != GUID_NULL && entry->classId == classId;
 }
 
 void CameraList::clear() {
@@ -96,7 +113,7 @@ HRESULT enumerateCamerasFrom(ICreateDevEnum* devices) {
         VARIANT value;
         VariantInit(&value);
         if (readFriendlyName(moniker.Get(), bag, value)) {
-            if (!cameraList.append(value.bstrVal, moniker.Get())) hr = E_OUTOFMEMORY;
+            if (!cameraList.append(value.bstrVal, moniker.Get(), readClassId(bag.Get()))) hr = E_OUTOFMEMORY;
         }
         VariantClear(&value);
     }

@@ -12,6 +12,8 @@ constexpr const char* kSameCameraCaption = "Camera's Selection";
 // The two sides' messages differ only in the space after the comma.
 constexpr const char* kSameCameraLeftText = "Left and Right camera can not be the same one,please reselect.";
 constexpr const char* kSameCameraRightText = "Left and Right camera can not be the same one, please reselect.";
+constexpr const char* kSelfAsLeftText = "The virtual camera can not use itself as the left camera, please reselect.";
+constexpr const char* kSelfAsRightText = "The virtual camera can not use itself as the right camera, please reselect.";
 
 // Item data of the selected entry of list `id`, or CB_ERR without a selection.
 LRESULT selectedItemData(HWND dialog, int id) {
@@ -27,12 +29,18 @@ CameraSelectionPage::CameraSelectionPage(IUnknown* outer)
 
 HRESULT CameraSelectionPage::attachObject(IUnknown* object) {
     if (!object) return E_POINTER;
+    valuesRead = false;
     return object->QueryInterface(IID_ICameraSelection,
                                   reinterpret_cast<void**>(cameraSelection.ReleaseAndGetAddressOf()));
 }
 
 HRESULT CameraSelectionPage::detachObject() {
     if (!cameraSelection) return S_OK;
+    if (!valuesRead) {
+        // Never activated: there is nothing to restore, and the store keeps what it has.
+        cameraSelection.Reset();
+        return S_OK;
+    }
     cameraSelection->SetSizeIndex(static_cast<unsigned>(committedSize));
     cameraSelection->SetCameraIndices(committedLeft, committedRight);
     cameraSelection.Reset();
@@ -70,6 +78,7 @@ HRESULT CameraSelectionPage::initControls() {
 
     const HRESULT sizeResult = cameraSelection->GetSizeIndex(&committedSize);
     pendingSize = committedSize;
+    valuesRead = true;
     if (FAILED(sizeResult)) return sizeResult;
     for (int i = 0; i < 2; ++i) {
         const LRESULT position = SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_ADDSTRING, 0,
@@ -99,13 +108,21 @@ void CameraSelectionPage::cameraChosen(bool left) {
     const int other = left ? pendingRight : pendingLeft;
     const int committed = left ? committedLeft : committedRight;
     const int previous = pending;
+    // The virtual camera lists itself among the devices; it can never be one
+    // of its own cameras (the attachment refuses it as well). Only a change
+    // to it is refused: a notification that leaves a stored choice of it in
+    // place (focus, drop-down) shows nothing.
+    const auto isSelf = [](int index) { return cameraList.isOfClass(index, CLSID_StereoCameraFilter); };
     pending = static_cast<int>(chosen);
-    if (pending == other) {
-        // Fall back to the committed camera of this side; if the other side has
-        // meanwhile taken that one, keep the camera this side had before.
-        pending = committed != other ? committed : previous;
-        MessageBoxA(nullptr, left ? kSameCameraLeftText : kSameCameraRightText, kSameCameraCaption,
-                    MB_ICONWARNING | MB_OK);
+    const bool selfChosen = pending != previous && isSelf(pending);
+    if (pending == other || selfChosen) {
+        const char* text = selfChosen ? (left ? kSelfAsLeftText : kSelfAsRightText)
+                                      : (left ? kSameCameraLeftText : kSameCameraRightText);
+        // Fall back to the committed camera of this side; if that one is
+        // refused too (the other side has meanwhile taken it, or it is the
+        // virtual camera), keep the camera this side had before.
+        pending = committed != other && !isSelf(committed) ? committed : previous;
+        MessageBoxA(nullptr, text, kSameCameraCaption, MB_ICONWARNING | MB_OK);
         SendDlgItemMessageA(dialogWindow, listId, CB_SETCURSEL, static_cast<WPARAM>(pending), 0);
         EnableWindow(GetDlgItem(dialogWindow, listId), TRUE);
     }

@@ -11,11 +11,17 @@ ImageTypePage::ImageTypePage(IUnknown* outer)
 
 HRESULT ImageTypePage::attachObject(IUnknown* object) {
     if (!object) return E_POINTER;
+    valuesRead = false;
     return object->QueryInterface(IID_IStereoImageControl, reinterpret_cast<void**>(imageControl.ReleaseAndGetAddressOf()));
 }
 
 HRESULT ImageTypePage::detachObject() {
     if (!imageControl) return S_OK;
+    if (!valuesRead) {
+        // Never activated: there is nothing to restore, and the store keeps what it has.
+        imageControl.Reset();
+        return S_OK;
+    }
     imageControl->SetImageMode(committedMode);
     imageControl->SetSwapFlag(committedSwap);
     imageControl.Reset();
@@ -45,6 +51,7 @@ HRESULT ImageTypePage::initControls() {
 
     const HRESULT swapResult = imageControl->GetSwapFlag(&committedSwap);
     pendingSwap = committedSwap;
+    valuesRead = true;
     if (SUCCEEDED(swapResult))
         CheckDlgButton(dialogWindow, IDC_SWAP_CAMERAS, committedSwap ? BST_CHECKED : BST_UNCHECKED);
     return swapResult;

@@ -62,11 +62,14 @@ protected:
         EXPECT_TRUE(messages.take().empty()) << "unchecked messages";
     }
 
-    // Lists the virtual camera and `count - 1` webcams, left = 1, right = 2.
+    // Lists the virtual camera (its device names the stereo filter's class,
+    // as the product's registration does) and `count - 1` webcams, left = 1,
+    // right = 2.
     void listCameras(int count) {
         for (int i = 0; i < count; ++i) {
             ComPtr<TestMoniker> device = makeMoniker(i == 0 ? L"Vanto 3D Virtual Camera2" : L"Webcam");
             if (i > 0) device->camera = webcam();
+            if (i == 0) device->classIdText = stereoClassText();
             devices->devices.push_back(device);
         }
         enumerateCamerasFrom(devices.Get());
@@ -76,6 +79,14 @@ protected:
     }
 
     TestCameraFilter* cameraAt(size_t i) { return devices->devices[i]->camera.Get(); }
+
+    std::wstring stereoClassText() {
+        CLSID id = GUID_NULL;
+        EXPECT_EQ(stereo->GetClassID(&id), S_OK);
+        WCHAR text[40] = {};
+        StringFromGUID2(id, text, 40);
+        return text;
+    }
 
     HRESULT attach() {
         graph->calls.clear();
@@ -100,8 +111,9 @@ protected:
 TEST_F(CameraAttachmentTest, AttachesBothCamerasWithTheCaptureFormatAndDetachesThem) {
     listCameras(3);
     ASSERT_EQ(attach(), S_OK);
-    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "AddFilter Stereo Camera 1",
-                                   "FindFilterByName Stereo Camera 2", "AddFilter Stereo Camera 2",
+    // Both sides are checked before either camera joins the graph.
+    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                                   "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2",
                                    "ConnectDirect Input1", "ConnectDirect Input2"}));
     EXPECT_TRUE(messages.take().empty());
 
@@ -180,7 +192,9 @@ TEST_F(CameraAttachmentTest, EqualIndicesFailSilently) {
     ASSERT_EQ(graph->AddFilter(present.Get(), kLeftCameraName), S_OK);
     EXPECT_EQ(attach(), E_FAIL);
     EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}));
-    EXPECT_EQ(attachedCamera(true).Get(), static_cast<IBaseFilter*>(present.Get()));
+    // The filter found stays in the graph, but a failed attachment holds no camera.
+    EXPECT_TRUE(graph->contains(present.Get()));
+    EXPECT_FALSE(attachedCamera(true));
 }
 
 TEST_F(CameraAttachmentTest, CameraThatCannotBeCreatedIsReported) {
@@ -194,7 +208,9 @@ TEST_F(CameraAttachmentTest, CameraThatCannotBeCreatedIsReported) {
     devices->devices[2]->bindResult = E_OUTOFMEMORY;
     EXPECT_EQ(attach(), E_OUTOFMEMORY);
     expectOneMessage("Can't find right camera");
-    EXPECT_TRUE(attachedCamera(true));
+    // The left camera was added before the right one failed; it is taken out again.
+    EXPECT_FALSE(graph->contains(cameraAt(1)));
+    EXPECT_FALSE(attachedCamera(true));
     EXPECT_FALSE(attachedCamera(false));
 }
 
@@ -211,7 +227,7 @@ TEST_F(CameraAttachmentTest, IndexOutsideTheListIsACameraThatCannotBeFound) {
     EXPECT_EQ(devices->devices[2]->binds, 0);
 }
 
-TEST_F(CameraAttachmentTest, CameraThatCannotBeAddedIsReportedAndReusedNextTime) {
+TEST_F(CameraAttachmentTest, CameraThatCannotBeAddedIsReportedAndTheLeftOneTakenOutAgain) {
     listCameras(3);
     graph->addFilterResult = E_OUTOFMEMORY;
     graph->failAddFilterName = kLeftCameraName;
@@ -221,14 +237,13 @@ TEST_F(CameraAttachmentTest, CameraThatCannotBeAddedIsReportedAndReusedNextTime)
     graph->failAddFilterName = kRightCameraName;
     EXPECT_EQ(attach(), E_OUTOFMEMORY);
     expectOneMessage("failed add cam2");
-    EXPECT_TRUE(graph->contains(cameraAt(1)));  // not rolled back
-    const int leftBinds = devices->devices[1]->binds;
+    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                                   "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "RemoveFilter"}));
+    EXPECT_FALSE(graph->contains(cameraAt(1)));
 
     graph->addFilterResult = S_OK;
     ASSERT_EQ(attach(), S_OK);
-    EXPECT_EQ(devices->devices[1]->binds, leftBinds);  // found by name
-    EXPECT_EQ(graph->calls[0], "FindFilterByName Stereo Camera 1");
-    EXPECT_EQ(graph->calls[1], "FindFilterByName Stereo Camera 2");
+    EXPECT_EQ(devices->devices[1]->binds, 3);  // created again, not found by name
 }
 
 TEST_F(CameraAttachmentTest, MissingRgb24CapabilityIsReportedAndTheAttachmentGoesOn) {
@@ -246,10 +261,13 @@ TEST_F(CameraAttachmentTest, MissingRgb24CapabilityIsReportedAndTheAttachmentGoe
     cameraAt(1)->pin->capabilities = {videoType(640, 480)};
     cameraAt(2)->pin->capabilities.clear();
     cameraAt(2)->pin->proposals = {videoType(640, 480)};
+    // The right connection fails: the left one is broken again.
     EXPECT_TRUE(FAILED(attach()));
     expectOneMessage(kRightNoRgb);
-    EXPECT_TRUE(stereo->input1->isConnected());
+    EXPECT_FALSE(stereo->input1->isConnected());
+    EXPECT_FALSE(cameraAt(1)->pin->isConnected());
     EXPECT_FALSE(stereo->input2->isConnected());
+    EXPECT_FALSE(graph->contains(cameraAt(1)));
 }
 
 TEST_F(CameraAttachmentTest, RefusedCaptureFormatIsReportedAndTheAttachmentGoesOn) {
@@ -287,8 +305,9 @@ TEST_F(CameraAttachmentTest, CameraWithoutOutputPinStopsTheAttachment) {
     listCameras(3);
     devices->devices[1]->camera = makeCamera(false);
     EXPECT_EQ(attach(), VFW_E_NOT_FOUND);
-    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "AddFilter Stereo Camera 1",
-                                   "FindFilterByName Stereo Camera 2", "AddFilter Stereo Camera 2"}));
+    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                                   "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "RemoveFilter",
+                                   "RemoveFilter"}));
     EXPECT_TRUE(cameraAt(2)->pin->setFormats.empty());
 
     devices->devices[1]->camera = webcam();
@@ -296,8 +315,91 @@ TEST_F(CameraAttachmentTest, CameraWithoutOutputPinStopsTheAttachment) {
     graph->clear();
     ASSERT_EQ(graph->AddFilter(stereo.Get(), L"Vanto 3D Virtual Camera2"), S_OK);
     EXPECT_EQ(attach(), VFW_E_NOT_FOUND);
-    EXPECT_TRUE(stereo->input1->isConnected());  // the left camera was set up
+    // The left camera was set up and connected; it is disconnected and taken out.
+    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                                   "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "ConnectDirect Input1",
+                                   "RemoveFilter", "Disconnect Input1", "Disconnect Capture", "RemoveFilter"}));
+    EXPECT_FALSE(stereo->input1->isConnected());
     EXPECT_FALSE(stereo->input2->isConnected());
+    EXPECT_EQ(graph->filterCount(), 1u);
+}
+
+// The virtual camera chosen as one of its own cameras, however it shows up:
+// refused with its message before anything joins the graph (or, found only
+// by the created filter's class, taken out again), and the same filter then
+// attaches real cameras.
+TEST_F(CameraAttachmentTest, TheVirtualCameraIsNeverItsOwnCamera) {
+    struct Case {
+        const char* what;
+        int left;
+        int right;
+        // Makes the virtual camera known only through the filter its moniker creates.
+        bool bagWithoutClass;
+        // Puts another instance of the stereo filter under "Stereo Camera 2".
+        bool instanceInGraph;
+        const char* message;
+        Calls calls;
+        int selfBinds;
+    };
+    const Case cases[] = {
+        {"left entry", 0, 1, false, false, kSelfAsLeftCameraText,
+         {"FindFilterByName Stereo Camera 1"}, 0},
+        {"right entry", 1, 0, false, false, kSelfAsRightCameraText,
+         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}, 0},
+        {"right entry without its class in the bag", 1, 0, true, false, kSelfAsRightCameraText,
+         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2", "AddFilter Stereo Camera 1",
+          "RemoveFilter"},
+         1},
+        {"stereo filter found under the right name", 1, 2, false, true, kSelfAsRightCameraText,
+         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        releaseCameraList();
+        devices = makeDeviceEnum();
+        listCameras(3);
+        ComPtr<StereoTestFilter> other = makeStereoFilter();
+        if (c.bagWithoutClass) {
+            devices->devices[0]->classIdText.clear();
+            devices->devices[0]->filter = static_cast<IBaseFilter*>(other.Get());
+            releaseCameraList();
+            enumerateCamerasFrom(devices.Get());
+            ASSERT_EQ(cameraList[0].classId, GUID_NULL);
+        }
+        if (c.instanceInGraph) {
+            ASSERT_EQ(graph->AddFilter(other.Get(), kRightCameraName), S_OK);
+        }
+        const size_t filtersBefore = graph->filterCount();
+        runtimeSettings.leftCameraIndex = c.left;
+        runtimeSettings.rightCameraIndex = c.right;
+
+        EXPECT_EQ(attach(), VFW_E_TYPE_NOT_ACCEPTED);
+        expectOneMessage(c.message);
+        EXPECT_EQ(graph->calls, c.calls);
+        EXPECT_EQ(devices->devices[0]->binds, c.selfBinds);
+        EXPECT_EQ(graph->filterCount(), filtersBefore);
+        EXPECT_FALSE(stereo->input1->isConnected());
+        EXPECT_FALSE(stereo->input2->isConnected());
+        EXPECT_FALSE(attachedCamera(true));
+        EXPECT_FALSE(attachedCamera(false));
+        // The positions stay as they were stored.
+        EXPECT_EQ(runtimeSettings.leftCameraIndex.load(), c.left);
+        EXPECT_EQ(runtimeSettings.rightCameraIndex.load(), c.right);
+
+        // The same filter, given two real cameras, attaches them.
+        if (c.instanceInGraph) {
+            ASSERT_EQ(graph->RemoveFilter(other.Get()), S_OK);
+        }
+        runtimeSettings.leftCameraIndex = 1;
+        runtimeSettings.rightCameraIndex = 2;
+        ASSERT_EQ(attach(), S_OK);
+        EXPECT_TRUE(messages.take().empty());
+        EXPECT_EQ(stereo->input1->connectedPeer().Get(), static_cast<IPin*>(cameraAt(1)->pin.get()));
+        EXPECT_EQ(stereo->input2->connectedPeer().Get(), static_cast<IPin*>(cameraAt(2)->pin.get()));
+        EXPECT_EQ(graph->filterCount(), filtersBefore + 2 - (c.instanceInGraph ? 1 : 0));
+        detachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get());
+        for (size_t i : {1, 2}) cameraAt(i)->pin->Disconnect();
+    }
 }
 
 TEST_F(CameraAttachmentTest, DetachingOutsideAGraphStillReleasesTheCameras) {

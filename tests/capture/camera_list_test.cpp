@@ -83,6 +83,29 @@ TEST_F(CameraListTest, UnreadableDevicesAreLeftOut) {
     }
 }
 
+// The device's "CLSID" is what recognises the virtual camera's own entry;
+// a bag without one, or with text that is no class id, gives GUID_NULL.
+TEST_F(CameraListTest, EachEntryKeepsTheFilterClassItsDeviceNames) {
+    const CLSID named = {0x2c651615, 0xc765, 0x413e, {0x8a, 0x80, 0xc8, 0xa2, 0x32, 0xf9, 0x50, 0x11}};
+    WCHAR text[40] = {};
+    ASSERT_GT(StringFromGUID2(named, text, 40), 0);
+    devices = makeDeviceEnum();
+    for (const wchar_t* name : {L"named", L"no class", L"not a class id"}) devices->devices.push_back(makeMoniker(name));
+    devices->devices[0]->classIdText = text;
+    devices->devices[2]->classIdText = L"{not a class id}";
+    enumerateCamerasFrom(devices.Get());
+    ASSERT_EQ(cameraList.size(), 3u);
+    EXPECT_EQ(cameraList[0].classId, named);
+    EXPECT_EQ(cameraList[1].classId, GUID_NULL);
+    EXPECT_EQ(cameraList[2].classId, GUID_NULL);
+
+    EXPECT_TRUE(cameraList.isOfClass(0, named));
+    EXPECT_FALSE(cameraList.isOfClass(1, named));
+    EXPECT_FALSE(cameraList.isOfClass(1, GUID_NULL));  // "names no class" never matches
+    EXPECT_FALSE(cameraList.isOfClass(3, named));
+    EXPECT_FALSE(cameraList.isOfClass(-1, named));
+}
+
 TEST_F(CameraListTest, EmptyOrFailingCategoryLeavesTheListEmpty) {
     devices = makeDeviceEnum();
     EXPECT_EQ(enumerateCamerasFrom(devices.Get()), S_FALSE);

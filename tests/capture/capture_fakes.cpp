@@ -27,11 +27,11 @@ ComPtr<T> adopt(T* object) {
     return ComPtr<T>(object);  // the count starts at 0: this adds the one reference
 }
 
-// A property bag with one "FriendlyName".
+// A property bag with a "FriendlyName" and, when `classId` is not empty, a "CLSID".
 class TestPropertyBag : public ComponentCore, public IPropertyBag {
 public:
-    TestPropertyBag(const std::wstring& name, HRESULT readResult, bool asNumber)
-        : name(name), readResult(readResult), asNumber(asNumber) {}
+    TestPropertyBag(const std::wstring& name, HRESULT readResult, bool asNumber, const std::wstring& classId)
+        : name(name), readResult(readResult), asNumber(asNumber), classId(classId) {}
     DV_FORWARD_IUNKNOWN
     HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -40,7 +40,12 @@ public:
     }
     STDMETHODIMP Read(LPCOLESTR property, VARIANT* value, IErrorLog*) override {
         if (!property || !value) return E_POINTER;
-        if (std::wcscmp(property, L"FriendlyName") != 0) return E_INVALIDARG;
+        if (std::wcscmp(property, L"CLSID") == 0 && !classId.empty()) {
+            value->vt = VT_BSTR;
+            value->bstrVal = SysAllocString(classId.c_str());
+            return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+        }
+        if (std::wcscmp(property, L"FriendlyName") != 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         if (FAILED(readResult)) return readResult;
         if (asNumber) {
             value->vt = VT_I4;
@@ -57,6 +62,7 @@ private:
     std::wstring name;
     HRESULT readResult;
     bool asNumber;
+    std::wstring classId;
 };
 
 class TestMonikerEnum : public ComponentCore, public IEnumMoniker {
@@ -373,15 +379,16 @@ STDMETHODIMP TestMoniker::BindToObject(IBindCtx*, IMoniker*, REFIID riid, void**
     *ppv = nullptr;
     ++binds;
     if (FAILED(bindResult)) return bindResult;
-    ComPtr<TestCameraFilter> filter = camera ? camera : makeCamera();
-    return filter->QueryInterface(riid, ppv);
+    if (filter) return filter->QueryInterface(riid, ppv);
+    ComPtr<TestCameraFilter> made = camera ? camera : makeCamera();
+    return made->QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP TestMoniker::BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (FAILED(storageResult)) return storageResult;
-    ComPtr<TestPropertyBag> bag = adopt(new TestPropertyBag(name, readResult, nameIsNumber));
+    ComPtr<TestPropertyBag> bag = adopt(new TestPropertyBag(name, readResult, nameIsNumber, classIdText));
     return bag->QueryInterface(riid, ppv);
 }
 

@@ -183,8 +183,9 @@ ComPtr<TestCameraFilter> makeCamera(bool withOutputPin = true);
 
 // ---- devices ----------------------------------------------------------------------
 
-// A device moniker: its property bag answers "FriendlyName" with `name`;
-// BindToObject hands out `camera` (or fails with `bindResult`).
+// A device moniker: its property bag answers "FriendlyName" with `name` and
+// "CLSID" with `classIdText` (not found when empty); BindToObject hands out
+// `filter` if set, else `camera` (or fails with `bindResult`).
 class TestMoniker : public ComponentCore, public IMoniker {
 public:
     DV_FORWARD_IUNKNOWN
@@ -217,6 +218,8 @@ public:
     bool nameIsNumber = false;     // Read answers VT_I4 instead of a string
     HRESULT bindResult = S_OK;     // BindToObject failure
     ComPtr<TestCameraFilter> camera;  // what BindToObject hands out (a new one when null)
+    ComPtr<IBaseFilter> filter;       // handed out instead of `camera` when set
+    std::wstring classIdText;
     int binds = 0;
 };
 

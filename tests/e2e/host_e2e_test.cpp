@@ -417,6 +417,36 @@ TEST_F(HostEndToEnd, RefusesUnknownCamerasAndModes) {
     EXPECT_NE(run.output.find("unknown image mode"), std::string::npos) << run.output;
 }
 
+// One camera on both sides, however it is spelt, is a bad command line: the
+// page's message on stderr, exit status 2, nothing stored and nothing run.
+TEST_F(HostEndToEnd, RefusesTheSameCameraOnBothSides) {
+    ASSERT_EQ(writeStoredNumber("camMode", 9), ERROR_SUCCESS);  // each run asks for 5
+    const StoredSettings before = readStoredSettings();
+    const struct {
+        const char* left;
+        const char* right;
+    } cases[] = {
+        {kCameraA, kCameraA},
+        {kCameraB, "duoview test camera b"},  // exact, then without case
+        {"camera a", kCameraA},               // a unique part of the name
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.left) + " / " + c.right);
+        const HostRun run = runHost(std::string("--left \"") + c.left + "\" --right \"" + c.right +
+                                    "\" --mode 5 --frames 1 --out e2e-out/same-camera");
+        EXPECT_EQ(run.status, 2) << run.output;
+        EXPECT_NE(run.output.find("Left and Right camera can not be the same one, please reselect."),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("connected:"), std::string::npos) << run.output;
+        const StoredSettings after = readStoredSettings();
+        EXPECT_EQ(after.leftName, before.leftName);
+        EXPECT_EQ(after.rightName, before.rightName);
+        EXPECT_TRUE(after.hasMode);
+        EXPECT_EQ(after.mode, 9u);
+    }
+}
+
 #ifndef _WIN32
 // Under Wine the ctest fixture does the same with regsvr32 /u.
 TEST_F(HostEndToEnd, UnregisterRemovesTheVirtualCameraFromTheEnumerator) {

@@ -115,6 +115,55 @@ TEST_F(CameraSelectionPageTest, SameCameraIsRefusedWithEachSidesMessage) {
     EXPECT_EQ(std::make_pair(0, 1), indices());  // Cancel
 }
 
+// The virtual camera's own entry is listed on both sides but refused as
+// either camera, like a camera equal to the other side's; the stored
+// positions are shown as they are, even when they name it.
+TEST_F(CameraSelectionPageTest, TheVirtualCameraItselfIsRefusedOnEitherSide) {
+    setCameras({L"Vanto 3D Virtual Camera2", L"Cam A", L"Cam B", L"Cam C"}, 0);
+    filter->cameraSelection->SetCameraIndices(0, 2);  // stored with the virtual camera as the left one
+    open();
+    EXPECT_EQ(4, SendDlgItemMessageA(dialog, IDC_LEFT_CAMERA_LIST, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(0, selection(IDC_LEFT_CAMERA_LIST));
+
+    struct Step {
+        int list, index;
+        const char* message;  // null: accepted
+        std::pair<int, int> sent;
+        int shown;  // what the list shows afterwards
+    };
+    const Step steps[] = {
+        // A notification that leaves the stored choice in place is no new choice.
+        {IDC_LEFT_CAMERA_LIST, 0, nullptr, {0, 2}, 0},
+        {IDC_LEFT_CAMERA_LIST, 1, nullptr, {1, 2}, 1},
+        {IDC_RIGHT_CAMERA_LIST, 0, "The virtual camera can not use itself as the right camera, please reselect.",
+         {1, 2}, 2},
+        // The committed left camera is the virtual camera: the side keeps the camera it had.
+        {IDC_LEFT_CAMERA_LIST, 0, "The virtual camera can not use itself as the left camera, please reselect.",
+         {1, 2}, 1},
+        {IDC_LEFT_CAMERA_LIST, 2, kLeftConflict, {1, 2}, 1},
+        {IDC_RIGHT_CAMERA_LIST, 3, nullptr, {1, 3}, 3},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "list " << step.list << " index " << step.index);
+        boxes.boxes().clear();
+        choose(step.list, step.index);
+        if (step.message) {
+            ASSERT_EQ(1u, boxes.boxes().size());
+            EXPECT_EQ(step.message, boxes.boxes()[0].text);
+            EXPECT_EQ("Camera's Selection", boxes.boxes()[0].caption);
+            EXPECT_EQ(static_cast<unsigned>(MB_ICONWARNING | MB_OK), boxes.boxes()[0].type);
+        } else {
+            EXPECT_TRUE(boxes.boxes().empty());
+        }
+        EXPECT_EQ(step.sent, indices());
+        EXPECT_EQ(step.shown, selection(step.list));
+    }
+    ASSERT_EQ(S_OK, page->Apply());
+    closePage(page.Get());
+    EXPECT_EQ("Cam A", storedName("lcamName"));
+    EXPECT_EQ("Cam C", storedName("rcamName"));
+}
+
 TEST_F(CameraSelectionPageTest, FallbackNeverLeavesBothSidesOnOneCamera) {
     open();
     choose(IDC_RIGHT_CAMERA_LIST, 2);  // (0, 2)

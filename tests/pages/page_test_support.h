@@ -114,10 +114,14 @@ struct RealFilter {
     ComPtr<ICameraSelection> cameraSelection;
 };
 
-// Replaces the camera list's entries (the list was built once already).
-inline void setCameras(const std::vector<std::wstring>& names) {
+// Replaces the camera list's entries (the list was built once already). The
+// entry at `virtualCamera`, if any, is the virtual camera's own device (its
+// class is the filter's, as the product registers it).
+inline void setCameras(const std::vector<std::wstring>& names, int virtualCamera = -1) {
     cameraList.clear();
-    for (const auto& name : names) cameraList.append(name.c_str(), nullptr);
+    for (size_t i = 0; i < names.size(); ++i)
+        cameraList.append(names[i].c_str(), nullptr,
+                          static_cast<int>(i) == virtualCamera ? CLSID_StereoCameraFilter : GUID_NULL);
 }
 
 // A frame-shaped window: an owner, a frame popup owned by it, and the page

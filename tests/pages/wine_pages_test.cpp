@@ -208,6 +208,39 @@ TEST_F(RegisteredModuleTest, PagesCreatedThroughTheRegistryCommitAndStore) {
     }
 }
 
+// Pages created through the registry, given their object and let go of it
+// without being activated: the running settings and the store keep their values.
+TEST_F(RegisteredModuleTest, PagesNeverActivatedLeaveSettingsAndStoreAlone) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const DWORD storedMode = 9, storedSize = 0;
+    RegSetValueExA(key, "camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&storedMode), sizeof(DWORD));
+    RegSetValueExA(key, "camSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&storedSize), sizeof(DWORD));
+    RegCloseKey(key);
+    imageControl->SetImageMode(6);
+    cameraSelection->SetSizeIndex(1);
+    for (const CLSID* pageClass : {&CLSID_ImageTypePage, &CLSID_CameraSelectionPage}) {
+        ComPtr<IPropertyPage> page;
+        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(*pageClass, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                               reinterpret_cast<void**>(page.GetAddressOf()))));
+        IUnknown* object = pageClass == &CLSID_ImageTypePage ? static_cast<IUnknown*>(filter.Get())
+                                                              : static_cast<IUnknown*>(pin.Get());
+        ASSERT_EQ(S_OK, page->SetObjects(1, &object));
+        PROPPAGEINFO info{};
+        ASSERT_EQ(S_OK, page->GetPageInfo(&info));
+        CoTaskMemFree(info.pszTitle);
+        EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
+    }
+    int mode = -1, size = -1;
+    imageControl->GetImageMode(&mode);
+    cameraSelection->GetSizeIndex(&size);
+    EXPECT_EQ(6, mode);
+    EXPECT_EQ(1, size);
+    EXPECT_EQ(9u, storedDword("camMode"));
+    EXPECT_EQ(0u, storedDword("camSize"));
+}
+
 // Finds the first visible dialog-class window of this process whose title is `title`.
 struct FrameSearch {
     const wchar_t* title;

@@ -17,6 +17,12 @@ class CameraFramePin;
 inline constexpr const wchar_t* kLeftCameraName = L"Stereo Camera 1";
 inline constexpr const wchar_t* kRightCameraName = L"Stereo Camera 2";
 
+// The messages (caption "Error") of an attachment asked to use the virtual
+// camera itself (a device or graph filter of the attaching filter's own
+// class) as one of its cameras.
+inline constexpr const char* kSelfAsLeftCameraText = "The virtual camera cannot use itself as the left camera";
+inline constexpr const char* kSelfAsRightCameraText = "The virtual camera cannot use itself as the right camera";
+
 // The attached left (`left` true) or right camera filter with a reference, or
 // null. Safe from any thread (the image type page reads it on its own).
 ComPtr<IBaseFilter> attachedCamera(bool left);
@@ -30,11 +36,19 @@ ComPtr<IBaseFilter> attachedCamera(bool left);
 //   E_FAIL                    fewer than 3 listed devices; left and right
 //                             index equal; an index that names no list entry
 //                             ("Can't find left/right camera" is shown)
+//   VFW_E_TYPE_NOT_ACCEPTED   a side would be another instance of owner's
+//                             own class: its list entry's class, the class
+//                             of the filter found under the side's name, or
+//                             that of the filter its moniker creates
+//                             (kSelfAs...CameraText is shown)
 //   the bind / add failure    a camera cannot be created / added to the graph
-//   VFW_E_NOT_FOUND           a camera filter has no output pin (nothing of
-//                             that camera is set up or connected)
+//   VFW_E_NOT_FOUND           a camera filter has no output pin
 //   otherwise                 the result of connecting the right camera
-// A failed attachment is not rolled back.
+// Both sides are checked (names looked up, indices and list entries tested)
+// before anything joins the graph. A failed attachment leaves the graph as
+// it found it: the connections it made are broken, the filters it added are
+// removed (filters found under the two names stay), and both attached
+// camera references are cleared.
 HRESULT attachCameras(FilterCore* owner, IPin* leftInput, IPin* rightInput);
 
 // Asks `cameraPin` (through IAMStreamConfig) for the first capability of

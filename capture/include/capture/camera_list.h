@@ -29,6 +29,10 @@ struct CameraEntry {
     const char* name = nullptr;
     // What the camera filter is created from; one reference per entry.
     ComPtr<IMoniker> moniker;
+    // The class the device's property bag names as its filter ("CLSID"), or
+    // GUID_NULL when the bag names none. The virtual camera lists itself in
+    // the same category; this is how its own entry is recognised.
+    CLSID classId = GUID_NULL;
 };
 
 // The process-wide list of video input devices, in the order in which the
@@ -46,10 +50,13 @@ public:
     const CameraEntry* at(int32_t index) const { return contains(index) ? &entries[static_cast<size_t>(index)] : nullptr; }
 
     // Appends an entry whose name is a new pool buffer holding `wideName`
-    // converted with wcstombs (at most 255 bytes, always terminated). The list
-    // adds its own reference to `moniker`. Returns false (and appends nothing)
-    // if memory runs out.
-    bool append(const wchar_t* wideName, IMoniker* moniker);
+    // converted with wcstombs (at most 255 bytes, always terminated), with
+    // the device's filter class `classId`. The list adds its own reference to
+    // `moniker`. Returns false (and appends nothing) if memory runs out.
+    bool append(const wchar_t* wideName, IMoniker* moniker, REFCLSID classId = GUID_NULL);
+    // Whether the entry at `index` is a device of filter class `classId`
+    // (false for an index that names no entry and for GUID_NULL).
+    bool isOfClass(int32_t index, REFCLSID classId) const;
     // Releases every moniker and frees the array storage. The name buffers stay.
     void clear();
 
@@ -61,7 +68,8 @@ private:
 extern CameraList cameraList;
 
 // Fills `cameraList` from the system device enumerator's video input
-// category: for each device in order, its property bag's "FriendlyName".
+// category: for each device in order, its property bag's "FriendlyName" and
+// "CLSID" (a device without a readable CLSID is listed with GUID_NULL).
 // Devices whose property bag or name cannot be read are left out. Returns the
 // last result (nobody needs to examine it). Not guarded: use ensureCameraList.
 HRESULT enumerateCameras();

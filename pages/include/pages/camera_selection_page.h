@@ -25,7 +25,8 @@ protected:
     // The object's ICameraSelection (the query's result is the hook's).
     HRESULT attachObject(IUnknown* object) override;
     // Restores the committed size and cameras, releases the pin and saves the
-    // camera settings. Always S_OK.
+    // camera settings; a page never activated since attachObject only
+    // releases the pin (it has no committed values to restore). Always S_OK.
     HRESULT detachObject() override;
     // Fills the camera lists from the camera list and the resolution list;
     // answers GetSizeIndex's result.
@@ -39,9 +40,10 @@ private:
     ~CameraSelectionPage() override = default;
 
     // A choice in the left (`left` true) or right camera list. A camera equal
-    // to the other side's is refused with the same-camera message and the
-    // side falls back to its committed camera (or, when that is the other
-    // side's camera too, to the camera it had before).
+    // to the other side's, or a change to the virtual camera's own entry, is
+    // refused with its message and the side falls back to its committed
+    // camera (or, when that one is refused as well, to the camera it had
+    // before).
     void cameraChosen(bool left);
 
     ComPtr<ICameraSelection> cameraSelection;
@@ -51,4 +53,7 @@ private:
     int pendingLeft = 0;
     int committedRight = 0;
     int pendingRight = 0;
+    // The committed values were read from the pin (initControls ran) since
+    // the pin was attached.
+    bool valuesRead = false;
 };

@@ -24,7 +24,9 @@ protected:
     // The object's IStereoImageControl (the query's result is the hook's).
     HRESULT attachObject(IUnknown* object) override;
     // Restores the committed mode and swap in the filter, releases it and
-    // saves the image settings. Always S_OK.
+    // saves the image settings; a page never activated since attachObject
+    // only releases the filter (it has no committed values to restore).
+    // Always S_OK.
     HRESULT detachObject() override;
     // Fills the mode list and the swap box from the filter; answers
     // GetSwapFlag's result.
@@ -47,4 +49,7 @@ private:
     int pendingMode = 0;
     int committedSwap = 0;
     int pendingSwap = 0;
+    // The committed values were read from the filter (initControls ran)
+    // since the filter was attached.
+    bool valuesRead = false;
 };

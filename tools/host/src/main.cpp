@@ -33,6 +33,29 @@ namespace {
 
 const char* const kTestCameraLeft = "Duoview Test Camera A";
 const char* const kTestCameraRight = "Duoview Test Camera B";
+// What the camera selection page says when both sides name one camera.
+const char* const kSameCameraText = "Left and Right camera can not be the same one, please reselect.";
+
+// Whether --left and --right both name the same camera: the same text, or
+// two texts that `devices` resolves to one entry. A name that resolves to
+// nothing (yet) is not refused here.
+bool sameCameraRequested(const HostOptions& options, const std::vector<VideoDevice>* devices) {
+    if (options.leftName.empty() || options.rightName.empty())
+        return false;
+    if (options.leftName == options.rightName)
+        return true;
+    if (!devices)
+        return false;
+    const int left = findDevice(*devices, options.leftName);
+    return left >= 0 && left == findDevice(*devices, options.rightName);
+}
+
+// Exit status 2 (a bad command line) with the page's text.
+int refuseSameCamera(const HostOptions& options) {
+    std::fprintf(stderr, "duoview2-host: --left \"%s\" and --right \"%s\" name one camera: %s\n",
+                 options.leftName.c_str(), options.rightName.c_str(), kSameCameraText);
+    return 2;
+}
 
 // Creates `path` and any missing parent folders.
 bool makeFolder(const std::string& path) {
@@ -185,6 +208,12 @@ int unregisterCommand(const HostOptions& options) {
 // Stores the settings given on the command line (and the test cameras when
 // no usable camera names are stored) where the filter reads them.
 bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoDevice>& devices) {
+    // Names that became resolvable only through the registration are checked
+    // here, still before anything is stored.
+    if (sameCameraRequested(options, &devices)) {
+        refuseSameCamera(options);
+        return false;
+    }
     if (options.mode >= 0)
         writeStoredNumber("camMode", static_cast<DWORD>(options.mode));
     if (options.swap >= 0)
@@ -419,6 +448,12 @@ int main(int argc, char** argv) {
         std::fputs(hostUsage(), stdout);
         return 0;
     }
+    // A run never silently puts another camera on one side: refused before
+    // anything is registered or built. (The settings command leaves this
+    // check to the camera selection page.)
+    const bool run = options.command == HostCommand::run;
+    if (run && sameCameraRequested(options, nullptr))
+        return refuseSameCamera(options);
 #ifndef _WIN32
     // A private store unless the user chose one: the host never touches the
     // user's own registry by default.
@@ -445,6 +480,8 @@ int main(int argc, char** argv) {
     {
         std::vector<VideoDevice> devices;
         HRESULT hr = listVideoDevices(&devices);
+        if (SUCCEEDED(hr) && run && sameCameraRequested(options, &devices))
+            return refuseSameCamera(options);
         bool changed = false;
         // Listing only looks: it registers nothing, so it also shows what a
         // registration or its removal did.

@@ -204,7 +204,7 @@ const char* hostUsage() {
            "  --swap 0|1          swap the left and right cameras\n"
            "  --size 0|1|320x240|640x480\n"
            "  --left NAME         left camera (friendly name, see --list)\n"
-           "  --right NAME        right camera\n"
+           "  --right NAME        right camera (a run refuses the left camera here: exit status 2)\n"
            "run options:\n"
            "  --seconds S         run time (default 3)\n"
            "  --frames N          stop after N frames\n"
