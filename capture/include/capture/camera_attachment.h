@@ -29,8 +29,8 @@ ComPtr<IBaseFilter> attachedCamera(bool left);
 
 // Attaches both cameras for `owner` (the stereo filter; its graph is used)
 // and connects them to `leftInput` ("Input1") and `rightInput` ("Input2").
-// Runs on the host's thread that connects the output pin, inside the filter
-// lock. Shows the error boxes of the attachment; see the result codes:
+// Runs on the host's thread that connects the output pin, without the filter
+// lock (it calls the graph, which takes the graph's lock first). Shows the error boxes of the attachment; see the result codes:
 //   S_OK and nothing done     owner is in no graph
 //   E_POINTER                 owner or an input pin is null
 //   E_FAIL                    fewer than 3 listed devices; left and right
@@ -63,7 +63,7 @@ int setCaptureFormat(IPin* cameraPin, const GUID& subtype, int width, int height
 // or null (null filter, no pin enumerator, no such pin).
 ComPtr<IPin> findFirstPin(IBaseFilter* filter, PIN_DIRECTION direction);
 
-// The camera half of the output pin's Disconnect, inside the filter lock:
+// The camera half of the output pin's Disconnect, called without the filter lock (graph calls):
 // through owner's graph, disconnects `input1`, the camera pin connected to
 // it, `input2` and the camera pin connected to it; drops both held frames;
 // removes the left then the right camera filter from the graph and releases
