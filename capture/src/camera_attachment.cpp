@@ -9,6 +9,7 @@
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 #include "framework/media_format.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -69,16 +70,24 @@ HRESULT findOrAddCamera(IFilterGraph* graph, const CameraSide& side, int32_t ind
     HRESULT hr = graph->FindFilterByName(side.graphName, camera.GetAddressOf());
     if (SUCCEEDED(hr) && camera) {
         // Reused unchanged (e.g. from a saved graph): whatever device it is.
+        DV_TRACE(TraceLevel::state, "camera %s: reusing the graph's \"%s\"", side.left ? "left" : "right",
+                 TraceText(side.graphName).text);
         setAttachedCamera(side.left, std::move(camera));
         return S_OK;
     }
     camera.Reset();
 
-    if (index == otherIndex) return E_FAIL;
+    if (index == otherIndex) {
+        DV_TRACE(TraceLevel::error, "camera %s: both sides name list entry %d: %s",
+                 side.left ? "left" : "right", index, TraceHr(E_FAIL).text);
+        return E_FAIL;
+    }
     // An index set without a range check (ICameraSelection) is a camera that
     // cannot be found, never a read outside the list.
     const CameraEntry* entry = cameraList.at(index);
     if (!entry || !entry->moniker) {
+        DV_TRACE(TraceLevel::error, "camera %s: not found (list entry %d of %zu): %s",
+                 side.left ? "left" : "right", index, cameraList.size(), TraceHr(E_FAIL).text);
         showError(side.cannotFind);
         return E_FAIL;
     }
@@ -86,15 +95,21 @@ HRESULT findOrAddCamera(IFilterGraph* graph, const CameraSide& side, int32_t ind
                                       reinterpret_cast<void**>(camera.GetAddressOf()));
     if (SUCCEEDED(hr) && !camera) hr = E_NOINTERFACE;
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "camera %s: \"%s\" cannot be created: %s", side.left ? "left" : "right",
+                 entry->name ? entry->name : "", TraceHr(hr).text);
         showError(side.cannotFind);
         return hr;
     }
     setAttachedCamera(side.left, camera);
     hr = graph->AddFilter(camera.Get(), side.graphName);
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "camera %s: \"%s\" not added to the graph: %s",
+                 side.left ? "left" : "right", entry->name ? entry->name : "", TraceHr(hr).text);
         showError(side.cannotAdd);
         return hr;
     }
+    DV_TRACE(TraceLevel::state, "camera %s: \"%s\" attached as \"%s\"", side.left ? "left" : "right",
+             entry->name ? entry->name : "", TraceText(side.graphName).text);
     return S_OK;
 }
 
@@ -105,10 +120,22 @@ bool formatAndConnect(IFilterGraph* graph, const CameraSide& side, IPin* input, 
                       HRESULT* connected) {
     const ComPtr<IBaseFilter> camera = attachedCamera(side.left);
     const ComPtr<IPin> cameraPin = findFirstPin(camera.Get(), PINDIR_OUTPUT);
-    if (!cameraPin) return false;
-    if (setCaptureFormat(cameraPin.Get(), MEDIASUBTYPE_RGB24, format.width, format.height, format.frameRate) < 0)
+    if (!cameraPin) {
+        DV_TRACE(TraceLevel::error, "camera %s: has no output pin: %s", side.left ? "left" : "right",
+                 TraceHr(VFW_E_NOT_FOUND).text);
+        return false;
+    }
+    const int formatSet =
+        setCaptureFormat(cameraPin.Get(), MEDIASUBTYPE_RGB24, format.width, format.height, format.frameRate);
+    if (formatSet < 0) {
+        DV_TRACE(TraceLevel::error, "camera %s: capture format RGB24 %dx%d %d fps not set",
+                 side.left ? "left" : "right", format.width, format.height, format.frameRate);
         showError(side.noCaptureFormat);
+    }
     *connected = graph->ConnectDirect(cameraPin.Get(), input, nullptr);
+    DV_TRACE(FAILED(*connected) ? TraceLevel::error : TraceLevel::state,
+             "camera %s: connection to its input pin: %s", side.left ? "left" : "right",
+             TraceHr(*connected).text);
     return true;
 }
 
@@ -125,7 +152,12 @@ HRESULT attachCameras(FilterCore* owner, IPin* leftInput, IPin* rightInput) {
     if (!graph) return S_OK;
     if (!leftInput || !rightInput) return E_POINTER;
     // The list also holds this virtual camera: 3 entries are 2 other devices.
-    if (cameraList.size() < 3) return E_FAIL;
+    if (cameraList.size() < 3) {
+        DV_TRACE(TraceLevel::error,
+                 "cameras: %zu video input devices, this one included; two others are needed: %s",
+                 cameraList.size(), TraceHr(E_FAIL).text);
+        return E_FAIL;
+    }
 
     const int32_t leftIndex = runtimeSettings.leftCameraIndex;
     const int32_t rightIndex = runtimeSettings.rightCameraIndex;
@@ -173,7 +205,12 @@ int setCaptureFormat(IPin* cameraPin, const GUID& subtype, int width, int height
         info->bmiHeader.biHeight = height;
         if (framesPerSecond > 0) info->AvgTimePerFrame = 10000000 / framesPerSecond;
         info->bmiHeader.biSizeImage = bitmapImageSize(info->bmiHeader);
-        if (FAILED(config->SetFormat(type))) showError("Set video format not successful");
+        const HRESULT set = config->SetFormat(type);
+        if (FAILED(set)) {
+            DV_TRACE(TraceLevel::error, "camera: SetFormat(%s) failed: %s", TraceType(type).text,
+                     TraceHr(set).text);
+            showError("Set video format not successful");
+        }
         deleteMediaType(type);
         return 1;
     }
@@ -207,6 +244,9 @@ HRESULT detachCameras(FilterCore* owner, CameraFramePin* input1, CameraFramePin*
     for (bool left : {true, false}) {
         const ComPtr<IBaseFilter> camera = takeAttachedCamera(left);
         if (camera && graph) result = graph->RemoveFilter(camera.Get());
+        if (camera)
+            DV_TRACE(FAILED(result) ? TraceLevel::error : TraceLevel::state, "camera %s: detached: %s",
+                     left ? "left" : "right", TraceHr(result).text);
     }
     return result;
 }

@@ -8,6 +8,7 @@
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 #include "filter/stereo_camera_filter.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -56,8 +57,11 @@ STDMETHODIMP ComposedVideoPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* form
     if (isConnected()) return VFW_E_ALREADY_CONNECTED;
     if (!filter->isStopped()) return VFW_E_NOT_STOPPED;
     CameraFramePin* left = stereoFilter->leftInput();
-    if (!left->isConnected() && FAILED(attachCameras(filter, left, stereoFilter->rightInput())))
+    if (!left->isConnected() && FAILED(attachCameras(filter, left, stereoFilter->rightInput()))) {
+        DV_TRACE(TraceLevel::error, "pin %s: cameras not attached, connection refused: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
         return VFW_E_TYPE_NOT_ACCEPTED;
+    }
     return OutputPinCore::Connect(receiver, format);
 }
 
@@ -110,10 +114,21 @@ HRESULT ComposedVideoPin::onConnected(IPin* peer) {
         return S_OK;
     // The delivered buffer is the left camera's: make both cameras produce the
     // agreed format.
-    if (ComPtr<IPin> leftCamera = stereoFilter->leftInput()->connectedPeer())
-        filter->reconnectPin(leftCamera.Get(), &connectionFormat.get());
-    if (ComPtr<IPin> rightCamera = stereoFilter->rightInput()->connectedPeer())
-        return filter->reconnectPin(rightCamera.Get(), &connectionFormat.get());
+    if (ComPtr<IPin> leftCamera = stereoFilter->leftInput()->connectedPeer()) {
+        const HRESULT left = filter->reconnectPin(leftCamera.Get(), &connectionFormat.get());
+        if (FAILED(left))
+            DV_TRACE(TraceLevel::error, "pin %s: left camera not reconnected as %s: %s",
+                     TraceText(pinName().c_str()).text, TraceType(&connectionFormat.get()).text,
+                     TraceHr(left).text);
+    }
+    if (ComPtr<IPin> rightCamera = stereoFilter->rightInput()->connectedPeer()) {
+        const HRESULT right = filter->reconnectPin(rightCamera.Get(), &connectionFormat.get());
+        if (FAILED(right))
+            DV_TRACE(TraceLevel::error, "pin %s: right camera not reconnected as %s: %s",
+                     TraceText(pinName().c_str()).text, TraceType(&connectionFormat.get()).text,
+                     TraceHr(right).text);
+        return right;
+    }
     return S_OK;
 }
 
@@ -123,12 +138,18 @@ HRESULT ComposedVideoPin::chooseAllocator(IMemInputPin* peerInput, IMemAllocator
     if (!linkedInput) return E_UNEXPECTED;
     ComPtr<IMemAllocator> inputAllocator;
     HRESULT hr = linkedInput->GetAllocator(inputAllocator.GetAddressOf());
+    if (FAILED(hr))
+        DV_TRACE(TraceLevel::error, "pin %s: the left input pin offers no allocator: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(hr).text);
     if (FAILED(hr)) return hr;
     // The allocator the left camera announced; before a camera has announced
     // one, the allocator the input pin would offer it.
     ComPtr<IMemAllocator> shared = linkedInput->upstreamAllocatorPtr();
     if (!shared) shared = inputAllocator;
     hr = peerInput->NotifyAllocator(shared.Get(), FALSE);
+    if (FAILED(hr))
+        DV_TRACE(TraceLevel::error, "pin %s: downstream refused the left camera's allocator: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(hr).text);
     if (FAILED(hr)) return hr;
     *out = shared.Detach();
     return S_OK;
@@ -150,6 +171,8 @@ HRESULT ComposedVideoPin::onActivate() {
                                                          /*priority*/ 0, /*flushOptimised*/ false));
     if (!deliveryQueue) return E_OUTOFMEMORY;
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pin %s: delivery queue not created: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(hr).text);
         deliveryQueue.reset();
         return hr;
     }

@@ -419,6 +419,9 @@ int main(int argc, char** argv) {
         std::fputs(hostUsage(), stdout);
         return 0;
     }
+    if (options.traceLevel >= 0)
+        std::printf("trace: level %d to %s\n", options.traceLevel,
+                    enableProductTrace(options.traceLevel).c_str());
 #ifndef _WIN32
     // A private store unless the user chose one: the host never touches the
     // user's own registry by default.
