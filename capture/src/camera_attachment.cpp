@@ -9,6 +9,7 @@
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 #include "framework/media_format.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -85,6 +86,8 @@ struct SideWork {
     IPin* input = nullptr;
 };
 
+const char* sideName(const SideWork& side) { return side.side->left ? "left" : "right"; }
+
 // Takes back what `work` records, right side first: the connections made,
 // the filters added. Filters found in the graph stay there. Both attached
 // camera references are cleared.
@@ -110,22 +113,34 @@ HRESULT checkSide(IFilterGraph* graph, SideWork& side, int32_t otherIndex, REFCL
         // unless it is another instance of the attaching filter.
         if (isOwnClass(side.present.Get(), ownClass)) {
             side.present.Reset();
+            DV_TRACE(TraceLevel::error, "camera %s: the graph's \"%s\" is this virtual camera: %s", sideName(side),
+                     TraceText(side.side->graphName).text, TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
             showError(side.side->isItself);
             return VFW_E_TYPE_NOT_ACCEPTED;
         }
+        DV_TRACE(TraceLevel::state, "camera %s: reusing the graph's \"%s\"", sideName(side),
+                 TraceText(side.side->graphName).text);
         return S_OK;
     }
     side.present.Reset();
 
-    if (side.index == otherIndex) return E_FAIL;
+    if (side.index == otherIndex) {
+        DV_TRACE(TraceLevel::error, "camera %s: both sides name list entry %d: %s", sideName(side), side.index,
+                 TraceHr(E_FAIL).text);
+        return E_FAIL;
+    }
     // An index set without a range check (ICameraSelection) is a camera that
     // cannot be found, never a read outside the list.
     const CameraEntry* entry = cameraList.at(side.index);
     if (!entry || !entry->moniker) {
+        DV_TRACE(TraceLevel::error, "camera %s: not found (list entry %d of %zu): %s", sideName(side), side.index,
+                 cameraList.size(), TraceHr(E_FAIL).text);
         showError(side.side->cannotFind);
         return E_FAIL;
     }
     if (cameraList.isOfClass(side.index, ownClass)) {
+        DV_TRACE(TraceLevel::error, "camera %s: list entry %d \"%s\" is this virtual camera: %s", sideName(side),
+                 side.index, entry->name ? entry->name : "", TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
         showError(side.side->isItself);
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
@@ -146,20 +161,28 @@ HRESULT findOrAddCamera(IFilterGraph* graph, SideWork& side, REFCLSID ownClass) 
                                               reinterpret_cast<void**>(camera.GetAddressOf()));
     if (SUCCEEDED(hr) && !camera) hr = E_NOINTERFACE;
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "camera %s: \"%s\" cannot be created: %s", sideName(side),
+                 entry->name ? entry->name : "", TraceHr(hr).text);
         showError(side.side->cannotFind);
         return hr;
     }
     // A device whose property bag does not name its class is recognised by
     // the filter it creates, still before it joins the graph.
     if (isOwnClass(camera.Get(), ownClass)) {
+        DV_TRACE(TraceLevel::error, "camera %s: \"%s\" creates this virtual camera: %s", sideName(side),
+                 entry->name ? entry->name : "", TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
         showError(side.side->isItself);
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     hr = graph->AddFilter(camera.Get(), side.side->graphName);
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "camera %s: \"%s\" not added to the graph: %s", sideName(side),
+                 entry->name ? entry->name : "", TraceHr(hr).text);
         showError(side.side->cannotAdd);
         return hr;
     }
+    DV_TRACE(TraceLevel::state, "camera %s: \"%s\" attached as \"%s\"", sideName(side),
+             entry->name ? entry->name : "", TraceText(side.side->graphName).text);
     side.added = camera;
     setAttachedCamera(side.side->left, std::move(camera));
     return S_OK;
@@ -172,10 +195,21 @@ HRESULT findOrAddCamera(IFilterGraph* graph, SideWork& side, REFCLSID ownClass) 
 bool formatAndConnect(IFilterGraph* graph, SideWork& side, const VideoFormatValues& format, HRESULT* connected) {
     const ComPtr<IBaseFilter> camera = attachedCamera(side.side->left);
     const ComPtr<IPin> cameraPin = findFirstPin(camera.Get(), PINDIR_OUTPUT);
-    if (!cameraPin) return false;
-    if (setCaptureFormat(cameraPin.Get(), MEDIASUBTYPE_RGB24, format.width, format.height, format.frameRate) < 0)
+    if (!cameraPin) {
+        DV_TRACE(TraceLevel::error, "camera %s: has no output pin: %s", sideName(side),
+                 TraceHr(VFW_E_NOT_FOUND).text);
+        return false;
+    }
+    const int formatSet =
+        setCaptureFormat(cameraPin.Get(), MEDIASUBTYPE_RGB24, format.width, format.height, format.frameRate);
+    if (formatSet < 0) {
+        DV_TRACE(TraceLevel::error, "camera %s: capture format RGB24 %dx%d %d fps not set", sideName(side),
+                 format.width, format.height, format.frameRate);
         showError(side.side->noCaptureFormat);
+    }
     *connected = graph->ConnectDirect(cameraPin.Get(), side.input, nullptr);
+    DV_TRACE(FAILED(*connected) ? TraceLevel::error : TraceLevel::state, "camera %s: connection to its input pin: %s",
+             sideName(side), TraceHr(*connected).text);
     if (SUCCEEDED(*connected)) side.cameraPin = cameraPin;
     return true;
 }
@@ -193,7 +227,11 @@ HRESULT attachCameras(FilterCore* owner, IPin* leftInput, IPin* rightInput) {
     if (!graph) return S_OK;
     if (!leftInput || !rightInput) return E_POINTER;
     // The list also holds this virtual camera: 3 entries are 2 other devices.
-    if (cameraList.size() < 3) return E_FAIL;
+    if (cameraList.size() < 3) {
+        DV_TRACE(TraceLevel::error, "cameras: %zu video input devices, this one included; two others are needed: %s",
+                 cameraList.size(), TraceHr(E_FAIL).text);
+        return E_FAIL;
+    }
 
     CLSID ownClass = GUID_NULL;
     if (FAILED(owner->GetClassID(&ownClass))) ownClass = GUID_NULL;
@@ -265,7 +303,11 @@ int setCaptureFormat(IPin* cameraPin, const GUID& subtype, int width, int height
         info->bmiHeader.biHeight = height;
         if (framesPerSecond > 0) info->AvgTimePerFrame = 10000000 / framesPerSecond;
         info->bmiHeader.biSizeImage = bitmapImageSize(info->bmiHeader);
-        if (FAILED(config->SetFormat(type))) showError("Set video format not successful");
+        const HRESULT set = config->SetFormat(type);
+        if (FAILED(set)) {
+            DV_TRACE(TraceLevel::error, "camera: SetFormat(%s) failed: %s", TraceType(type).text, TraceHr(set).text);
+            showError("Set video format not successful");
+        }
         deleteMediaType(type);
         return 1;
     }
@@ -299,6 +341,9 @@ HRESULT detachCameras(FilterCore* owner, CameraFramePin* input1, CameraFramePin*
     for (bool left : {true, false}) {
         const ComPtr<IBaseFilter> camera = takeAttachedCamera(left);
         if (camera && graph) result = graph->RemoveFilter(camera.Get());
+        if (camera)
+            DV_TRACE(FAILED(result) ? TraceLevel::error : TraceLevel::state, "camera %s: detached: %s",
+                     left ? "left" : "right", TraceHr(result).text);
     }
     return result;
 }

@@ -8,6 +8,7 @@
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 #include "filter/stereo_camera_filter.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -121,7 +122,11 @@ STDMETHODIMP ComposedVideoPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* form
     }
     // The cameras join the graph and connect to the input pins through graph
     // calls, made without filterLock (the input pins take it themselves).
-    if (attach && FAILED(attachCameras(filter, left, stereoFilter->rightInput()))) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (attach && FAILED(attachCameras(filter, left, stereoFilter->rightInput()))) {
+        DV_TRACE(TraceLevel::error, "pin %s: cameras not attached, connection refused: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
 
     // The negotiation offers the left camera's types (see negotiationTypes).
     const ComPtr<IPin> leftCamera = left->connectedPeer();
@@ -169,10 +174,19 @@ STDMETHODIMP ComposedVideoPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* form
 }
 
 HRESULT ComposedVideoPin::reconnectCameras(IFilterGraph* graph, const MediaFormat& agreed) {
-    if (ComPtr<IPin> leftCamera = stereoFilter->leftInput()->connectedPeer())
-        reconnectThrough(graph, leftCamera.Get(), &agreed.get());
-    if (ComPtr<IPin> rightCamera = stereoFilter->rightInput()->connectedPeer())
-        return reconnectThrough(graph, rightCamera.Get(), &agreed.get());
+    if (ComPtr<IPin> leftCamera = stereoFilter->leftInput()->connectedPeer()) {
+        const HRESULT left = reconnectThrough(graph, leftCamera.Get(), &agreed.get());
+        if (FAILED(left))
+            DV_TRACE(TraceLevel::error, "pin %s: left camera not reconnected as %s: %s",
+                     TraceText(pinName().c_str()).text, TraceType(&agreed.get()).text, TraceHr(left).text);
+    }
+    if (ComPtr<IPin> rightCamera = stereoFilter->rightInput()->connectedPeer()) {
+        const HRESULT right = reconnectThrough(graph, rightCamera.Get(), &agreed.get());
+        if (FAILED(right))
+            DV_TRACE(TraceLevel::error, "pin %s: right camera not reconnected as %s: %s",
+                     TraceText(pinName().c_str()).text, TraceType(&agreed.get()).text, TraceHr(right).text);
+        return right;
+    }
     return S_OK;
 }
 
@@ -254,12 +268,18 @@ HRESULT ComposedVideoPin::chooseAllocator(IMemInputPin* peerInput, IMemAllocator
     if (!linkedInput) return E_UNEXPECTED;
     ComPtr<IMemAllocator> inputAllocator;
     HRESULT hr = linkedInput->GetAllocator(inputAllocator.GetAddressOf());
+    if (FAILED(hr))
+        DV_TRACE(TraceLevel::error, "pin %s: the left input pin offers no allocator: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(hr).text);
     if (FAILED(hr)) return hr;
     // The allocator the left camera announced; before a camera has announced
     // one, the allocator the input pin would offer it.
     ComPtr<IMemAllocator> shared = linkedInput->upstreamAllocatorPtr();
     if (!shared) shared = inputAllocator;
     hr = peerInput->NotifyAllocator(shared.Get(), FALSE);
+    if (FAILED(hr))
+        DV_TRACE(TraceLevel::error, "pin %s: downstream refused the left camera's allocator: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(hr).text);
     if (FAILED(hr)) return hr;
     *out = shared.Detach();
     return S_OK;
@@ -281,6 +301,8 @@ HRESULT ComposedVideoPin::onActivate() {
                                                          /*priority*/ 0, /*flushOptimised*/ false));
     if (!deliveryQueue) return E_OUTOFMEMORY;
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pin %s: delivery queue not created: %s",
+                 TraceText(pinName().c_str()).text, TraceHr(hr).text);
         deliveryQueue.reset();
         return hr;
     }

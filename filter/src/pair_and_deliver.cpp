@@ -7,6 +7,7 @@
 #include "compositor/image.h"
 #include "filter/composed_video_pin.h"
 #include "filter/stereo_camera_filter.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -79,11 +80,13 @@ HRESULT StereoCameraFilter::pairAndDeliver() {
     SampleMediaTimes times = currentSampleMediaTimes();
     HRESULT hr = left->SetMediaTime(&times.start, &times.end);
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pairing: left frame not stamped, dropped: %s", TraceHr(hr).text);
         input1->dropHeldFrame();
         return hr;
     }
     hr = right->SetMediaTime(&times.start, &times.end);
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pairing: right frame not stamped, both dropped: %s", TraceHr(hr).text);
         // A right frame that cannot be stamped would occupy its slot forever
         // and stall the stream: drop it together with the left one.
         input1->dropHeldFrame();

@@ -7,6 +7,7 @@
 #include "compositor/frame_store.h"
 #include "compositor/runtime_settings.h"
 #include "platform/registry_key.h"
+#include "platform/trace.h"
 #include "platform/win.h"
 
 namespace {
@@ -18,8 +19,13 @@ constexpr DWORD kNameDataBytes = 256;
 // holder when that fails.
 RegistryKey openSettingsKey() {
     RegistryKey key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, key.receive(), nullptr) != ERROR_SUCCESS) {
+    const LSTATUS status =
+        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
+    if (status != ERROR_SUCCESS) {
+        DV_TRACE(TraceLevel::error,
+                 "settings: HKCU\\%s not opened (error %ld); defaults are used, nothing is stored",
+                 kSettingsKeyPath, static_cast<long>(status));
         key.reset();
     }
     return key;
@@ -56,7 +62,11 @@ std::string readName(const RegistryKey& key, const char* name) {
 }
 
 void writeDword(const RegistryKey& key, const char* name, DWORD value) {
-    RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    const LSTATUS status =
+        RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    if (status != ERROR_SUCCESS)
+        DV_TRACE(TraceLevel::error, "settings: %s = %lu not stored (error %ld)", name,
+                 static_cast<unsigned long>(value), static_cast<long>(status));
 }
 
 // Stores the name of the camera list entry at `index`, if there is one.
@@ -64,8 +74,12 @@ void writeCameraName(const RegistryKey& key, const char* valueName, int32_t inde
     const CameraEntry* entry = cameraList.at(index);
     if (!entry || !entry->name) return;
     const size_t length = std::strlen(entry->name);
-    RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(entry->name),
-                   static_cast<DWORD>(length));
+    const LSTATUS status =
+        RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(entry->name),
+                       static_cast<DWORD>(length));
+    if (status != ERROR_SUCCESS)
+        DV_TRACE(TraceLevel::error, "settings: %s = \"%s\" not stored (error %ld)", valueName, entry->name,
+                 static_cast<long>(status));
 }
 
 }  // namespace
@@ -92,6 +106,11 @@ void loadSettings() {
     const std::string leftName = readName(key, "lcamName");
     const std::string rightName = readName(key, "rcamName");
     matchCameraNames(leftName.c_str(), rightName.c_str());
+    DV_TRACE(TraceLevel::state,
+             "settings: mode %d, swap %d, size index %d, left \"%s\" -> entry %d, right \"%s\" -> entry %d",
+             runtimeSettings.imageMode.load(), runtimeSettings.swapCameras.load(),
+             runtimeSettings.sizeIndex.load(), leftName.c_str(), runtimeSettings.leftCameraIndex.load(),
+             rightName.c_str(), runtimeSettings.rightCameraIndex.load());
 }
 
 void saveImageSettings() {

@@ -5,6 +5,7 @@
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
 #include "compositor/runtime_settings.h"
+#include "platform/trace.h"
 
 ComponentCore* StereoCameraFilter::create(IUnknown* outer, HRESULT* result) {
     HRESULT ignored = S_OK;
@@ -75,6 +76,8 @@ STDMETHODIMP StereoCameraFilter::Stop() {
 
 void StereoCameraFilter::endStreamIfCameraMissing() {
     if (input1->isConnected() && input2->isConnected()) return;
+    DV_TRACE(TraceLevel::error, "filter: %s camera not connected; end of stream, no picture will be sent",
+             input1->isConnected() ? "right" : "left");
     input1->EndOfStream();
     input2->EndOfStream();
 }

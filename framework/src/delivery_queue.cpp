@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/trace.h"
+
 namespace {
 
 // Adopts one reference handed over as a plain pointer; the ComPtr releases it.
@@ -89,6 +91,7 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool q
         } catch (const std::system_error& error) {
             useWorker = false;
             report(error.code().value() > 0 ? HRESULT_FROM_WIN32(error.code().value()) : E_FAIL);
+            DV_TRACE(TraceLevel::error, "delivery: cannot start the worker thread: %s", error.what());
         }
     }
 }
@@ -182,6 +185,11 @@ LONG DeliveryQueue::deliverBatchDirect() {
         for (LONG i = 0; i < count; ++i)
             rawBatch[static_cast<size_t>(i)] = batch[static_cast<size_t>(i)].Get();
         stickyResult = downstreamInput->ReceiveMultiple(rawBatch.get(), count, &taken);
+        // Traced once: later samples are discarded until a flush or restart.
+        if (stickyResult != S_OK)
+            DV_TRACE(FAILED(stickyResult) ? TraceLevel::error : TraceLevel::state,
+                     "delivery: downstream refused a sample: %s; delivery stops until the next flush or run",
+                     TraceHr(stickyResult).text);
         taken = std::max<LONG>(0, std::min(taken, count));
     }
     for (LONG i = 0; i < count; ++i)
@@ -467,6 +475,12 @@ void DeliveryQueue::workerLoop() {
                 LONG taken = 0;
                 HRESULT hr = downstreamInput->ReceiveMultiple(rawBatch.get(), sendingCount, &taken);
                 Hold hold(*this);
+                if (stickyResult == S_OK && hr != S_OK)
+                    DV_TRACE(
+                        FAILED(hr) ? TraceLevel::error : TraceLevel::state,
+                        "delivery (worker): downstream refused a sample: %s; delivery stops until the next "
+                        "flush or run",
+                        TraceHr(hr).text);
                 if (stickyResult == S_OK)
                     stickyResult = hr;
             }

@@ -5,6 +5,22 @@
 #include <new>
 
 #include "framework/pin_core.h"
+#include "platform/trace.h"
+
+namespace {
+
+const char* stateName(FILTER_STATE state) {
+    switch (state) {
+    case State_Stopped:
+        return "stopped";
+    case State_Paused:
+        return "paused";
+    default:
+        return "running";
+    }
+}
+
+}  // namespace
 
 FilterCore::FilterCore(REFCLSID id, CriticalSection* filterLock, IUnknown* outer)
     : ComponentCore(outer), classId(id), lock(filterLock) {}
@@ -65,9 +81,16 @@ STDMETHODIMP FilterCore::Stop() {
             PinCore* pin = pinAt(i);
             if (!pin || !pin->isConnected()) continue;
             HRESULT hr = pin->onDeactivate();
+            if (FAILED(hr)) {
+                DV_TRACE(TraceLevel::error, "filter \"%s\": Stop: pin %s did not deactivate: %s",
+                         TraceText(filterName.c_str()).text, TraceText(pin->pinName().c_str()).text,
+                         TraceHr(hr).text);
+            }
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
     }
+    DV_TRACE(TraceLevel::state, "filter \"%s\": Stop (was %s)", TraceText(filterName.c_str()).text,
+             stateName(state.load()));
     state.store(State_Stopped);
     return result;
 }
@@ -81,6 +104,9 @@ STDMETHODIMP FilterCore::Pause() {
             if (!pin || !pin->isConnected()) continue;
             HRESULT hr = pin->onActivate();
             if (FAILED(hr)) {
+                DV_TRACE(TraceLevel::error, "filter \"%s\": Pause: pin %s did not activate: %s",
+                         TraceText(filterName.c_str()).text, TraceText(pin->pinName().c_str()).text,
+                         TraceHr(hr).text);
                 // Undo the pins already activated, so that the filter really is
                 // stopped again (nothing stays committed or created).
                 for (int j = 0; j < i; ++j) {
@@ -91,6 +117,8 @@ STDMETHODIMP FilterCore::Pause() {
             }
         }
     }
+    DV_TRACE(TraceLevel::state, "filter \"%s\": Pause (was %s)", TraceText(filterName.c_str()).text,
+             stateName(state.load()));
     state.store(State_Paused);
     return S_OK;
 }
@@ -109,9 +137,16 @@ STDMETHODIMP FilterCore::Run(REFERENCE_TIME start) {
             PinCore* pin = pinAt(i);
             if (!pin || !pin->isConnected()) continue;
             HRESULT hr = pin->onRun(start);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr)) {
+                DV_TRACE(TraceLevel::error, "filter \"%s\": Run: pin %s did not start: %s",
+                         TraceText(filterName.c_str()).text, TraceText(pin->pinName().c_str()).text,
+                         TraceHr(hr).text);
+                return hr;
+            }
         }
     }
+    DV_TRACE(TraceLevel::state, "filter \"%s\": Run (was %s)", TraceText(filterName.c_str()).text,
+             stateName(state.load()));
     state.store(State_Running);
     return S_OK;
 }

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cwchar>
 #include <new>
+
+#include "platform/trace.h"
 
 namespace {
 
@@ -22,6 +25,16 @@ void copyName(WCHAR* target, size_t capacity, const std::wstring& name) {
     if (length) std::wmemcpy(target, name.data(), length);
     target[length] = L'\0';
 }
+
+// "<filter name>/<pin name>" for trace lines.
+struct PinLabel {
+    PinLabel(const FilterCore* filter, const std::wstring& pinName) {
+        const TraceText owner(filter ? filter->graphName().c_str() : L"");
+        const TraceText pin(pinName.c_str());
+        std::snprintf(text, sizeof(text), "\"%s\"/%s", owner.text, pin.text);
+    }
+    char text[2 * sizeof(TraceText::text) + 4];  // both names and the punctuation, never cut
+};
 
 }  // namespace
 
@@ -95,9 +108,13 @@ STDMETHODIMP PinCore::Connect(IPin* receiver, const AM_MEDIA_TYPE* format) {
     if (!mayChangeConnection()) return VFW_E_NOT_STOPPED;
     HRESULT hr = agreeFormat(receiver, format);
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pin %s: connect failed: %s (asked for %s)", PinLabel(filter, name).text,
+                 TraceHr(hr).text, TraceType(format).text);
         onDisconnected();
         return hr;
     }
+    DV_TRACE(TraceLevel::state, "pin %s: connected as %s", PinLabel(filter, name).text,
+             TraceType(&connectionFormat.get()).text);
     return S_OK;
 }
 
@@ -150,6 +167,9 @@ HRESULT PinCore::attemptConnection(IPin* receiver, const AM_MEDIA_TYPE& type) {
         return hr;
     }
     hr = asConnectionResult(acceptFormat(type));
+    if (hr != S_OK)
+        DV_TRACE(TraceLevel::verbose, "pin %s: type %s not accepted: %s", PinLabel(filter, name).text,
+                 TraceType(&type).text, TraceHr(hr).text);
     if (hr == S_OK) {
         setPeer(receiver);
         hr = adoptFormat(type);
@@ -158,7 +178,12 @@ HRESULT PinCore::attemptConnection(IPin* receiver, const AM_MEDIA_TYPE& type) {
             if (SUCCEEDED(hr)) {
                 hr = onConnected(receiver);
                 if (SUCCEEDED(hr)) return S_OK;
+                DV_TRACE(TraceLevel::error, "pin %s: completing the connection as %s failed: %s",
+                         PinLabel(filter, name).text, TraceType(&type).text, TraceHr(hr).text);
                 receiver->Disconnect();
+            } else {
+                DV_TRACE(TraceLevel::verbose, "pin %s: peer refused %s: %s", PinLabel(filter, name).text,
+                         TraceType(&type).text, TraceHr(hr).text);
             }
         }
     }
@@ -183,11 +208,15 @@ STDMETHODIMP PinCore::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* fo
     hr = adoptFormat(*format);
     if (SUCCEEDED(hr)) hr = onConnected(connector);
     if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pin %s: accepting a connection as %s failed: %s",
+                 PinLabel(filter, name).text, TraceType(format).text, TraceHr(hr).text);
         setPeer(nullptr);
         connectionFormat.clear();
         onDisconnected();
         return hr;
     }
+    DV_TRACE(TraceLevel::state, "pin %s: connected as %s", PinLabel(filter, name).text,
+             TraceType(&connectionFormat.get()).text);
     return S_OK;
 }
 
@@ -196,9 +225,14 @@ STDMETHODIMP PinCore::Disconnect() {
     if (!mayChangeConnection()) return VFW_E_NOT_STOPPED;
     if (!isConnected()) return S_FALSE;
     HRESULT hr = onDisconnected();
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        DV_TRACE(TraceLevel::error, "pin %s: disconnect failed: %s", PinLabel(filter, name).text,
+                 TraceHr(hr).text);
+        return hr;
+    }
     setPeer(nullptr);
     connectionFormat.clear();
+    DV_TRACE(TraceLevel::state, "pin %s: disconnected", PinLabel(filter, name).text);
     return S_OK;
 }
 
@@ -442,7 +476,11 @@ HRESULT OutputPinCore::checkPeer(IPin* peer) {
 
 HRESULT OutputPinCore::onConnected(IPin*) {
     if (!peerInput) return E_NOINTERFACE;
-    return chooseAllocator(peerInput.Get(), allocator.ReleaseAndGetAddressOf());
+    const HRESULT hr = chooseAllocator(peerInput.Get(), allocator.ReleaseAndGetAddressOf());
+    if (FAILED(hr))
+        DV_TRACE(TraceLevel::error, "pin %s: no allocator agreed with the peer: %s",
+                 PinLabel(filter, pinName()).text, TraceHr(hr).text);
+    return hr;
 }
 
 HRESULT OutputPinCore::onDisconnected() {
@@ -456,8 +494,11 @@ HRESULT OutputPinCore::onDisconnected() {
 }
 
 HRESULT OutputPinCore::onActivate() {
-    if (!allocator) return VFW_E_NO_ALLOCATOR;
-    return allocator->Commit();
+    const HRESULT hr = allocator ? allocator->Commit() : VFW_E_NO_ALLOCATOR;
+    if (FAILED(hr))
+        DV_TRACE(TraceLevel::error, "pin %s: allocator commit failed: %s", PinLabel(filter, pinName()).text,
+                 TraceHr(hr).text);
+    return hr;
 }
 
 HRESULT OutputPinCore::onDeactivate() {

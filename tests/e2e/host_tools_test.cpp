@@ -66,13 +66,36 @@ TEST(HostOptions, BadValuesAreRefusedWithAReason) {
         {"--mode", "12"},  {"--mode", "-1"},      {"--mode", "nothing"}, {"--swap", "2"},
         {"--size", "2"},   {"--size", "800x600"}, {"--seconds", "0"},    {"--seconds", "abc"},
         {"--frames", "0"}, {"--left", ""},        {"--out", ""},         {"--mode"},
-        {"--bogus"},       {"settings", "extra"},
+        {"--bogus"},       {"settings", "extra"},   {"--trace", "4"},
     };
     for (const auto& args : bad) {
         HostOptions o;
         std::string error;
         EXPECT_FALSE(parse(args, &o, &error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+TEST(HostOptions, TraceLevelIsOptionalAndLeavesTheNextArgumentAlone) {
+    struct Case {
+        std::vector<std::string> args;
+        int level;
+        HostCommand command;
+    };
+    const Case cases[] = {
+        {{}, -1, HostCommand::run},
+        {{"--trace"}, 2, HostCommand::run},
+        {{"--trace", "0"}, 0, HostCommand::run},
+        {{"--trace", "3", "--frames", "5"}, 3, HostCommand::run},
+        {{"--trace", "--list"}, 2, HostCommand::list},
+        {{"settings", "--trace", "1"}, 1, HostCommand::settings},
+    };
+    for (const Case& c : cases) {
+        HostOptions o;
+        std::string error;
+        ASSERT_TRUE(parse(c.args, &o, &error)) << error;
+        EXPECT_EQ(o.traceLevel, c.level) << c.args.size();
+        EXPECT_EQ(o.command, c.command) << c.args.size();
     }
 }
 

@@ -70,6 +70,8 @@ public:
     IFilterGraph* filterGraph() const { return graph; }
     IMediaEventSink* graphEventSink() const { return eventSink; }
     REFERENCE_TIME streamStartTime() const { return startTime; }
+    // The name given by JoinFilterGraph; read under the filter lock.
+    const std::wstring& graphName() const { return filterName; }
 
     // IPersist
     STDMETHODIMP GetClassID(CLSID* out) override;

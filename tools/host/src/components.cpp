@@ -16,6 +16,7 @@
 #include "filter/settings_store.h"
 #include "filter/stereo_interfaces.h"
 #include "platform/registry_key.h"
+#include "platform/trace.h"
 
 namespace {
 
@@ -279,4 +280,22 @@ LSTATUS writeStoredName(const char* valueName, const std::string& name) {
         return status;
     return RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                           static_cast<DWORD>(name.size()));
+}
+
+std::string enableProductTrace(int level) {
+    const std::string text = std::to_string(level);
+#ifdef _WIN32
+    // The process environment block, which the product reads with
+    // GetEnvironmentVariable.
+    SetEnvironmentVariableA("DV_TRACE", text.c_str());
+    SetEnvironmentVariableA("DV_TRACE_FILE", "1");
+    dvTraceReload();
+    char path[MAX_PATH + 16];
+    const std::string file = dvTraceLogPath(path, sizeof(path)) ? path : "(no temporary folder)";
+    return "OutputDebugString and " + file;
+#else
+    setenv("DV_TRACE", text.c_str(), 1);
+    dvTraceReload();  // the platform library keeps the level once per process
+    return "stderr";
+#endif
 }

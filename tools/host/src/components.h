@@ -71,3 +71,11 @@ LSTATUS writeStoredName(const char* valueName, const std::string& name);
 
 // "0x80040111"-style text of a result code.
 std::string hresultText(HRESULT hr);
+
+// ---- the product's trace ------------------------------------------------------
+
+// Turns the product's trace on at `level` (0..3) for this process: sets
+// DV_TRACE (and, on Windows, DV_TRACE_FILE=1) in the process environment,
+// which the product reads when it first traces, and returns where the lines
+// go ("stderr", or the OutputDebugString/log file pair on Windows).
+std::string enableProductTrace(int level);

@@ -448,6 +448,9 @@ int main(int argc, char** argv) {
         std::fputs(hostUsage(), stdout);
         return 0;
     }
+    if (options.traceLevel >= 0)
+        std::printf("trace: level %d to %s\n", options.traceLevel,
+                    enableProductTrace(options.traceLevel).c_str());
     // A run never silently puts another camera on one side: refused before
     // anything is registered or built. (The settings command leaves this
     // check to the camera selection page.)

@@ -165,6 +165,17 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
                 *error = "--out takes a folder";
                 return false;
             }
+        } else if (arg == "--trace") {
+            // The level is optional: a following argument 0..3 is taken as it.
+            parsed.traceLevel = 2;
+            if (i + 1 < args.size() && args[i + 1].size() == 1 && args[i + 1][0] >= '0' &&
+                args[i + 1][0] <= '9') {
+                parsed.traceLevel = args[++i][0] - '0';
+                if (parsed.traceLevel > 3) {
+                    *error = "--trace takes a level 0..3";
+                    return false;
+                }
+            }
         } else if (arg == "--product") {
             if (!value(&parsed.productPath))
                 return false;
@@ -212,6 +223,9 @@ const char* hostUsage() {
            "  --out DIR           output folder (default duoview2-out)\n"
            "  --product PATH      the product module (default: next to this program or in the build tree)\n"
            "  --testcams PATH     the test camera module (likewise)\n"
+           "  --trace [LEVEL]     the product's trace for this run: 1 errors, 2 state changes (default),\n"
+           "                      3 verbose; to stderr (POSIX) or to OutputDebugString and\n"
+           "                      %TEMP%\\Duoview2.log (Windows); works with every command"
            "settings options:\n"
            "  --dialog            open the property frames themselves (Windows)\n";
 }

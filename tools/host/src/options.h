@@ -26,6 +26,7 @@ struct HostOptions {
     std::string productPath;   // empty: found next to the program or in the build tree
     std::string testCamsPath;  // likewise
     bool dialog = false;       // settings: open the real property frames (Windows)
+    int traceLevel = -1;       // --trace: the product's trace level 0..3, -1: as the user set it
 };
 
 // Parses argv[1..]. On failure returns false with a one-line reason in *error.
