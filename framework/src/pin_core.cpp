@@ -420,6 +420,9 @@ STDMETHODIMP InputPinCore::Receive(IMediaSample* sample) {
     hr = S_OK;
     if ((sampleProps.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && sampleProps.pMediaType &&
         acceptFormat(*sampleProps.pMediaType) != S_OK) {
+        DV_TRACE(TraceLevel::error, "pin %s: the stream changed its type to %s, refused; stream stopped: %s",
+                 PinLabel(filter, name).text, TraceType(sampleProps.pMediaType).text,
+                 TraceHr(VFW_E_INVALIDMEDIATYPE).text);
         {
             ScopedLock hold(lock);
             runtimeError = true;
