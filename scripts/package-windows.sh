@@ -10,8 +10,8 @@
 # (install.cmd, uninstall.cmd, README.txt, guide/*.png if present):
 #   x64/Duoview2.dll  x86/Duoview2.dll  install.cmd  uninstall.cmd  README.txt
 # The zip is reproducible: entries sorted, every entry dated 2026-01-01 00:00,
-# no owner or permission attributes, and the stripped DLLs carry no time stamp,
-# so one commit gives the same bytes. <version> is project(VERSION) of the
+# only the DOS archive attribute (no owner or permission bits), and the
+# stripped DLLs carry no time stamp, so one commit gives the same bytes. <version> is project(VERSION) of the
 # top-level CMakeLists.txt. DV_JOBS sets the build parallelism (default: nproc).
 set -euo pipefail
 
@@ -68,8 +68,10 @@ with zipfile.ZipFile(tmp, "w") as archive:
     for name in sorted(names):
         info = zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0))
         info.compress_type = zipfile.ZIP_DEFLATED
-        info.create_system = 0  # MS-DOS: no Unix owner or mode bits
-        info.external_attr = 0
+        # MS-DOS attributes, "archive" only (as Windows writes them): no Unix
+        # owner or mode bits. Zero would be replaced by zipfile's own default.
+        info.create_system = 0
+        info.external_attr = 0x20
         with open(os.path.join(stage, name), "rb") as f:
             archive.writestr(info, f.read(), compresslevel=9)
 os.replace(tmp, out)
