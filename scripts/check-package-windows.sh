@@ -155,7 +155,8 @@ grep -qiF "$installed\\x64\\Duoview2.dll" <<<"$server" || fail "after the run, I
 wine_run regsvr32 /u /s "$(windows_path "$testcams")" || fail "regsvr32 /u of the test cameras"
 step_done "the host received $frames frames from the installed camera"
 
-# 5. Uninstall (the package's copy; see README.md for the installed copy under Wine).
+# 5. Uninstall with the package's copy (the copy in the installation folder
+#    cannot delete its own folder under Wine, whose cmd keeps the script open).
 status=0
 output=$(cd / && wine_run cmd /c "$(windows_path "$work/package/uninstall.cmd")" /q 2>&1 | tr -d '\r') || status=$?
 echo "$output" | sed 's/^/  /'
