@@ -69,17 +69,16 @@ reg_query() {
 scripts/package-windows.sh >/dev/null
 scripts/package-windows.sh --out "$work/again.zip" >/dev/null
 cmp -s "$zip" "$work/again.zip" || fail "a second package-windows.sh run gave other bytes than $zip"
-python3 - "$zip" <<'PY' || fail "the zip's contents"
-import sys, zipfile
+python3 - "$zip" packaging/windows/guide <<'PY' || fail "the zip's contents"
+import os, sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
 names = archive.namelist()
-expected = ["README.txt", "install.cmd", "uninstall.cmd", "x64/Duoview2.dll", "x86/Duoview2.dll"]
-core = [n for n in names if not n.startswith("guide/")]
+pictures = sorted(f for f in os.listdir(sys.argv[2]) if f.endswith(".png")) if os.path.isdir(sys.argv[2]) else []
+expected = sorted(["README.txt", "install.cmd", "uninstall.cmd", "x64/Duoview2.dll", "x86/Duoview2.dll"] +
+                  ["guide/" + f for f in pictures])
 problems = []
-if core != expected:
-    problems.append("entries %s, expected %s (sorted)" % (core, expected))
-if names != sorted(names):
-    problems.append("entries not sorted")
+if names != expected:
+    problems.append("entries %s, expected %s (sorted)" % (names, expected))
 for info in archive.infolist():
     if info.date_time != (2026, 1, 1, 0, 0, 0) or (info.create_system, info.external_attr) != (0, 0x20):
         problems.append("%s: date %s, attributes %#x" % (info.filename, info.date_time, info.external_attr))
@@ -124,7 +123,7 @@ output=$(cd / && wine_run cmd /c "$(windows_path "$work/package/install.cmd")" /
 echo "$output" | sed 's/^/  /'
 ((status == 0)) || fail "install.cmd exited $status"
 grep -q '^Duoview2 is installed' <<<"$output" || fail "install.cmd did not report success"
-for file in x64/Duoview2.dll x86/Duoview2.dll uninstall.cmd README.txt; do
+for file in x64/Duoview2.dll x86/Duoview2.dll uninstall.cmd README.txt $(cd "$work/package" && compgen -G 'guide/*.png'); do
     cmp -s "$work/package/$file" "$installedDir/$file" || fail "$installed\\$file is not the package's $file"
 done
 server=$(reg_query "HKCR\\CLSID\\$filterClass\\InprocServer32" /ve)

@@ -107,8 +107,8 @@ if errorlevel 1 (
 echo   copied %~1\Duoview2.dll
 exit /b 0
 
-rem copyDocuments: uninstall.cmd and README.txt go into the installation folder,
-rem so the camera can be removed after the package is deleted.
+rem copyDocuments: uninstall.cmd, README.txt and its pictures go into the
+rem installation folder, so the camera can be removed after the package is deleted.
 :copyDocuments
 for %%F in (uninstall.cmd README.txt) do (
     copy /y "%DV_SOURCE%%%F" "%DV_TARGET%\%%F" >nul
@@ -117,6 +117,14 @@ for %%F in (uninstall.cmd README.txt) do (
         set "DV_RC=1"
         exit /b 1
     )
+)
+if not exist "%DV_SOURCE%guide\*.png" exit /b 0
+if not exist "%DV_TARGET%\guide\" mkdir "%DV_TARGET%\guide"
+copy /y "%DV_SOURCE%guide\*.png" "%DV_TARGET%\guide\" >nul
+if errorlevel 1 (
+    set "DV_STEP=copying the guide's pictures into the installation folder"
+    set "DV_RC=1"
+    exit /b 1
 )
 exit /b 0
 
