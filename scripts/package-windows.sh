@@ -38,10 +38,13 @@ trap 'rm -rf "$stage"' EXIT
 
 for preset in windows windows-i686; do
     start=$SECONDS
-    if [[ ! -f build/$preset/build.ninja ]]; then
-        cmake --preset "$preset" >/dev/null
+    # Quiet unless configuring or building fails.
+    if [[ ! -f build/$preset/build.ninja ]] && ! cmake --preset "$preset" >"$stage/build.log" 2>&1 ||
+        ! cmake --build --preset "$preset" -j "$jobs" --target Duoview2 >"$stage/build.log" 2>&1; then
+        cat "$stage/build.log" >&2
+        echo "package-windows: building Duoview2 in the $preset preset failed" >&2
+        exit 1
     fi
-    cmake --build --preset "$preset" -j "$jobs" --target Duoview2 >/dev/null
     dll=build/$preset/filter/Duoview2.dll
     mkdir -p "$stage/${folder[$preset]}"
     # SOURCE_DATE_EPOCH keeps strip from writing the current time into the
@@ -49,6 +52,7 @@ for preset in windows windows-i686; do
     SOURCE_DATE_EPOCH=0 "${strip[$preset]}" --strip-all -o "$stage/${folder[$preset]}/Duoview2.dll" "$dll"
     echo "package-windows: $preset: $dll ($(stat -c %s "$dll") bytes, $(stat -c %s "$stage/${folder[$preset]}/Duoview2.dll") stripped) in $((SECONDS - start)) s"
 done
+rm -f "$stage/build.log"
 cp packaging/windows/install.cmd packaging/windows/uninstall.cmd packaging/windows/README.txt "$stage/"
 if compgen -G 'packaging/windows/guide/*.png' >/dev/null; then
     mkdir -p "$stage/guide"
