@@ -10,7 +10,8 @@
 #  2. install.cmd in a fresh prefix (build/package/check/wine, with the null
 #     graphics driver of scripts/wine-run.sh) without administrator rights:
 #     it says so, exits 5 and installs nothing ("net session" and fltmc are
-#     made to fail by stand-ins earlier in PATH, since Wine grants everything);
+#     made to fail by stand-in programs in the current folder, since Wine
+#     grants everything: its "net session" succeeds, and it has no fltmc);
 #  3. install.cmd run from another folder: the files in C:\Program Files\Duoview2,
 #     the class key with InprocServer32 there, the video input device and the
 #     filter entries;
