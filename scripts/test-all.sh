@@ -2,14 +2,16 @@
 # Builds and tests every preset from a fresh machine:
 #
 #   scripts/test-all.sh [preset...]
-#       (default: default asan tsan windows windows-i686 fuzz)
+#       (default: default asan tsan windows windows-i686 fuzz package)
 #
 # Installs what is missing (scripts/bootstrap.sh), then for each preset
 # configures build/<preset>, builds it and runs its tests with ctest. A failing
 # preset does not stop the others. windows-i686 is built only: its tests would
-# need 32-bit Wine, which is not installed. Prints one result line per preset
-# and a final
-#   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built
+# need 32-bit Wine, which is not installed. `package` is not a CMake preset:
+# it makes the Windows package from the windows and windows-i686 builds and
+# checks it under Wine (scripts/check-package-windows.sh). Prints one result
+# line per step and a final
+#   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built, package ok
 # and exits non-zero if any preset failed. Each preset's full output is also kept
 # in build/logs/<preset>.log. DV_JOBS overrides the parallelism (default: nproc).
 set -euo pipefail
@@ -19,7 +21,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows windows-i686 fuzz)
+    presets=(default asan tsan windows windows-i686 fuzz package)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -36,6 +38,11 @@ build_only() {
 
 run_preset() {
     local preset=$1 log=$2
+    if [[ $preset == package ]]; then
+        echo "==> [package] make and check the Windows package" | tee "$log"
+        DV_JOBS=$jobs scripts/check-package-windows.sh 2>&1 | tee -a "$log" || return 13
+        return 0
+    fi
     echo "==> [$preset] configure" | tee "$log"
     cmake --preset "$preset" 2>&1 | tee -a "$log" || return 10
     echo "==> [$preset] build (-j$jobs)" | tee -a "$log"
@@ -55,7 +62,9 @@ for preset in "${presets[@]}"; do
     total=$(sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$log" | tail -n 1)
     nfail=$(sed -n 's/.*tests passed, \([0-9][0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
     case $status in
-        0) if build_only "$preset"; then
+        0) if [[ $preset == package ]]; then
+               result="package ok"
+           elif build_only "$preset"; then
                result="$preset built"
            else
                result="$preset ok (${total:-0} tests)"
@@ -63,6 +72,7 @@ for preset in "${presets[@]}"; do
         10) result="$preset FAILED (configure)" ;;
         11) result="$preset FAILED (build)" ;;
         12) result="$preset FAILED (${nfail:-?} of ${total:-?} tests)" ;;
+        13) result="$preset FAILED (check)" ;;
         *) result="$preset FAILED (status $status)" ;;
     esac
     ((status == 0)) || failed=1
