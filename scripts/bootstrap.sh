@@ -19,6 +19,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # image libraries: OpenCV is the reference for the pixel kernels, libpng for tools
     libopencv-dev libpng-dev
+    # Windows package: unpacked by its check (scripts/check-package-windows.sh)
+    unzip
     # source tooling; clang with its sanitizer and libFuzzer runtimes (fuzz preset)
     clang-format clang-tidy clang libclang-rt-14-dev
 )
