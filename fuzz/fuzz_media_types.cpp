@@ -65,7 +65,9 @@ struct FuzzType {
         info.bmiHeader.biBitCount = bits[in.pick(std::size(bits))];
         const long long stride = (static_cast<long long>(info.bmiHeader.biWidth) * 3 + 3) & ~3LL;
         info.bmiHeader.biSizeImage =
-            in.pick(2) ? static_cast<DWORD>(stride * info.bmiHeader.biHeight) : in.u32();
+            in.pick(2) ? static_cast<DWORD>(static_cast<uint64_t>(stride) *
+                                            static_cast<uint64_t>(static_cast<int64_t>(info.bmiHeader.biHeight)))
+                       : in.u32();
         info.AvgTimePerFrame = in.pick(2) ? 333333 : REFERENCE_TIME(in.i32());
         if (in.pick(4) == 0) info.rcSource = RECT{in.i32(), in.i32(), in.i32(), in.i32()};
 
