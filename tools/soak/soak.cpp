@@ -164,6 +164,39 @@ struct SoakGraph {
     }
 };
 
+#ifdef _WIN32
+// A crash reports where it happened (module and offset, for addr2line), since
+// Wine's own debugger may not get a console to write to.
+LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
+    void* address = info->ExceptionRecord->ExceptionAddress;
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCSTR>(address), &module))
+        GetModuleFileNameA(module, name, sizeof name);
+    std::printf("duoview2-soak: CRASH: exception 0x%08lx at %p = %s+0x%llx (thread %lu)\n",
+                static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), address, name,
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address) -
+                                                reinterpret_cast<uintptr_t>(module)),
+                static_cast<unsigned long>(GetCurrentThreadId()));
+    void* frames[32];
+    const USHORT count = RtlCaptureStackBackTrace(0, 32, frames, nullptr);
+    for (USHORT i = 0; i < count; ++i) {
+        HMODULE frameModule = nullptr;
+        char frameName[MAX_PATH] = "?";
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<LPCSTR>(frames[i]), &frameModule))
+            GetModuleFileNameA(frameModule, frameName, sizeof frameName);
+        std::printf("  #%u %s+0x%llx\n", i, frameName,
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(frames[i]) -
+                                                    reinterpret_cast<uintptr_t>(frameModule)));
+    }
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 4);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+#endif
+
 void dumpStacks() {
 #ifndef _WIN32
     if (std::system("command -v gdb >/dev/null 2>&1") == 0) {
@@ -202,6 +235,21 @@ int run(const Options& options) {
     std::atomic<bool> finished{false};
     long counts[5] = {};  // run, pause, stop, reconnect, failed operations (main thread only)
     std::atomic<long> settingsChanges{0}, formatChanges{0}, formatRefusals{0};
+#ifdef _WIN32
+    // Wine's graph manager runs IFilterGraph::Reconnect synchronously on the
+    // caller's thread, and its IMediaControl::Stop faults (a null read inside
+    // quartz) when a reconnection on another thread adds and removes the
+    // cameras meanwhile; Windows runs Reconnect on a thread of the graph's
+    // own. So under Wine the format thread's SetFormat and the main thread's
+    // graph calls take turns.
+    std::mutex graphTurns;
+    using GraphTurn = std::unique_lock<std::mutex>;
+#else
+    struct GraphTurn {
+        explicit GraphTurn(int) {}
+    };
+    int graphTurns = 0;
+#endif
     {
         std::vector<VideoDevice> devices;
         listVideoDevices(&devices);
@@ -275,6 +323,7 @@ int run(const Options& options) {
                     }
                     consumer.epoch.fetch_add(1);
                     activity.format = "SetFormat";
+                    GraphTurn turn(graphTurns);
                     if (FAILED(config->SetFormat(format))) formatRefusals.fetch_add(1);
                     consumer.epoch.fetch_add(1);
                     deleteMediaType(format);
@@ -319,6 +368,7 @@ int run(const Options& options) {
             const unsigned pick = rng() % 10;
             consumer.epoch.fetch_add(1);
             HRESULT result = S_OK;
+            GraphTurn turn(graphTurns);
             if (pick < 4) {
                 activity.main = "Run";
                 result = g.control->Run();
@@ -404,6 +454,9 @@ int main(int argc, char** argv) {
         if (!mkdtemp(folder)) return 1;
         setenv("DV_REGISTRY_DIR", folder, 1);
     }
+#endif
+#ifdef _WIN32
+    SetUnhandledExceptionFilter(reportCrash);
 #endif
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     const int status = run(options);
