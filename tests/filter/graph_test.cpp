@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,22 +21,9 @@
 
 #include "filter/stereo_interfaces.h"
 #include "filter_fakes.h"
+#include "../platform/loaded_module.h"
 
 namespace {
-
-struct LoadedModule {
-    explicit LoadedModule(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedModule() {
-        if (handle) dlclose(handle);
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-    HRESULT call(const char* name) const {
-        auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
-        return entry ? entry() : E_NOTIMPL;
-    }
-    void* handle;
-};
 
 ComPtr<IBaseFilter> findFilter(IGraphBuilder* graph, const wchar_t* name) {
     ComPtr<IBaseFilter> filter;

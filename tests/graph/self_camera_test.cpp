@@ -5,30 +5,15 @@
 // and the same filter given two real cameras then connects and streams.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <string>
 #include <vector>
 
 #include "filter/stereo_interfaces.h"
 #include "platform/messagebox.h"
 #include "test_sink.h"
+#include "../platform/loaded_module.h"
 
 namespace {
-
-struct LoadedModule {
-    explicit LoadedModule(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedModule() {
-        if (handle) dlclose(handle);
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-    HRESULT call(const char* name) const {
-        auto entry = reinterpret_cast<HRESULT (*)()>(dlsym(handle, name));
-        return entry ? entry() : E_NOTIMPL;
-    }
-    void* handle;
-};
 
 struct Box {
     std::string text, caption;
