@@ -19,6 +19,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # image libraries: OpenCV is the reference for the pixel kernels, libpng for tools
     libopencv-dev libpng-dev
+    # V4L2 capture source: MJPEG decoding, other camera formats; ffmpeg's scaler for the conversion benchmark
+    libturbojpeg0-dev libv4l-dev libswscale-dev
     # Windows package: unpacked by its check (scripts/check-package-windows.sh)
     unzip
     # source tooling; clang with its sanitizer and libFuzzer runtimes (fuzz preset)

@@ -16,6 +16,8 @@
 //   "connects to" fields are not kept.
 //
 // Device monikers read the registry when bound, so they follow later changes.
+// The video input category also lists, after its registry entries, the V4L2
+// capture nodes present when the enumerator is made (v4l2_devices.cpp).
 #include <string>
 #include <vector>
 
@@ -287,8 +289,12 @@ private:
 
 class MonikerEnumerator final : public IEnumMoniker, public dvrt::RefCounted {
 public:
-    MonikerEnumerator(std::wstring categoryKey, std::vector<std::wstring> instances, size_t position)
-        : category(std::move(categoryKey)), instances(std::move(instances)), position(position) {}
+    MonikerEnumerator(std::wstring categoryKey, std::vector<std::wstring> instances,
+                      std::vector<V4l2CaptureNode> nodes, size_t position)
+        : category(std::move(categoryKey)),
+          instances(std::move(instances)),
+          nodes(std::move(nodes)),
+          position(position) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
@@ -307,8 +313,10 @@ public:
         if (count > 1 && !fetched)
             return E_INVALIDARG;
         ULONG got = 0;
-        while (got < count && position < instances.size()) {
-            const HRESULT hr = dvrt::createDeviceMoniker(category, instances[position], &out[got]);
+        while (got < count && position < size()) {
+            const HRESULT hr = position < instances.size()
+                                   ? dvrt::createDeviceMoniker(category, instances[position], &out[got])
+                                   : dvrt::createV4l2Moniker(nodes[position - instances.size()], &out[got]);
             if (FAILED(hr)) {
                 for (ULONG i = 0; i < got; ++i)
                     out[i]->Release();
@@ -324,9 +332,9 @@ public:
         return got == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
-        const size_t left = instances.size() - position;
+        const size_t left = size() - position;
         if (count > left) {
-            position = instances.size();
+            position = size();
             return S_FALSE;
         }
         position += count;
@@ -339,14 +347,16 @@ public:
     STDMETHODIMP Clone(IEnumMoniker** out) override {
         if (!out)
             return E_POINTER;
-        *out = new (std::nothrow) MonikerEnumerator(category, instances, position);
+        *out = new (std::nothrow) MonikerEnumerator(category, instances, nodes, position);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
 private:
     ~MonikerEnumerator() override = default;
+    size_t size() const { return instances.size() + nodes.size(); }
     const std::wstring category;
     const std::vector<std::wstring> instances;  // taken when the enumerator was made
+    const std::vector<V4l2CaptureNode> nodes;   // listed after the instances
     size_t position;
 };
 
@@ -373,22 +383,24 @@ public:
         const std::wstring categoryKey = guidString(category);
         const std::wstring instanceKey = L"CLSID\\" + categoryKey + L"\\Instance";
         RegistryKey key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, instanceKey.c_str(), 0, KEY_READ, key.receive()) !=
-            ERROR_SUCCESS) {
-            return S_FALSE;
-        }
         std::vector<std::wstring> instances;
-        for (DWORD i = 0;; ++i) {
-            WCHAR name[256];
-            DWORD chars = 256;
-            if (RegEnumKeyExW(key.get(), i, name, &chars, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            instances.emplace_back(name, chars);
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, instanceKey.c_str(), 0, KEY_READ, key.receive()) ==
+            ERROR_SUCCESS) {
+            for (DWORD i = 0;; ++i) {
+                WCHAR name[256];
+                DWORD chars = 256;
+                if (RegEnumKeyExW(key.get(), i, name, &chars, nullptr, nullptr, nullptr, nullptr) !=
+                    ERROR_SUCCESS)
+                    break;
+                instances.emplace_back(name, chars);
+            }
         }
-        if (instances.empty())
+        std::vector<V4l2CaptureNode> nodes;
+        if (category == CLSID_VideoInputDeviceCategory)
+            nodes = dvListV4l2CaptureNodes();
+        if (instances.empty() && nodes.empty())
             return S_FALSE;
-        *out = new (std::nothrow) MonikerEnumerator(categoryKey, std::move(instances), 0);
+        *out = new (std::nothrow) MonikerEnumerator(categoryKey, std::move(instances), std::move(nodes), 0);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 

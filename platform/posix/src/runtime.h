@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/com_ptr.h"
+#include "platform/v4l2_io.h"
 #include "platform/win.h"
 
 namespace dvrt {
@@ -55,6 +56,8 @@ HRESULT createDeviceEnumerator(REFIID riid, void** ppv);
 HRESULT createFilterMapper(REFIID riid, void** ppv);
 // A device moniker for the entry HKCR\CLSID\{category}\Instance\{instance}.
 HRESULT createDeviceMoniker(const std::wstring& categoryKey, const std::wstring& instance, IMoniker** out);
+// A moniker of a V4L2 capture node (v4l2_devices.cpp).
+HRESULT createV4l2Moniker(const V4l2CaptureNode& node, IMoniker** out);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper-case hex).
 std::wstring guidString(REFGUID guid);

@@ -72,6 +72,10 @@ LSTATUS openSettingsKey(RegistryKey* key) {
 std::string hresultText(HRESULT hr) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(static_cast<uint32_t>(hr)));
+    if (hr == HRESULT_FROM_WIN32(ERROR_BUSY))
+        return std::string(text) + ", a camera is busy: another program is using it (--trace names it)";
+    if (hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED))
+        return std::string(text) + ", a camera is no longer connected";
     return text;
 }
 

@@ -28,6 +28,9 @@
 #include "options.h"
 #include "recorder.h"
 #include "settings_command.h"
+#ifdef DV_HOST_V4L2_FILE
+#include "platform/v4l2_io.h"
+#endif
 
 namespace {
 
@@ -133,8 +136,10 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
     struct Module {
         const char* what;
         std::string path;
-        const char* deviceName;
-        const CLSID* classId;  // checked when known
+        const char* deviceName;  // null: the module lists no device of its own
+        const CLSID* classId;    // checked when known
+        bool forced;             // its path was given on the command line
+        bool required;
     };
     std::string productPath = options.productPath.empty()
                                   ? findModule(DV_HOST_PRODUCT_FILE, DV_HOST_PRODUCT_RELPATH)
@@ -144,24 +149,28 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
                                : absolutePath(options.testCamsPath);
     const std::string vcamName = virtualCameraName();
     const Module modules[] = {
-        {"virtual camera", productPath, vcamName.c_str(), &CLSID_StereoCameraFilter},
-        {"test cameras", camsPath, kTestCameraLeft, nullptr},
+        {"virtual camera", productPath, vcamName.c_str(), &CLSID_StereoCameraFilter, !options.productPath.empty(),
+         true},
+        {"test cameras", camsPath, kTestCameraLeft, nullptr, !options.testCamsPath.empty(), false},
+#ifdef DV_HOST_V4L2_FILE
+        // The source that V4L2 webcams (listed by the device enumerator) bind to.
+        {"V4L2 camera source", findModule(DV_HOST_V4L2_FILE, DV_HOST_V4L2_RELPATH), nullptr,
+         &CLSID_DvV4l2CaptureSource, false, false},
+#endif
     };
     *changed = false;
     for (const Module& module : modules) {
-        bool listed = false;
+        bool listed = !module.deviceName;
         for (const VideoDevice& device : devices)
             listed = listed || device.name == module.deviceName;
         const bool serverOk = !module.classId || fileExists(registeredServerPath(*module.classId));
-        const bool forced = (module.classId && !options.productPath.empty()) ||
-                            (!module.classId && !options.testCamsPath.empty());
-        if (listed && serverOk && !forced)
+        if (listed && serverOk && !module.forced)
             continue;
         if (module.path.empty()) {
             std::fprintf(stderr,
                          "duoview2-host: %s: not registered, and the module was not found (use --%s PATH)\n",
-                         module.what, module.classId ? "product" : "testcams");
-            if (module.classId)
+                         module.what, module.required ? "product" : "testcams");
+            if (module.required)
                 return false;
             continue;  // the user's own cameras may do
         }
@@ -192,6 +201,9 @@ int unregisterCommand(const HostOptions& options) {
                                     : options.productPath,
         options.testCamsPath.empty() ? findModule(DV_HOST_TESTCAMS_FILE, DV_HOST_TESTCAMS_RELPATH)
                                      : options.testCamsPath,
+#ifdef DV_HOST_V4L2_FILE
+        findModule(DV_HOST_V4L2_FILE, DV_HOST_V4L2_RELPATH),
+#endif
     };
     int status = 0;
     for (const std::string& path : paths) {

@@ -18,6 +18,7 @@ DEFINE_GUID(IID_IEnumMoniker, 0x00000102, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00
 DEFINE_GUID(IID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 DEFINE_GUID(IID_IPropertyBag, 0x55272A00, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
 DEFINE_GUID(IID_IErrorLog, 0x3127CA40, 0x446E, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
+DEFINE_GUID(IID_IPersistPropertyBag, 0x37D84F60, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
 
 struct IUnknown {
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) PURE;
@@ -115,6 +116,12 @@ typedef VARIANT VARIANTARG;
 struct IPropertyBag : IUnknown {
     STDMETHOD(Read)(LPCOLESTR name, VARIANT* value, IErrorLog* log) PURE;
     STDMETHOD(Write)(LPCOLESTR name, VARIANT* value) PURE;
+};
+
+struct IPersistPropertyBag : IPersist {
+    STDMETHOD(InitNew)() PURE;
+    STDMETHOD(Load)(IPropertyBag* bag, IErrorLog* log) PURE;
+    STDMETHOD(Save)(IPropertyBag* bag, BOOL clearDirty, BOOL saveAllProperties) PURE;
 };
 
 struct IDispatch : IUnknown {
