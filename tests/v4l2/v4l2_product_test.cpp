@@ -36,11 +36,10 @@ void storeName(const char* value, const std::string& name) {
 }
 
 TEST(V4l2Product, TwoFakeWebcamsComposeIntoTheVirtualCamera) {
-    FakeNode left{"video0",
-                  "Webcam",
-                  V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
-                  true,
-                  {{V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}, {30}}}};
+    FakeNode left;
+    left.name = "video0";
+    left.card = "Webcam";
+    left.formats = {{V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}, {30}}};
     left.luma = 81, left.cb = 90, left.cr = 240;  // red: B 0, G 0, R 254
     FakeNode right = left;
     right.name = "video2";

@@ -321,7 +321,10 @@ void V4l2CapturePin::streamLoop() {
         const bool stamped = SUCCEEDED(hr) && clock && SUCCEEDED(clock->GetTime(&now));
         const REFERENCE_TIME arrival = now - start;
         if (SUCCEEDED(hr)) {
-            const bool delivered = deliver && frame.bytesUsed > 0 &&
+            // Frames that arrive before the graph's start time (Run is given
+            // a start slightly ahead) are not delivered.
+            const bool early = stamped && arrival < 0;
+            const bool delivered = deliver && !early && frame.bytesUsed > 0 &&
                                    deliverFrame(frame, stamped ? &arrival : nullptr, discontinuity);
             if (!delivered) {
                 std::lock_guard<std::mutex> hold(streamMutex);
