@@ -94,9 +94,17 @@ void BM_Nv12ToBgr(benchmark::State& state) {
 }
 BENCHMARK(BM_Nv12ToBgr)->DenseRange(0, 2);
 
-// The library with no device behind it: its queries fail, the conversion works.
-int noDeviceIoctl(void*, int, unsigned long, void*) {
-    errno = ENOTTY;
+// The library with no real device behind it: a capture device that answers
+// its capability query and nothing else.
+int noDeviceIoctl(void*, int, unsigned long request, void* arg) {
+    if (request == VIDIOC_QUERYCAP) {
+        auto* caps = static_cast<v4l2_capability*>(arg);
+        std::memset(caps, 0, sizeof *caps);
+        caps->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+        caps->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        return 0;
+    }
+    errno = EINVAL;
     return -1;
 }
 

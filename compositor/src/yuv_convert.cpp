@@ -102,16 +102,25 @@ DV_YUV_SSSE3 inline void store16(uint8_t* dst, const Bgr16& low, const Bgr16& hi
     }
 }
 
-// 8 YUYV pixels (16 bytes).
+// 8 YUYV pixels (16 bytes). The chroma terms are computed once per pixel
+// pair on the interleaved (Cb, Cr) values and then spread to both pixels;
+// the luma term is 74 * Y + (Y >> 1) - 1160, the same value as in storePixel.
 DV_YUV_SSSE3 inline Bgr16 yuyv8(const uint8_t* src) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
     const __m128i luma = _mm_and_si128(v, _mm_set1_epi16(0x00FF));
-    const __m128i chroma = _mm_srli_epi16(v, 8);  // cb0 cr0 cb1 cr1 ...
-    const __m128i cb =
-        _mm_shuffle_epi8(chroma, _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-    const __m128i cr =
-        _mm_shuffle_epi8(chroma, _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
-    return convert8(luma, cb, cr);
+    const __m128i de = _mm_sub_epi16(_mm_srli_epi16(v, 8), _mm_set1_epi16(128));  // d0 e0 d1 e1 ...
+    const __m128i blueRed = _mm_mullo_epi16(de, _mm_set1_epi32(0x00660081));      // 129 d, 102 e
+    const __m128i green = _mm_madd_epi16(de, _mm_set1_epi32(static_cast<int>(0xFFCCFFE7u)));  // -25 d - 52 e
+    const __m128i even = _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+    const __m128i odd = _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
+    const __m128i y =
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(luma, _mm_set1_epi16(74)), _mm_srli_epi16(luma, 1)),
+                      _mm_set1_epi16(-1160));
+    Bgr16 out;
+    out.b = _mm_srai_epi16(_mm_adds_epi16(y, _mm_shuffle_epi8(blueRed, even)), 6);
+    out.g = _mm_srai_epi16(_mm_add_epi16(y, _mm_shuffle_epi8(green, even)), 6);
+    out.r = _mm_srai_epi16(_mm_add_epi16(y, _mm_shuffle_epi8(blueRed, odd)), 6);
+    return out;
 }
 
 DV_YUV_SSSE3 void yuyvRowSsse3(const uint8_t* src, uint8_t* dst, int pixels) {
@@ -169,27 +178,38 @@ DV_YUV_AVX2 inline __m256i mask256(int channel, int k) {
 // Stores 32 pixels (96 bytes) from channel bytes whose low lane holds pixels
 // 0-15 and whose high lane holds pixels 16-31.
 DV_YUV_AVX2 inline void store32(uint8_t* dst, __m256i b, __m256i g, __m256i r) {
-    for (int k = 0; k < 3; ++k) {
-        const __m256i out = _mm256_or_si256(
+    __m256i out[3];
+    for (int k = 0; k < 3; ++k)
+        out[k] = _mm256_or_si256(
             _mm256_or_si256(_mm256_shuffle_epi8(b, mask256(0, k)), _mm256_shuffle_epi8(g, mask256(1, k))),
             _mm256_shuffle_epi8(r, mask256(2, k)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * k), _mm256_castsi256_si128(out));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 48 + 16 * k), _mm256_extracti128_si256(out, 1));
-    }
+    // out[k] holds output bytes 16k.. (pixels 0-15) and 48 + 16k.. (pixels 16-31).
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_permute2x128_si256(out[0], out[1], 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32),
+                        _mm256_permute2x128_si256(out[2], out[0], 0x30));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 64),
+                        _mm256_permute2x128_si256(out[1], out[2], 0x31));
 }
 
-// 16 YUYV pixels (32 bytes): lane 0 pixels 0-7, lane 1 pixels 8-15.
+// 16 YUYV pixels (32 bytes): lane 0 pixels 0-7, lane 1 pixels 8-15. As yuyv8.
 DV_YUV_AVX2 inline Bgr16x2 yuyv16(const uint8_t* src) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
     const __m256i luma = _mm256_and_si256(v, _mm256_set1_epi16(0x00FF));
-    const __m256i chroma = _mm256_srli_epi16(v, 8);
-    const __m256i cb =
-        _mm256_shuffle_epi8(chroma, _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1,
-                                                     0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-    const __m256i cr =
-        _mm256_shuffle_epi8(chroma, _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15,
-                                                     2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
-    return convert16(luma, cb, cr);
+    const __m256i de = _mm256_sub_epi16(_mm256_srli_epi16(v, 8), _mm256_set1_epi16(128));
+    const __m256i blueRed = _mm256_mullo_epi16(de, _mm256_set1_epi32(0x00660081));
+    const __m256i green = _mm256_madd_epi16(de, _mm256_set1_epi32(static_cast<int>(0xFFCCFFE7u)));
+    const __m256i even = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1, 0, 1, 4,
+                                          5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+    const __m256i odd = _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15, 2, 3, 2, 3,
+                                         6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
+    const __m256i y = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(luma, _mm256_set1_epi16(74)), _mm256_srli_epi16(luma, 1)),
+        _mm256_set1_epi16(-1160));
+    Bgr16x2 out;
+    out.b = _mm256_srai_epi16(_mm256_adds_epi16(y, _mm256_shuffle_epi8(blueRed, even)), 6);
+    out.g = _mm256_srai_epi16(_mm256_add_epi16(y, _mm256_shuffle_epi8(green, even)), 6);
+    out.r = _mm256_srai_epi16(_mm256_add_epi16(y, _mm256_shuffle_epi8(blueRed, odd)), 6);
+    return out;
 }
 
 DV_YUV_AVX2 void yuyvRowAvx2(const uint8_t* src, uint8_t* dst, int pixels) {
