@@ -1,6 +1,7 @@
 // duoview2-host: uses the virtual camera "Vanto 3D Virtual Camera2" exactly
 // as a video application does - device enumerator, moniker, filter graph,
 // media control and events - and records what it delivers. See hostUsage().
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -298,7 +299,7 @@ private:
 class StopSignals {
 public:
     StopSignals() {
-        received = 0;
+        received.store(0);
         struct sigaction action {};
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
@@ -313,15 +314,17 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
     // The signal received (0: none yet).
-    static int signalNumber() { return received; }
+    static int signalNumber() { return received.load(); }
 
 private:
-    static void onSignal(int number) { received = number; }
-    static volatile std::sig_atomic_t received;
+    static void onSignal(int number) { received.store(number); }
+    // Lock-free, so the handler may store it on whichever thread it runs.
+    static std::atomic<int> received;
+    static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores it");
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
 };
-volatile std::sig_atomic_t StopSignals::received = 0;
+std::atomic<int> StopSignals::received{0};
 #endif
 
 // One run of the virtual camera, in the steps the command takes. Each step
