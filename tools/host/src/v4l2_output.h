@@ -76,7 +76,8 @@ public:
     // a one-line reason in *error, the device closed again. A refused frame
     // interval is not fatal: see warning().
     bool open(const OutputNode& node, int width, int height, int64_t frameInterval, std::string* error);
-    // Stops streaming, unmaps the buffers and closes the node. Idempotent.
+    // Stops streaming, unmaps and frees the buffers (VIDIOC_REQBUFS 0) and
+    // closes the node. Idempotent.
     void close();
 
     // FrameConsumer (the delivery thread). Buffer time stamps are
