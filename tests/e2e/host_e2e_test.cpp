@@ -29,6 +29,20 @@
 #ifndef _WIN32
 #include <sys/wait.h>
 #endif
+#ifdef DV_HOST_V4L2_OUTPUT
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "compositor/yuyv_pack.h"
+#include "fake_v4l2_device.h"
+#endif
 
 #ifdef _WIN32
 #define popen _popen
@@ -446,6 +460,137 @@ TEST_F(HostEndToEnd, RefusesTheSameCameraOnBothSides) {
         EXPECT_EQ(after.mode, 9u);
     }
 }
+
+#ifdef DV_HOST_V4L2_OUTPUT
+std::string readText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The value of `key` in the fake device's report ("key value" lines).
+std::string reportValue(const std::string& report, const std::string& key) {
+    const size_t at = report.find(key + " ");
+    if (at == std::string::npos)
+        return "(missing)";
+    const size_t from = at + key.size() + 1;
+    return report.substr(from, report.find('\n', from) - from);
+}
+
+// The device's count on the host's latest progress line ("out N, ...").
+long writtenSoFar(const std::string& log) {
+    const size_t at = log.rfind("  out ");
+    return at == std::string::npos ? 0 : std::strtol(log.c_str() + at + 6, nullptr, 10);
+}
+
+// With --output and no --seconds the host streams until interrupted: SIGINT
+// stops the graph, releases the device (STREAMOFF, buffers unmapped, node
+// closed), prints the summary and exits 0. The device (the in-memory one,
+// through the host's test hook) received the delivered pictures as YUYV,
+// the last one byte for byte the packing of the last snapshot.
+TEST_F(HostEndToEnd, OutputRunsUntilSigintAndReleasesTheDevice) {
+    const std::string out = "e2e-out/output-sigint";
+    const std::string deviceFolder = "e2e-out/output-sigint-device";
+    const std::string logPath = "e2e-out/output-sigint.log";
+    for (const char* folder : {"e2e-out", "e2e-out/output-sigint", "e2e-out/output-sigint-device"})
+        ::mkdir(folder, 0777);
+    std::remove((deviceFolder + "/report.txt").c_str());
+    std::remove((out + "/last.png").c_str());
+    const std::string program = hostProgram();
+    const std::vector<std::string> args = {
+        program,   "--mode", "2",        "--size",          "0",        "--left",           kCameraA,
+        "--right", kCameraB, "--output", fakeLoopbackLabel, "--record", "--snapshot-every", "0",
+        "--out",   out};
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(log, 0);
+    ::setenv("DV_HOST_FAKE_V4L2_DIR", deviceFolder.c_str(), 1);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::unsetenv("DV_HOST_FAKE_V4L2_DIR");
+    ::close(log);
+    ASSERT_GT(child, 0);
+
+    // Until the device has taken a few pictures (or the host ended early).
+    int status = 0;
+    bool exited = false;
+    const auto begin = std::chrono::steady_clock::now();
+    while (writtenSoFar(readText(logPath)) < 3 && !exited &&
+           std::chrono::steady_clock::now() - begin < std::chrono::seconds(90)) {
+        exited = ::waitpid(child, &status, WNOHANG) == child;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(exited) << "the host ended without a signal:\n" << readText(logPath);
+    ::kill(child, SIGINT);
+    const auto stopping = std::chrono::steady_clock::now();
+    while (!exited && std::chrono::steady_clock::now() - stopping < std::chrono::seconds(60)) {
+        exited = ::waitpid(child, &status, WNOHANG) == child;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!exited) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the host did not stop after SIGINT:\n" << readText(logPath);
+    }
+    const std::string output = readText(logPath);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_NE(output.find("(stopped by SIGINT)"), std::string::npos) << output;
+    EXPECT_NE(
+        output.find("output: " + deviceFolder + "/video0 (\"" + fakeLoopbackLabel + "\"), 320x240 YUYV"),
+        std::string::npos)
+        << output;
+    EXPECT_NE(output.find(" frames written, 0 dropped (no free buffer), 0 failed\n"), std::string::npos)
+        << output;
+
+    const std::string report = readText(deviceFolder + "/report.txt");
+    EXPECT_EQ(reportValue(report, "format"), "320x240 YUYV 640 153600") << report;
+    EXPECT_GE(std::strtol(reportValue(report, "frames").c_str(), nullptr, 10), 3) << report;
+    const struct {
+        const char* key;
+        const char* value;
+    } released[] = {{"stamps-increasing", "1"},
+                    {"streamoffs", "1"},
+                    {"mapped", "0"},
+                    {"open-files", "0"},
+                    {"errors", "0"}};
+    for (const auto& r : released)
+        EXPECT_EQ(reportValue(report, r.key), r.value) << r.key << "\n" << report;
+
+    const RgbPicture last = readSnapshot(out + "/last.png");
+    ASSERT_EQ(last.width, 320);
+    ASSERT_EQ(last.height, 240);
+    const std::ptrdiff_t stride = pix::pictureStride(last.width);
+    std::vector<uint8_t> bgr(static_cast<size_t>(stride) * last.height);
+    for (int y = 0; y < last.height; ++y)
+        for (int x = 0; x < last.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                bgr[static_cast<size_t>((last.height - 1 - y) * stride + 3 * x + c)] = last.at(x, y)[2 - c];
+    std::vector<uint8_t> yuyv(static_cast<size_t>(pix::yuyvRowBytes(last.width)) * last.height);
+    ASSERT_TRUE(pix::packBgrToYuyv(pix::ImageView{last.width, last.height, 3, stride, bgr.data()},
+                                   yuyv.data(), pix::yuyvRowBytes(last.width), yuyv.size()));
+    const std::string raw = readText(deviceFolder + "/last-frame.raw");
+    ASSERT_EQ(raw.size(), yuyv.size());
+    EXPECT_EQ(std::memcmp(raw.data(), yuyv.data(), yuyv.size()), 0);
+}
+#endif
+
+#ifdef _WIN32
+TEST_F(HostEndToEnd, OutputIsRefusedOnWindows) {
+    const HostRun run = runHost("--output /dev/video0");
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find("Linux only"), std::string::npos) << run.output;
+}
+#endif
 
 #ifndef _WIN32
 // Under Wine the ctest fixture does the same with regsvr32 /u.

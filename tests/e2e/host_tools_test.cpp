@@ -66,7 +66,7 @@ TEST(HostOptions, BadValuesAreRefusedWithAReason) {
         {"--mode", "12"},  {"--mode", "-1"},      {"--mode", "nothing"}, {"--swap", "2"},
         {"--size", "2"},   {"--size", "800x600"}, {"--seconds", "0"},    {"--seconds", "abc"},
         {"--frames", "0"}, {"--left", ""},        {"--out", ""},         {"--mode"},
-        {"--bogus"},       {"settings", "extra"},   {"--trace", "4"},
+        {"--bogus"},       {"settings", "extra"}, {"--trace", "4"},
     };
     for (const auto& args : bad) {
         HostOptions o;
@@ -97,6 +97,56 @@ TEST(HostOptions, TraceLevelIsOptionalAndLeavesTheNextArgumentAlone) {
         EXPECT_EQ(o.traceLevel, c.level) << c.args.size();
         EXPECT_EQ(o.command, c.command) << c.args.size();
     }
+}
+
+// --output and its companions; a run with --output and no limit goes on
+// until interrupted. Where no V4L2 devices exist the option is refused.
+TEST(HostOptions, OutputOptionsAndTheUnboundedRun) {
+    struct Case {
+        std::vector<std::string> args;
+        bool accepted;
+        bool unbounded;
+        const char* format;
+        bool record;
+    };
+#ifdef __linux__
+    const Case cases[] = {
+        {{}, true, false, "yuyv", false},
+        {{"--output", "/dev/video5"}, true, true, "yuyv", false},
+        {{"--output", "Vanto 3D Virtual Camera2", "--seconds", "2"}, true, false, "yuyv", false},
+        {{"--frames", "3", "--output", "/dev/video5"}, true, false, "yuyv", false},
+        {{"--output", "L", "--output-format", "rgb24", "--record"}, true, true, "rgb24", true},
+        {{"--output-format", "rgb24"}, false, false, "", false},
+        {{"--record"}, false, false, "", false},
+        {{"--output", "L", "--output-format", "nv12"}, false, false, "", false},
+        {{"--output", ""}, false, false, "", false},
+        {{"--output"}, false, false, "", false},
+    };
+#else
+    const Case cases[] = {
+        {{}, true, false, "yuyv", false},
+        {{"--output", "/dev/video5"}, false, false, "", false},
+    };
+#endif
+    for (const Case& c : cases) {
+        const std::string args = c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back();
+        HostOptions o;
+        std::string error;
+        ASSERT_EQ(parse(c.args, &o, &error), c.accepted) << args << ": " << error;
+        if (!c.accepted) {
+            EXPECT_FALSE(error.empty()) << args;
+            continue;
+        }
+        EXPECT_EQ(runsUntilInterrupted(o), c.unbounded) << args;
+        EXPECT_EQ(o.outputFormat, c.format) << args;
+        EXPECT_EQ(o.record, c.record) << args;
+    }
+#ifndef __linux__
+    HostOptions o;
+    std::string error;
+    parse({"--output", "/dev/video5"}, &o, &error);
+    EXPECT_NE(error.find("Linux only"), std::string::npos) << error;
+#endif
 }
 
 TEST(HostOptions, ModesByNumberNameOrUniqueBeginning) {

@@ -240,6 +240,31 @@ int findDevice(const std::vector<VideoDevice>& devices, const std::string& name)
     return -1;
 }
 
+bool openVirtualCamera(const std::vector<VideoDevice>& devices, VirtualCamera* camera, std::string* error) {
+    *camera = VirtualCamera{};
+    const std::string vcamName = virtualCameraName();
+    const int index = findDevice(devices, vcamName);
+    if (index < 0) {
+        *error = "\"" + vcamName + "\" is not listed by the device enumerator";
+        return false;
+    }
+    VirtualCamera opened;
+    const HRESULT hr = devices[static_cast<size_t>(index)].moniker->BindToObject(
+        nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(opened.filter.GetAddressOf()));
+    if (FAILED(hr)) {
+        *error = "cannot create the virtual camera (" + hresultText(hr) + ")";
+        return false;
+    }
+    opened.filter->FindPin(L"Output1", opened.output.GetAddressOf());
+    if (!opened.output || FAILED(opened.filter.As(&opened.imageControl)) ||
+        FAILED(opened.output.As(&opened.selection)) || FAILED(opened.output.As(&opened.streamConfig))) {
+        *error = "the virtual camera lacks Output1 or its private interfaces";
+        return false;
+    }
+    *camera = opened;
+    return true;
+}
+
 StoredSettings readStoredSettings() {
     StoredSettings stored;
     RegistryKey key;

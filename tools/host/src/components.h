@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/stereo_interfaces.h"
 #include "platform/com_ptr.h"
 #include "platform/win.h"
 
@@ -52,6 +53,21 @@ std::string virtualCameraName();
 // match ignoring case, then a unique entry containing `name` ignoring case.
 // -1 when none or ambiguous.
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name);
+
+// The virtual camera as an application opens it: its moniker bound, and the
+// output pin and private interfaces the host drives.
+struct VirtualCamera {
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IPin> output;  // "Output1"
+    ComPtr<IStereoImageControl> imageControl;
+    ComPtr<ICameraSelection> selection;
+    ComPtr<IAMStreamConfig> streamConfig;
+};
+
+// Finds the virtual camera among `devices` and binds it. The filter reads
+// the stored settings when it is created, so store first. False with a
+// one-line reason in *error.
+bool openVirtualCamera(const std::vector<VideoDevice>& devices, VirtualCamera* camera, std::string* error);
 
 // ---- the product's stored settings ----------------------------------------
 

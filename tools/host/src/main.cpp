@@ -1,8 +1,10 @@
 // duoview2-host: uses the virtual camera "Vanto 3D Virtual Camera2" exactly
 // as a video application does - device enumerator, moniker, filter graph,
 // media control and events - and records what it delivers. See hostUsage().
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -30,6 +32,10 @@
 #include "settings_command.h"
 #ifdef DV_HOST_V4L2_FILE
 #include "platform/v4l2_io.h"
+#endif
+#ifdef DV_HOST_V4L2_OUTPUT
+#include "fake_v4l2_device.h"
+#include "v4l2_output.h"
 #endif
 
 namespace {
@@ -265,145 +271,299 @@ bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoD
     return true;
 }
 
-ComPtr<IPin> findPin(IBaseFilter* filter, const wchar_t* name) {
-    ComPtr<IPin> pin;
-    filter->FindPin(name, pin.GetAddressOf());
-    return pin;
+// The owned copy of a media type that an interface handed out from the task
+// allocator; the handed-out structure is freed here.
+MediaFormat adoptMediaType(AM_MEDIA_TYPE* type) {
+    MediaFormat owned;
+    if (type) {
+        owned.assign(*type);
+        deleteMediaType(type);
+    }
+    return owned;
 }
 
-void printProgress(const StreamRecorder::Progress& p, double elapsed, double total, bool tty) {
-    std::printf("%sframes %ld  %.1f fps  dropped %ld  time gaps %ld  %.1f/%.0f s%s", tty ? "\r" : "",
-                p.frames, p.recentFps, p.mediaTimeGaps, p.frameTimeGaps, elapsed, total, tty ? "   " : "\n");
-    std::fflush(stdout);
-}
-
-int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
-    if (!storeRequestedSettings(options, devices))
-        return 2;
-    const std::string vcamName = virtualCameraName();
-    const int vcamIndex = findDevice(devices, vcamName);
-    if (vcamIndex < 0) {
-        std::fprintf(stderr, "duoview2-host: \"%s\" is not listed by the device enumerator\n",
-                     vcamName.c_str());
-        return 1;
+// Hands every picture to the output device first (the least delay for its
+// readers), then to the recorder. Both outlive the graph's streaming.
+class FrameFanOut final : public FrameConsumer {
+public:
+    FrameFanOut(FrameConsumer* first, FrameConsumer* second) : first(first), second(second) {}
+    void onFrame(const SinkFrame& frame) override {
+        if (first)
+            first->onFrame(frame);
+        second->onFrame(frame);
+    }
+    void onEndOfStream() override {
+        if (first)
+            first->onEndOfStream();
+        second->onEndOfStream();
     }
 
-    // Open the virtual camera as an application does: bind its moniker.
-    ComPtr<IBaseFilter> camera;
-    HRESULT hr = devices[static_cast<size_t>(vcamIndex)].moniker->BindToObject(
-        nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(camera.GetAddressOf()));
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "duoview2-host: cannot create the virtual camera (%s)\n",
-                     hresultText(hr).c_str());
-        return 1;
-    }
-    ComPtr<IPin> output = findPin(camera.Get(), L"Output1");
-    ComPtr<IStereoImageControl> imageControl;
-    ComPtr<ICameraSelection> selection;
-    ComPtr<IAMStreamConfig> streamConfig;
-    if (!output || FAILED(ComPtr<IBaseFilter>(camera).As(&imageControl)) || FAILED(output.As(&selection)) ||
-        FAILED(output.As(&streamConfig))) {
-        std::fprintf(stderr, "duoview2-host: the virtual camera lacks Output1 or its private interfaces\n");
-        return 1;
-    }
-    int mode = -1, swap = -1, sizeIndex = -1, left = -1, right = -1;
-    imageControl->GetImageMode(&mode);
-    imageControl->GetSwapFlag(&swap);
-    selection->GetSizeIndex(&sizeIndex);
-    selection->GetCameraIndices(&left, &right);
-    auto nameAt = [&](int index) {
-        return index >= 0 && static_cast<size_t>(index) < devices.size()
-                   ? devices[static_cast<size_t>(index)].name
-                   : std::string("(none)");
-    };
-    const char* modeName = imageModeName(mode);
-    std::printf("virtual camera: mode %d (%s), swap %d, size %s, left \"%s\", right \"%s\"\n", mode,
-                modeName ? modeName : "?", swap, sizeIndex == 1 ? "640x480" : "320x240", nameAt(left).c_str(),
-                nameAt(right).c_str());
+private:
+    FrameConsumer* first;   // weak, may be null: the output device's writer
+    FrameConsumer* second;  // weak: the recorder
+};
 
-    ComPtr<IGraphBuilder> graph;
-    hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                          reinterpret_cast<void**>(graph.GetAddressOf()));
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "duoview2-host: no filter graph manager (%s)\n", hresultText(hr).c_str());
-        return 1;
+#ifndef _WIN32
+// While alive, SIGINT and SIGTERM ask the run to stop cleanly: the handler
+// only stores the signal's number, which the main loop polls. The handler
+// resets itself, so a second signal of the same kind ends the process as by
+// default. One instance at a time, on the main thread.
+class StopSignals {
+public:
+    StopSignals() {
+        received.store(0);
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        sigaction(SIGINT, &action, &previousInt);
+        sigaction(SIGTERM, &action, &previousTerm);
     }
-    StreamRecorder recorder(options.outDir, options.snapshotEvery);
-    auto* sinkObject = new HostSinkFilter(&recorder);
-    ComPtr<IBaseFilter> sink(static_cast<IBaseFilter*>(sinkObject));
-    const std::wstring vcamWide(kVirtualCameraName);
-    if (FAILED(hr = graph->AddFilter(camera.Get(), vcamWide.c_str())) ||
-        FAILED(hr = graph->AddFilter(sink.Get(), L"Duoview2 Host Renderer"))) {
-        std::fprintf(stderr, "duoview2-host: AddFilter failed (%s)\n", hresultText(hr).c_str());
-        return 1;
+    ~StopSignals() {
+        sigaction(SIGINT, &previousInt, nullptr);
+        sigaction(SIGTERM, &previousTerm, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    // The signal received (0: none yet).
+    static int signalNumber() { return received.load(); }
+
+private:
+    static void onSignal(int number) { received.store(number); }
+    // Lock-free, so the handler may store it on whichever thread it runs.
+    static std::atomic<int> received;
+    static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores it");
+    struct sigaction previousInt {};
+    struct sigaction previousTerm {};
+};
+std::atomic<int> StopSignals::received{0};
+#endif
+
+// One run of the virtual camera, in the steps the command takes. Each step
+// prints its own failure and returns false; run() maps the first failure to
+// the exit status. Lives on the main thread; the graph's delivery thread
+// reaches only the recorder and the output writer, through the sink, between
+// Run and Stop.
+class RunSession {
+public:
+    RunSession(const HostOptions& options, const std::vector<VideoDevice>& devices)
+        : options(options),
+          devices(devices),
+          recorder(options.outDir, options.snapshotEvery, options.output.empty() || options.record) {}
+    // Takes down what the steps left built (after a failed step).
+    ~RunSession() { takeDown(); }
+
+    int run() {
+        if (!applySettings())
+            return exitStatus(Outcome::badCommandLine);
+        const bool done = findVirtualCamera() && buildGraph() && prepareOutputs() && stream();
+        return exitStatus(done && report() ? Outcome::ok : Outcome::failed);
     }
 
-    // Ask for the output format the camera currently offers (the stored size).
-    AM_MEDIA_TYPE* format = nullptr;
-    hr = streamConfig->GetFormat(&format);
-    const VIDEOINFOHEADER* offered = format ? videoInfoOf(*format) : nullptr;
-    if (FAILED(hr) || !offered) {
-        std::fprintf(stderr, "duoview2-host: IAMStreamConfig::GetFormat failed (%s)\n",
-                     hresultText(hr).c_str());
-        deleteMediaType(format);
-        return 1;
+private:
+    enum class Outcome { ok, badCommandLine, failed };
+    // 0 success, 1 no graph or no frames, 2 a bad command line.
+    static int exitStatus(Outcome outcome) {
+        return outcome == Outcome::ok ? 0 : outcome == Outcome::badCommandLine ? 2 : 1;
     }
-    sinkObject->expectSize(offered->bmiHeader.biWidth, offered->bmiHeader.biHeight);
-    hr = graph->ConnectDirect(output.Get(), sinkObject->inputPin(), format);
-    deleteMediaType(format);
-    if (FAILED(hr)) {
-        std::fprintf(stderr,
-                     "duoview2-host: connecting Output1 failed (%s): the cameras could not be attached "
-                     "(two cameras besides the virtual one are needed; see --list)\n",
-                     hresultText(hr).c_str());
-        graph->RemoveFilter(sink.Get());
-        graph->RemoveFilter(camera.Get());
-        return 1;
-    }
-    AM_MEDIA_TYPE agreed{};
-    sinkObject->inputPin()->ConnectionMediaType(&agreed);
-    const VIDEOINFOHEADER* info = videoInfoOf(agreed);
-    const int width = info ? info->bmiHeader.biWidth : 0, height = info ? info->bmiHeader.biHeight : 0;
-    const int64_t interval = info ? info->AvgTimePerFrame : 0;
-    freeMediaType(agreed);
-    if (!makeFolder(options.outDir) || !recorder.start(width, height, interval)) {
-        std::fprintf(stderr, "duoview2-host: cannot write %s\n", recorder.videoPath().c_str());
-        return 1;
-    }
-    std::printf("connected: Output1 -> renderer, %dx%d RGB24, %.2f fps nominal\n", width, height,
-                interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0);
 
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEvent> events;
-    graph.As(&control);
-    graph.As(&events);
-    if (!control || !events) {
-        std::fprintf(stderr, "duoview2-host: the graph offers no IMediaControl/IMediaEvent\n");
-        return 1;
-    }
-    const auto begin = std::chrono::steady_clock::now();
-    hr = control->Run();
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "duoview2-host: Run failed (%s)\n", hresultText(hr).c_str());
-        control->Stop();
-        return 1;
-    }
-    const bool tty = isatty(fileno(stdout)) != 0;
-    double elapsed = 0, lastPrint = -1;
-    std::string stopReason = "time";
-    for (;;) {
-        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        const StreamRecorder::Progress progress = recorder.progress();
-        if (elapsed - lastPrint >= (tty ? 0.25 : 1.0)) {
-            printProgress(progress, elapsed, options.seconds, tty);
-            lastPrint = elapsed;
+    // The options into the product's settings, where the filter reads them.
+    bool applySettings() { return storeRequestedSettings(options, devices); }
+
+    // Binds the virtual camera and prints the settings it took.
+    bool findVirtualCamera() {
+        std::string error;
+        if (!openVirtualCamera(devices, &camera, &error)) {
+            std::fprintf(stderr, "duoview2-host: %s\n", error.c_str());
+            return false;
         }
-        if (elapsed >= options.seconds)
-            break;
-        if (options.maxFrames > 0 && progress.frames >= options.maxFrames) {
-            stopReason = "frames";
-            break;
+        int mode = -1, swap = -1, sizeIndex = -1, left = -1, right = -1;
+        camera.imageControl->GetImageMode(&mode);
+        camera.imageControl->GetSwapFlag(&swap);
+        camera.selection->GetSizeIndex(&sizeIndex);
+        camera.selection->GetCameraIndices(&left, &right);
+        auto nameAt = [&](int index) {
+            return index >= 0 && static_cast<size_t>(index) < devices.size()
+                       ? devices[static_cast<size_t>(index)].name
+                       : std::string("(none)");
+        };
+        const char* modeName = imageModeName(mode);
+        std::printf("virtual camera: mode %d (%s), swap %d, size %s, left \"%s\", right \"%s\"\n", mode,
+                    modeName ? modeName : "?", swap, sizeIndex == 1 ? "640x480" : "320x240",
+                    nameAt(left).c_str(), nameAt(right).c_str());
+        return true;
+    }
+
+    // A graph with the camera and the host's renderer, connected at the
+    // format the camera offers (the stored size).
+    bool buildGraph() {
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                      reinterpret_cast<void**>(graph.GetAddressOf()));
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "duoview2-host: no filter graph manager (%s)\n", hresultText(hr).c_str());
+            return false;
         }
+        sinkObject = new HostSinkFilter(&fanOut);
+        sink = ComPtr<IBaseFilter>(static_cast<IBaseFilter*>(sinkObject));
+        const std::wstring vcamWide(kVirtualCameraName);
+        hr = graph->AddFilter(camera.filter.Get(), vcamWide.c_str());
+        cameraAdded = SUCCEEDED(hr);
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(sink.Get(), L"Duoview2 Host Renderer");
+        sinkAdded = cameraAdded && SUCCEEDED(hr);
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "duoview2-host: AddFilter failed (%s)\n", hresultText(hr).c_str());
+            return false;
+        }
+        AM_MEDIA_TYPE* offeredType = nullptr;
+        hr = camera.streamConfig->GetFormat(&offeredType);
+        MediaFormat offered = adoptMediaType(offeredType);
+        const VIDEOINFOHEADER* offeredInfo = offered.videoInfo();
+        if (FAILED(hr) || !offeredInfo) {
+            std::fprintf(stderr, "duoview2-host: IAMStreamConfig::GetFormat failed (%s)\n",
+                         hresultText(hr).c_str());
+            return false;
+        }
+        sinkObject->expectSize(offeredInfo->bmiHeader.biWidth, offeredInfo->bmiHeader.biHeight);
+        hr = graph->ConnectDirect(camera.output.Get(), sinkObject->inputPin(), offered.raw());
+        if (FAILED(hr)) {
+            std::fprintf(stderr,
+                         "duoview2-host: connecting Output1 failed (%s): the cameras could not be attached "
+                         "(two cameras besides the virtual one are needed; see --list)\n",
+                         hresultText(hr).c_str());
+            return false;
+        }
+        MediaFormat agreed;
+        sinkObject->inputPin()->ConnectionMediaType(agreed.raw());
+        const VIDEOINFOHEADER* info = agreed.videoInfo();
+        width = info ? info->bmiHeader.biWidth : 0;
+        height = info ? info->bmiHeader.biHeight : 0;
+        interval = info ? info->AvgTimePerFrame : 0;
+        return true;
+    }
+
+    // The recorder's files and, with --output, the V4L2 device.
+    bool prepareOutputs() {
+        if (!makeFolder(options.outDir) || !recorder.start(width, height, interval)) {
+            std::fprintf(stderr, "duoview2-host: cannot write %s\n", recorder.videoPath().c_str());
+            return false;
+        }
+        std::printf("connected: Output1 -> renderer, %dx%d RGB24, %.2f fps nominal\n", width, height,
+                    interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0);
+        return options.output.empty() || openOutputDevice();
+    }
+
+#ifdef DV_HOST_V4L2_OUTPUT
+    bool openOutputDevice() {
+        // The test hook stands an in-memory device in for the kernel's.
+        fakeDevices = FakeV4l2Devices::fromEnvironment(&fakeReportFolder);
+        V4l2DeviceIo& io = fakeDevices ? *fakeDevices : systemV4l2Io();
+        OutputPixelFormat format = OutputPixelFormat::yuyv;
+        parseOutputPixelFormat(options.outputFormat, &format);
+        OutputNode node;
+        std::string error;
+        if (!resolveOutputNode(io, options.output, &node, &error)) {
+            std::fprintf(stderr, "duoview2-host: --output: %s\n", error.c_str());
+            return false;
+        }
+        writer = std::make_unique<V4l2OutputWriter>(io, format);
+        if (!writer->open(node, width, height, interval, &error)) {
+            std::fprintf(stderr, "duoview2-host: --output: %s\n", error.c_str());
+            writer.reset();
+            return false;
+        }
+        if (!writer->warning().empty())
+            std::fprintf(stderr, "duoview2-host: --output: %s\n", writer->warning().c_str());
+        fanOut = FrameFanOut(writer.get(), &recorder);
+        std::printf("output: %s (\"%s\"), %dx%d %s, %u bytes per line, %.2f fps\n", node.path.c_str(),
+                    node.card.c_str(), width, height, outputPixelFormatName(format), writer->bytesPerLine(),
+                    interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0);
+        return true;
+    }
+#else
+    bool openOutputDevice() {
+        // parseHostOptions refuses --output on such builds.
+        std::fprintf(stderr, "duoview2-host: --output is not available in this build\n");
+        return false;
+    }
+#endif
+
+    void printProgress(const StreamRecorder::Progress& p, double elapsed, bool tty) const {
+        std::printf("%sframes %ld  %.1f fps  dropped %ld  time gaps %ld  ", tty ? "\r" : "", p.frames,
+                    p.recentFps, p.mediaTimeGaps, p.frameTimeGaps);
+        if (runsUntilInterrupted(options))
+            std::printf("%.1f s", elapsed);
+        else
+            std::printf("%.1f/%.0f s", elapsed, options.seconds);
+#ifdef DV_HOST_V4L2_OUTPUT
+        if (writer)
+            std::printf("  out %ld, no buffer %ld", writer->framesWritten(), writer->framesDropped());
+#endif
+        std::printf("%s", tty ? "   " : "\n");
+        std::fflush(stdout);
+    }
+
+    // Runs the graph until the time, the frame count, the end of the stream,
+    // a graph error or (with --output) SIGINT/SIGTERM, then stops it and
+    // releases the output device.
+    bool stream() {
+        ComPtr<IMediaEvent> events;
+        graph.As(&control);
+        graph.As(&events);
+        if (!control || !events) {
+            std::fprintf(stderr, "duoview2-host: the graph offers no IMediaControl/IMediaEvent\n");
+            return false;
+        }
+#ifndef _WIN32
+        std::unique_ptr<StopSignals> signals;
+        if (!options.output.empty())
+            signals = std::make_unique<StopSignals>();
+#endif
+        const bool unbounded = runsUntilInterrupted(options);
+        const auto begin = std::chrono::steady_clock::now();
+        const HRESULT hr = control->Run();
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "duoview2-host: Run failed (%s)\n", hresultText(hr).c_str());
+            return false;
+        }
+        const bool tty = isatty(fileno(stdout)) != 0;
+        double lastPrint = -1;
+        stopReason = "time";
+        for (;;) {
+            elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+            const StreamRecorder::Progress progress = recorder.progress();
+            if (elapsed - lastPrint >= (tty ? 0.25 : 1.0)) {
+                printProgress(progress, elapsed, tty);
+                lastPrint = elapsed;
+            }
+#ifndef _WIN32
+            if (signals && StopSignals::signalNumber() != 0) {
+                stopReason = StopSignals::signalNumber() == SIGINT ? "SIGINT" : "SIGTERM";
+                break;
+            }
+#endif
+            if (!unbounded && elapsed >= options.seconds)
+                break;
+            if (options.maxFrames > 0 && progress.frames >= options.maxFrames) {
+                stopReason = "frames";
+                break;
+            }
+            if (graphEnded(events.Get()))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        stopGraph();
+        finalProgress = recorder.progress();
+        printProgress(finalProgress, elapsed, tty);
+        if (tty)
+            std::printf("\n");
+        filesWritten = recorder.finish();
+        takeDown();
+        return true;
+    }
+
+    // Drains the graph's events; true when one ended the stream.
+    bool graphEnded(IMediaEvent* events) {
         LONG code = 0;
         LONG_PTR p1 = 0, p2 = 0;
         bool ended = false;
@@ -415,35 +575,91 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
                                                  : "graph error " + hresultText(static_cast<HRESULT>(p1));
             }
         }
-        if (ended)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return ended;
     }
-    control->Stop();
-    const StreamRecorder::Progress final = recorder.progress();
-    printProgress(final, elapsed, options.seconds, tty);
-    if (tty)
-        std::printf("\n");
-    const bool written = recorder.finish();
 
-    graph->RemoveFilter(sink.Get());
-    graph->RemoveFilter(camera.Get());
+    // The summary; true when frames arrived and every output took them.
+    bool report() {
+        std::printf(
+            "summary: %ld frames in %.2f s (stopped by %s), %.1f fps average, dropped %ld (media-time gaps), "
+            "time gaps %ld\n",
+            finalProgress.frames, elapsed, stopReason.c_str(), finalProgress.averageFps,
+            finalProgress.mediaTimeGaps, finalProgress.frameTimeGaps);
+        bool outputOk = true;
+#ifdef DV_HOST_V4L2_OUTPUT
+        if (writer) {
+            std::printf("output: %ld frames written, %ld dropped (no free buffer), %ld failed\n",
+                        writer->framesWritten(), writer->framesDropped(), writer->framesFailed());
+            if (writer->framesFailed() > 0)
+                std::fprintf(stderr, "duoview2-host: --output: %s\n", writer->failureText().c_str());
+            outputOk = writer->framesWritten() > 0 && writer->framesFailed() == 0;
+        }
+#endif
+        if (options.output.empty() || options.record) {
+            const std::vector<std::string> pictures = recorder.snapshots();
+            std::printf("video: %s (%dx%d, C420jpeg, %ld frames)\n", recorder.videoPath().c_str(), width,
+                        height, finalProgress.frames);
+            std::printf("snapshots (%s):", pngEncoderName());
+            for (const std::string& path : pictures)
+                std::printf(" %s", path.c_str());
+            std::printf("\n");
+        }
+        if (!filesWritten)
+            std::fprintf(stderr, "duoview2-host: some output could not be written\n");
+        return finalProgress.frames > 0 && filesWritten && outputOk;
+    }
 
-    const std::vector<std::string> pictures = recorder.snapshots();
-    std::printf(
-        "summary: %ld frames in %.2f s (stopped by %s), %.1f fps average, dropped %ld (media-time gaps), "
-        "time gaps %ld\n",
-        final.frames, elapsed, stopReason.c_str(), final.averageFps, final.mediaTimeGaps,
-        final.frameTimeGaps);
-    std::printf("video: %s (%dx%d, C420jpeg, %ld frames)\n", recorder.videoPath().c_str(), width, height,
-                final.frames);
-    std::printf("snapshots (%s):", pngEncoderName());
-    for (const std::string& path : pictures)
-        std::printf(" %s", path.c_str());
-    std::printf("\n");
-    if (!written)
-        std::fprintf(stderr, "duoview2-host: some output could not be written\n");
-    return final.frames > 0 && written ? 0 : 1;
+    void stopGraph() {
+        if (control) {
+            control->Stop();
+            control.Reset();
+        }
+    }
+
+    // Stops the graph if it runs, closes the output device and removes the
+    // filters from the graph. Idempotent.
+    void takeDown() {
+        stopGraph();
+#ifdef DV_HOST_V4L2_OUTPUT
+        if (writer)
+            writer->close();
+        if (fakeDevices && !fakeDevices->writeReport(fakeReportFolder))
+            std::fprintf(stderr, "duoview2-host: cannot write the fake device's report\n");
+        fakeDevices.reset();
+#endif
+        if (sinkAdded)
+            graph->RemoveFilter(sink.Get());
+        if (cameraAdded)
+            graph->RemoveFilter(camera.filter.Get());
+        sinkAdded = cameraAdded = false;
+    }
+
+    const HostOptions& options;
+    const std::vector<VideoDevice>& devices;
+    VirtualCamera camera;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;  // set while the graph may run
+    StreamRecorder recorder;
+#ifdef DV_HOST_V4L2_OUTPUT
+    std::unique_ptr<V4l2OutputWriter> writer;
+    std::unique_ptr<FakeV4l2Devices> fakeDevices;  // the test hook's device, when set
+    std::string fakeReportFolder;
+#endif
+    FrameFanOut fanOut{nullptr, &recorder};  // set before the graph runs
+    HostSinkFilter* sinkObject = nullptr;    // weak: `sink` holds it
+    ComPtr<IBaseFilter> sink;
+    bool cameraAdded = false, sinkAdded = false;
+    int width = 0, height = 0;
+    int64_t interval = 0;
+    double elapsed = 0;
+    std::string stopReason;
+    StreamRecorder::Progress finalProgress;
+    bool filesWritten = false;
+};
+
+int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
+    RunSession session(options, devices);
+    return session.run();
 }
 
 }  // namespace

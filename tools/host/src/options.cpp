@@ -140,6 +140,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
                 *error = "--seconds takes a number of seconds above 0";
                 return false;
             }
+            parsed.secondsGiven = true;
         } else if (arg == "--frames") {
             long n = 0;
             if (!value(&text))
@@ -176,6 +177,27 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
                     return false;
                 }
             }
+        } else if (arg == "--output") {
+#ifdef __linux__
+            if (!value(&parsed.output))
+                return false;
+            if (parsed.output.empty()) {
+                *error = "--output takes a device path (/dev/videoN) or a card label";
+                return false;
+            }
+#else
+            *error = "--output writes to a V4L2 video output device, which exists on Linux only";
+            return false;
+#endif
+        } else if (arg == "--output-format") {
+            if (!value(&parsed.outputFormat))
+                return false;
+            if (parsed.outputFormat != "yuyv" && parsed.outputFormat != "rgb24") {
+                *error = "--output-format takes yuyv or rgb24";
+                return false;
+            }
+        } else if (arg == "--record") {
+            parsed.record = true;
         } else if (arg == "--product") {
             if (!value(&parsed.productPath))
                 return false;
@@ -187,8 +209,17 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             return false;
         }
     }
+    if (parsed.output.empty() && (parsed.outputFormat != "yuyv" || parsed.record)) {
+        *error = "--output-format and --record belong to --output";
+        return false;
+    }
     *options = parsed;
     return true;
+}
+
+bool runsUntilInterrupted(const HostOptions& options) {
+    return options.command == HostCommand::run && !options.output.empty() && !options.secondsGiven &&
+           options.maxFrames == 0;
 }
 
 const char* hostUsage() {
@@ -217,15 +248,21 @@ const char* hostUsage() {
            "  --left NAME         left camera (friendly name, see --list)\n"
            "  --right NAME        right camera (a run refuses the left camera here: exit status 2)\n"
            "run options:\n"
-           "  --seconds S         run time (default 3)\n"
+           "  --seconds S         run time (default 3; with --output: until SIGINT or SIGTERM)\n"
            "  --frames N          stop after N frames\n"
+           "  --output DEST       also write the stream to a V4L2 output device (Linux: a v4l2loopback\n"
+           "                      node), DEST its path /dev/videoN or its card label; other programs\n"
+           "                      open that device as a webcam. The video and snapshots are then\n"
+           "                      written only with --record\n"
+           "  --output-format F   yuyv (default) or rgb24\n"
+           "  --record            with --output, write the video and snapshots as well\n"
            "  --snapshot-every N  PNG of every N-th frame (default 30; 0: first and last only)\n"
            "  --out DIR           output folder (default duoview2-out)\n"
            "  --product PATH      the product module (default: next to this program or in the build tree)\n"
            "  --testcams PATH     the test camera module (likewise)\n"
            "  --trace [LEVEL]     the product's trace for this run: 1 errors, 2 state changes (default),\n"
            "                      3 verbose; to stderr (POSIX) or to OutputDebugString and\n"
-           "                      %TEMP%\\Duoview2.log (Windows); works with every command"
+           "                      %TEMP%\\Duoview2.log (Windows); works with every command\n"
            "settings options:\n"
            "  --dialog            open the property frames themselves (Windows)\n";
 }

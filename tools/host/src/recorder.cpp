@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
-StreamRecorder::StreamRecorder(std::string outDir, int snapshotEvery)
-    : outDir(std::move(outDir)), snapshotEvery(snapshotEvery) {}
+StreamRecorder::StreamRecorder(std::string outDir, int snapshotEvery, bool writeFiles)
+    : outDir(std::move(outDir)), snapshotEvery(snapshotEvery), writeFiles(writeFiles) {}
 
 bool StreamRecorder::start(int width, int height, int64_t frameInterval) {
     std::lock_guard<std::mutex> hold(guard);
     interval = frameInterval > 0 ? frameInterval : 333333;
+    if (!writeFiles)
+        return true;
     const std::ptrdiff_t stride =
         (static_cast<std::ptrdiff_t>(width) * 3 + 3) & ~static_cast<std::ptrdiff_t>(3);
     lastPicture.assign(static_cast<size_t>(stride) * height, 0);
@@ -42,6 +44,8 @@ void StreamRecorder::onFrame(const SinkFrame& frame) {
         lastStart = frame.start;
     }
 
+    if (!writeFiles)
+        return;
     const BgrPicture picture{frame.pixels, frame.width, frame.height, frame.stride};
     if (!video.writeFrame(picture))
         ++counts.writeFailures;
@@ -90,6 +94,8 @@ std::vector<std::string> StreamRecorder::snapshots() {
 
 bool StreamRecorder::finish() {
     std::lock_guard<std::mutex> hold(guard);
+    if (!writeFiles)
+        return true;
     bool ok = video.close();
     if (counts.frames > 0) {
         if (writePngFile(lastSnapshotPath(), last))

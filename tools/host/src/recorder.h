@@ -14,7 +14,8 @@ class StreamRecorder final : public FrameConsumer {
 public:
     // Snapshots: frame 1, 1 + n, 1 + 2n, ... (n = snapshotEvery; 0: frame 1
     // only) as <outDir>/frame-NNNNNN.png, and the last frame as last.png.
-    StreamRecorder(std::string outDir, int snapshotEvery);
+    // Without `writeFiles` it only counts (no video, no snapshots).
+    StreamRecorder(std::string outDir, int snapshotEvery, bool writeFiles = true);
 
     // Opens <outDir>/duoview2.y4m for pictures of this size. Call before
     // the graph runs. False if the file cannot be created.
@@ -46,6 +47,7 @@ private:
 
     const std::string outDir;
     const int snapshotEvery;
+    const bool writeFiles;
     int64_t interval = 333333;
 
     std::mutex guard;  // everything below

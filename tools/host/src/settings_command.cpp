@@ -190,30 +190,15 @@ HRESULT openFrames(IBaseFilter* filter, IPin* output) {
 }  // namespace
 
 int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& devices) {
-    const std::string vcamName = virtualCameraName();
-    const int vcamIndex = findDevice(devices, vcamName);
-    if (vcamIndex < 0) {
-        std::fprintf(stderr, "duoview2-host: \"%s\" is not listed by the device enumerator\n",
-                     vcamName.c_str());
+    VirtualCamera camera;
+    std::string error;
+    if (!openVirtualCamera(devices, &camera, &error)) {
+        std::fprintf(stderr, "duoview2-host: %s\n", error.c_str());
         return 1;
     }
-    // The filter reads the stored settings when it is created.
-    ComPtr<IBaseFilter> filter;
-    HRESULT hr = devices[static_cast<size_t>(vcamIndex)].moniker->BindToObject(
-        nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()));
-    ComPtr<IPin> output;
-    if (SUCCEEDED(hr))
-        hr = filter->FindPin(L"Output1", output.GetAddressOf());
-    ComPtr<IStereoImageControl> image;
-    ComPtr<ICameraSelection> selection;
-    if (SUCCEEDED(hr))
-        hr = filter.As(&image);
-    if (SUCCEEDED(hr))
-        hr = output.As(&selection);
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "duoview2-host: cannot open the virtual camera (%s)\n", hresultText(hr).c_str());
-        return 1;
-    }
+    const ComPtr<IBaseFilter>& filter = camera.filter;
+    const ComPtr<IPin>& output = camera.output;
+    HRESULT hr = S_OK;
 
     if (options.dialog) {
 #ifdef _WIN32
@@ -327,7 +312,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
         }
     }
 
-    const Current after = readCurrent(image.Get(), selection.Get());
+    const Current after = readCurrent(camera.imageControl.Get(), camera.selection.Get());
     show(after, devices);
     if (!imageChange && !cameraChange)
         return 0;
