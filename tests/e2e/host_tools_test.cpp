@@ -10,10 +10,45 @@
 #include <png.h>
 #endif
 
+#include "components.h"
 #include "options.h"
 #include "picture_files.h"
 
 namespace {
+
+// --left/--right as the run and settings commands resolve them, over a list
+// with two webcams of one model.
+TEST(HostCameraPair, TwoCamerasOfOneModelAreTwoCameras) {
+    std::vector<VideoDevice> devices;
+    for (const char* name : {"Test Camera A", "vivid", "Test Camera B", "vivid"})
+        devices.push_back(VideoDevice{name, nullptr});
+    const struct {
+        const char* left;
+        const char* right;
+        int wantLeft, wantRight;
+        bool same;
+    } cases[] = {
+        {"vivid", "vivid", 1, 3, false},    // the first is left, the next of that name right
+        {"VIVID", "viv", 1, 3, false},      // spelt differently, still the two of one model
+        {"Camera A", "Camera A", 0, 0, true},  // one camera with its name alone
+        {"Test Camera A", "camera a", 0, 0, true},
+        {"Camera A", "vivid", 0, 1, false},
+        {"", "vivid", -1, 1, false},
+        {"Nothing", "Nothing", -1, -1, true},  // equal texts naming nothing
+        {"Nothing", "vivid", -1, 1, false},
+        {"Camera", "vivid", -1, 1, false},  // ambiguous part of a name
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.left) + " / " + c.right);
+        const CameraPair pair = resolveCameraPair(devices, c.left, c.right);
+        EXPECT_EQ(pair.left, c.wantLeft);
+        EXPECT_EQ(pair.right, c.wantRight);
+        EXPECT_EQ(pair.same, c.same);
+    }
+    EXPECT_EQ(nameOccurrence(devices, 3), 1);
+    EXPECT_EQ(nthDeviceNamed(devices, "vivid", 1), 3);
+    EXPECT_EQ(nthDeviceNamed(devices, "vivid", 2), -1);
+}
 
 bool parse(std::vector<std::string> args, HostOptions* options, std::string* error) {
     return parseHostOptions(args, options, error);

@@ -240,6 +240,42 @@ int findDevice(const std::vector<VideoDevice>& devices, const std::string& name)
     return -1;
 }
 
+int nameOccurrence(const std::vector<VideoDevice>& devices, int index) {
+    int before = 0;
+    for (int i = 0; i < index; ++i)
+        before += devices[static_cast<size_t>(i)].name == devices[static_cast<size_t>(index)].name ? 1 : 0;
+    return before;
+}
+
+int nthDeviceNamed(const std::vector<VideoDevice>& devices, const std::string& name, int occurrence) {
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].name == name && occurrence-- == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+CameraPair resolveCameraPair(const std::vector<VideoDevice>& devices, const std::string& leftName,
+                             const std::string& rightName) {
+    CameraPair pair;
+    if (!leftName.empty())
+        pair.left = findDevice(devices, leftName);
+    if (!rightName.empty())
+        pair.right = findDevice(devices, rightName);
+    if (leftName.empty() || rightName.empty())
+        return pair;
+    if (pair.left >= 0 && pair.left == pair.right) {
+        const std::string& name = devices[static_cast<size_t>(pair.left)].name;
+        const int twin = nthDeviceNamed(devices, name, nameOccurrence(devices, pair.left) + 1);
+        if (twin >= 0)
+            pair.right = twin;
+        else
+            pair.same = true;
+    } else if (pair.left < 0 && pair.right < 0 && leftName == rightName) {
+        pair.same = true;
+    }
+    return pair;
+}
+
 bool openVirtualCamera(const std::vector<VideoDevice>& devices, VirtualCamera* camera, std::string* error) {
     *camera = VirtualCamera{};
     const std::string vcamName = virtualCameraName();

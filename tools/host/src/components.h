@@ -54,6 +54,27 @@ std::string virtualCameraName();
 // -1 when none or ambiguous.
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name);
 
+// How many devices before `index` carry the same name as devices[index]
+// (0 for the first of them). Two webcams of one model share a name; the
+// product tells them apart by this order.
+int nameOccurrence(const std::vector<VideoDevice>& devices, int index);
+// The index of the `occurrence`-th device called exactly `name`, or -1.
+int nthDeviceNamed(const std::vector<VideoDevice>& devices, const std::string& name, int occurrence);
+
+// The cameras that --left and --right ask for (-1: not given or not found).
+// When both texts lead to one device and another device carries exactly its
+// name, they mean two cameras of one model: the first is the left camera and
+// the next one of that name the right, as the product matches two equal
+// stored names. `same` is set when both sides would be one camera (two equal
+// texts that name nothing count as one camera).
+struct CameraPair {
+    int left = -1;
+    int right = -1;
+    bool same = false;
+};
+CameraPair resolveCameraPair(const std::vector<VideoDevice>& devices, const std::string& leftName,
+                             const std::string& rightName);
+
 // The virtual camera as an application opens it: its moniker bound, and the
 // output pin and private interfaces the host drives.
 struct VirtualCamera {

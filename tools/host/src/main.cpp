@@ -45,18 +45,10 @@ const char* const kTestCameraRight = "Duoview Test Camera B";
 // What the camera selection page says when both sides name one camera.
 const char* const kSameCameraText = "Left and Right camera can not be the same one, please reselect.";
 
-// Whether --left and --right both name the same camera: the same text, or
-// two texts that `devices` resolves to one entry. A name that resolves to
-// nothing (yet) is not refused here.
-bool sameCameraRequested(const HostOptions& options, const std::vector<VideoDevice>* devices) {
-    if (options.leftName.empty() || options.rightName.empty())
-        return false;
-    if (options.leftName == options.rightName)
-        return true;
-    if (!devices)
-        return false;
-    const int left = findDevice(*devices, options.leftName);
-    return left >= 0 && left == findDevice(*devices, options.rightName);
+// Whether --left and --right both name one camera, as `devices` resolves
+// them (two cameras of one model that share a name are two cameras).
+bool sameCameraRequested(const HostOptions& options, const std::vector<VideoDevice>& devices) {
+    return resolveCameraPair(devices, options.leftName, options.rightName).same;
 }
 
 // Exit status 2 (a bad command line) with the page's text.
@@ -228,7 +220,7 @@ int unregisterCommand(const HostOptions& options) {
 bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoDevice>& devices) {
     // Names that became resolvable only through the registration are checked
     // here, still before anything is stored.
-    if (sameCameraRequested(options, &devices)) {
+    if (sameCameraRequested(options, devices)) {
         refuseSameCamera(options);
         return false;
     }
@@ -571,6 +563,7 @@ private:
             events->FreeEventParams(code, p1, p2);
             if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT) {
                 ended = true;
+                endedByGraph = true;
                 stopReason = code == EC_COMPLETE ? "end of stream"
                                                  : "graph error " + hresultText(static_cast<HRESULT>(p1));
             }
@@ -606,7 +599,14 @@ private:
         }
         if (!filesWritten)
             std::fprintf(stderr, "duoview2-host: some output could not be written\n");
-        return finalProgress.frames > 0 && filesWritten && outputOk;
+        // The cameras never end their stream on their own: an end before the
+        // run's limit means one failed or was unplugged (the trace names it).
+        if (endedByGraph)
+            std::fprintf(stderr,
+                         "duoview2-host: the stream ended before the run did (%s): a camera stopped "
+                         "delivering, unplugged or failed; --trace 1 names it\n",
+                         stopReason.c_str());
+        return finalProgress.frames > 0 && filesWritten && outputOk && !endedByGraph;
     }
 
     void stopGraph() {
@@ -653,6 +653,7 @@ private:
     int64_t interval = 0;
     double elapsed = 0;
     std::string stopReason;
+    bool endedByGraph = false;  // the graph ended the stream (end of stream or error), not the run
     StreamRecorder::Progress finalProgress;
     bool filesWritten = false;
 };
@@ -679,12 +680,11 @@ int main(int argc, char** argv) {
     if (options.traceLevel >= 0)
         std::printf("trace: level %d to %s\n", options.traceLevel,
                     enableProductTrace(options.traceLevel).c_str());
-    // A run never silently puts another camera on one side: refused before
-    // anything is registered or built. (The settings command leaves this
-    // check to the camera selection page.)
+    // A run never silently puts another camera on one side: refused once the
+    // devices are listed, before anything is registered or built (two equal
+    // names may be two cameras of one model). The settings command leaves
+    // this check to the camera selection page.
     const bool run = options.command == HostCommand::run;
-    if (run && sameCameraRequested(options, nullptr))
-        return refuseSameCamera(options);
 #ifndef _WIN32
     // A private store unless the user chose one: the host never touches the
     // user's own registry by default.
@@ -711,7 +711,7 @@ int main(int argc, char** argv) {
     {
         std::vector<VideoDevice> devices;
         HRESULT hr = listVideoDevices(&devices);
-        if (SUCCEEDED(hr) && run && sameCameraRequested(options, &devices))
+        if (SUCCEEDED(hr) && run && sameCameraRequested(options, devices))
             return refuseSameCamera(options);
         bool changed = false;
         // Listing only looks: it registers nothing, so it also shows what a

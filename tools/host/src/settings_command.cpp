@@ -63,7 +63,8 @@ void pumpMessages() {
 }
 
 // The position of the entry reading `text` in combo box `id` of `dialog`, or -1.
-int findComboEntry(HWND dialog, int id, const std::string& text) {
+// The `occurrence`-th entry (0: the first) whose text is `text`, or -1.
+int findComboEntry(HWND dialog, int id, const std::string& text, int occurrence = 0) {
     const LRESULT count = SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         char entry[512] = {};
@@ -72,7 +73,7 @@ int findComboEntry(HWND dialog, int id, const std::string& text) {
             continue;
         SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
                             reinterpret_cast<LPARAM>(entry));
-        if (text == entry)
+        if (text == entry && occurrence-- == 0)
             return static_cast<int>(i);
     }
     return -1;
@@ -214,18 +215,15 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
 #endif
     }
 
-    int wantedLeft = -1, wantedRight = -1;
+    const CameraPair wanted = resolveCameraPair(devices, options.leftName, options.rightName);
+    int wantedLeft = wanted.left, wantedRight = wanted.right;
     for (int side = 0; side < 2; ++side) {
         const std::string& name = side == 0 ? options.leftName : options.rightName;
-        if (name.empty())
-            continue;
-        const int index = findDevice(devices, name);
-        if (index < 0) {
+        if (!name.empty() && (side == 0 ? wantedLeft : wantedRight) < 0) {
             std::fprintf(stderr, "duoview2-host: %s '%s' names no camera (or more than one)\n",
                          side ? "--right" : "--left", name.c_str());
             return 2;
         }
-        (side == 0 ? wantedLeft : wantedRight) = index;
     }
     const bool imageChange = options.mode >= 0 || options.swap >= 0;
     const bool cameraChange = options.sizeIndex >= 0 || wantedLeft >= 0 || wantedRight >= 0;
@@ -255,7 +253,10 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
         const ComPtr<IUnknown> object(static_cast<IUnknown*>(static_cast<IPin*>(output.Get())));
         hr = drivePage(CLSID_CameraSelectionPage, object.Get(), [&](HWND dialog) {
             auto choose = [&](int id, int index) {
-                const int entry = findComboEntry(dialog, id, devices[static_cast<size_t>(index)].name);
+                // Entries follow the device order, so the n-th entry of a
+                // shared name is the n-th device of that name.
+                const int entry = findComboEntry(dialog, id, devices[static_cast<size_t>(index)].name,
+                                                 nameOccurrence(devices, index));
                 if (entry >= 0)
                     userSelects(dialog, id, entry);
                 return entry >= 0;
@@ -270,7 +271,14 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
                     return -1;
                 SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(at),
                                     reinterpret_cast<LPARAM>(entry));
-                return findDevice(devices, entry);
+                int occurrence = 0;
+                for (LRESULT i = 0; i < at; ++i) {
+                    char before[512] = {};
+                    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                        reinterpret_cast<LPARAM>(before));
+                    occurrence += std::strcmp(before, entry) == 0 ? 1 : 0;
+                }
+                return nthDeviceNamed(devices, entry, occurrence);
             };
             if (wantedLeft >= 0 && wantedLeft == wantedRight) {
                 // Not a valid pair: let the page say so.
