@@ -97,13 +97,16 @@ shq() { printf '%q' "$1"; }
     echo
 } >"$job/command.sh"
 
+kernel=$root/build/guest/vmlinux
+[[ -f $kernel ]] || kernel=$root/build/guest/vmlinuz
+
 # The console goes to a file that is streamed, so that the guest never reads
 # the caller's terminal.
 : >"$job/console"
 qemu=(qemu-system-x86_64 -accel tcg -cpu max -m "$memory" -smp "$smp"
     -nodefaults -no-user-config -display none -no-reboot -net none
     -serial "file:$job/console"
-    -kernel "$root/build/guest/vmlinuz" -initrd "$root/build/guest/initramfs.cpio.gz"
+    -kernel "$kernel" -initrd "$root/build/guest/initramfs.cpio.gz"
     -append "console=ttyS0 quiet panic=-1 loglevel=3"
     -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
     -virtfs "local,path=$scratch,mount_tag=scratch,security_model=none,multidevs=remap")
