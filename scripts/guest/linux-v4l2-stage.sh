@@ -7,7 +7,8 @@
 # dv_v4l2_check; configured if needed), prepares the guest
 # (scripts/guest/prepare.sh, cached in build/guest) and runs
 # scripts/guest/linux-v4l2-guest.sh in it with a fresh output folder
-# build/guest/scratch/linux-v4l2/out. Prints the time of each part and a last
+# build/guest/scratch/linux-v4l2/out, then the picture checks it recorded
+# (dv_v4l2_check, natively). Prints the time of each part and a last
 # line
 #   guest-linux: result ok|FAILED (host|fallback), whole stage N s
 # "fallback" means the host program has no --output yet and ffmpeg was the
@@ -35,7 +36,17 @@ mkdir -p "$scratch"
 scratchAbs=$(cd "$scratch" && pwd -P)
 status=0
 scripts/guest/run.sh --scratch "$scratch" --timeout "${DV_GUEST_TIMEOUT:-480}" --pass DV_GUEST_FRAMES \
+    --env DV_GUEST_CHECK=later \
     scripts/guest/linux-v4l2-guest.sh "$root/build/default" "$scratchAbs/out" || status=$?
+# The picture checks run here, natively: under emulation they take a minute.
+t=$EPOCHREALTIME
+if [[ ! -s $scratch/out/checks.sh ]]; then
+    echo "guest-linux: no picture checks were recorded"
+    status=1
+elif ! bash "$scratch/out/checks.sh"; then
+    status=1
+fi
+echo "guest-linux: picture checks $(since "$t") s"
 kind=host
 grep -q 'guest-linux: FALLBACK' "$scratch/job/log" 2>/dev/null && kind=fallback
 result=ok
