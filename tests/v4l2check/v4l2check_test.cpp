@@ -164,6 +164,26 @@ TEST(V4l2CheckTest, IdentifiesTheModeThatMadeAFrame) {
     releaseWorkImages();
 }
 
+// What each expectation means, independent of how the pictures are composed:
+// the one-eye modes show that eye's picture, swap exchanges the eyes.
+TEST(V4l2CheckTest, ExpectationsShowTheirEyes) {
+    const Picture left = colourBars(320, 240), right = squares(320, 240);
+    struct Case {
+        Expectation e;
+        const Picture& shows;
+    };
+    const Case cases[] = {
+        {{-1, 0}, left},         {{-1, 1}, left},          {{LeftImage, 0}, left},
+        {{LeftImage, 1}, right}, {{RightImage, 0}, right}, {{RightImage, 1}, left},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(compare(c.shows, expectedPicture(c.e, left, right)).meanAbs, 0) << describe(c.e);
+    const Difference swapped =
+        compare(expectedPicture({SideBySide, 0}, left, right), expectedPicture({SideBySide, 1}, left, right));
+    EXPECT_GT(swapped.meanAbs, 20) << "side by side with and without swap";
+    releaseWorkImages();
+}
+
 TEST(V4l2CheckTest, ComposesNothingAtOtherSizes) {
     const Picture left = colourBars(640, 360), right = squares(640, 360);
     EXPECT_EQ(expectedPicture(Expectation{SideBySide, 0}, left, right).width, 0);

@@ -9,11 +9,10 @@
 // REF files are raw top-down YUYV frames of the two cameras read directly
 // (the last whole frame is used); FRAMES are raw frames of --format as a
 // reader wrote them; TIMES (optional) holds one time stamp in seconds per
-// line. Every frame after the first N must be within the tolerance of the
-// expected picture (the compositor applied to the references, through the
-// reader's pixel format and back), and no other mode may match the first
-// checked frame better. Prints one line per reader; exit status 0 when all
-// pass, 1 when one fails, 2 for a bad command line or unreadable file.
+// frame, one a line (as many as FRAMES holds frames). Every frame after the first N must be within the
+// tolerance of the expected picture (the compositor applied to the references, through the reader's pixel
+// format and back), and no other mode may match the first checked frame better. Prints one line per reader;
+// exit status 0 when all pass, 1 when one fails, 2 for a bad command line or unreadable file.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -178,7 +177,14 @@ int main(int argc, char** argv) {
             char text[64];
             std::snprintf(text, sizeof text, "%.1f fps", fps);
             rateText = text;
+            const size_t stamps = readTimes(r.times).size();
             rateOk = fps >= minFps;
+            if (stamps != count) {
+                // A reader that repeats frames to keep a nominal rate writes more frames than it got.
+                std::snprintf(text, sizeof text, "%.1f fps, but %zu time stamps", fps, stamps);
+                rateText = text;
+                rateOk = false;
+            }
         }
         const bool pass =
             checked >= minFrames && good == checked && nearestOk && rateOk && bytes.size() % frameSize == 0;
