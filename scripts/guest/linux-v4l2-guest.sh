@@ -90,6 +90,8 @@ gstTimes() {
         awk '{ printf "%.6f\n", $1 * 3600 + $2 * 60 + $3 }'
 }
 gstOffsets() { sed -n 's/.*identity0:sink.* offset: \([0-9]*\),.*/\1/p' "$1"; }
+# The frames the ffmpeg producer has written so far (empty for the host program).
+producerFrames() { [[ -f $out/producer.progress ]] && sed -n 's/^frame=\([0-9]*\)/\1/p' "$out/producer.progress" | tail -n 1; }
 cpuTicks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 # One run: the producer (already started, pid $1) into the loopback device,
@@ -113,6 +115,8 @@ readAndCheck() {
     step "$label: the producer streams into $loop"
     local ticks0 ticks1 t0 t1
     ticks0=$(cpuTicks "$producer")
+    local frames0 frames1
+    frames0=$(producerFrames)
     t0=$EPOCHREALTIME
     ffmpeg -hide_banner -nostdin -nostats -f v4l2 -input_format yuyv422 -i "$loop" -frames:v "$frames" -vf showinfo -fps_mode passthrough \
         -f rawvideo -y "$dir/ffmpeg.yuyv" >"$dir/ffmpeg.log" 2>&1 &
@@ -127,6 +131,7 @@ readAndCheck() {
     wait "$r2" || fail "$label: the GStreamer reader failed: $(tail -n 3 "$dir/gst.log")"
     t1=$EPOCHREALTIME
     ticks1=$(cpuTicks "$producer")
+    frames1=$(producerFrames)
     step "$label: both readers done"
 
     local stopStart=$EPOCHREALTIME
@@ -147,15 +152,18 @@ readAndCheck() {
 
     ffmpegTimes "$dir/ffmpeg.log" >"$dir/ffmpeg.times"
     gstTimes "$dir/gst.log" >"$dir/gst.times"
-    # The producer's rate: the loopback's sequence numbers (GStreamer's buffer
-    # offsets; the first buffer's reads 0) over GStreamer's time stamps, from
-    # its second buffer to its last. Its CPU time is taken over both readers.
-    local rate
-    rate=$(paste <(gstOffsets "$dir/gst.log") "$dir/gst.times" |
-        awk 'NR == 2 { o = $1; t = $2 } { lo = $1; lt = $2 } END { print (lt > t ? (lo - o) / (lt - t) : 0) }')
-    awk -v ticks="$((ticks1 - ticks0))" -v hz="$(getconf CLK_TCK)" -v rate="$rate" -v s="$(awk "BEGIN { print $t1 - $t0 }")" \
-        -v l="$label" 'BEGIN { printf "guest-linux: %s: producer at %.1f fps, CPU %.1f ms per frame (%.1f s of CPU in %.1f s)\n",
-                     l, rate, (rate > 0 ? 1000 * ticks / hz / (rate * s) : 0), ticks / hz, s }'
+    # The producer's rate and CPU time over the readers' span, from the frame
+    # counts it reports (ffmpeg's -progress file; the host program prints its
+    # own summary instead). The loopback's sequence numbers count reads, not
+    # writes, so they cannot tell.
+    if [[ -n $frames0 && -n $frames1 ]]; then
+        awk -v ticks="$((ticks1 - ticks0))" -v hz="$(getconf CLK_TCK)" -v n="$((frames1 - frames0))" \
+            -v s="$(awk "BEGIN { print $t1 - $t0 }")" -v l="$label" \
+            'BEGIN { printf "guest-linux: %s: producer wrote %d frames in %.1f s (%.1f fps), CPU %.1f ms per frame\n",
+                     l, n, s, n / s, (n > 0 ? 1000 * ticks / hz / n : 0) }'
+    else
+        echo "guest-linux: $label: producer used $(awk "BEGIN { printf \"%.1f\", $((ticks1 - ticks0)) / $(getconf CLK_TCK) }") s of CPU in $(awk "BEGIN { printf \"%.1f\", $t1 - $t0 }") s"
+    fi
     local check=("$checker" --size "${width}x$height" --format yuyv --expect "$expect"
         --left "$out/ref0.yuyv" --right "$out/ref1.yuyv" --skip 1 --min-frames $((frames - 1))
         --reader "ffmpeg=$dir/ffmpeg.yuyv,$dir/ffmpeg.times"
@@ -189,7 +197,7 @@ if [[ -x $host ]] && "$host" --help 2>&1 | grep -q -- '--output'; then
 else
     echo "guest-linux: FALLBACK: $host has no --output; ffmpeg copies ${vivid[0]} into $loop and the readers must see it unchanged"
     ffmpeg -hide_banner -nostdin -loglevel error -f v4l2 -input_format yuyv422 -video_size "${width}x$height" \
-        -framerate "$fps" -i "${vivid[0]}" -f v4l2 -pix_fmt yuyv422 "$loop" >"$out/producer.log" 2>&1 &
+        -framerate "$fps" -i "${vivid[0]}" -progress "$out/producer.progress" -stats_period 0.5 -f v4l2 -pix_fmt yuyv422 "$loop" >"$out/producer.log" 2>&1 &
     # ffmpeg ends with 255 when interrupted.
     readAndCheck $! passthrough "fallback-passthrough" 255
 fi
