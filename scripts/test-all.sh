@@ -2,16 +2,18 @@
 # Builds and tests every preset from a fresh machine:
 #
 #   scripts/test-all.sh [preset...]
-#       (default: default asan tsan windows windows-i686 fuzz package)
+#       (default: default asan tsan windows windows-i686 fuzz package guest-linux)
 #
 # Installs what is missing (scripts/bootstrap.sh), then for each preset
 # configures build/<preset>, builds it and runs its tests with ctest. A failing
 # preset does not stop the others. windows-i686 is built only: its tests would
 # need 32-bit Wine, which is not installed. `package` is not a CMake preset:
 # it makes the Windows package from the windows and windows-i686 builds and
-# checks it under Wine (scripts/check-package-windows.sh). Prints one result
+# checks it under Wine (scripts/check-package-windows.sh). `guest-linux` is not
+# one either: it runs the V4L2 path against real kernel drivers in a qemu
+# guest (scripts/guest/linux-v4l2-stage.sh). Prints one result
 # line per step and a final
-#   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built, package ok
+#   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built, package ok, guest-linux ok
 # and exits non-zero if any preset failed. Each preset's full output is also kept
 # in build/logs/<preset>.log. DV_JOBS overrides the parallelism (default: nproc).
 set -euo pipefail
@@ -21,7 +23,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows windows-i686 fuzz package)
+    presets=(default asan tsan windows windows-i686 fuzz package guest-linux)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -41,6 +43,11 @@ run_preset() {
     if [[ $preset == package ]]; then
         echo "==> [package] make and check the Windows package" | tee "$log"
         DV_JOBS=$jobs scripts/check-package-windows.sh 2>&1 | tee -a "$log" || return 13
+        return 0
+    fi
+    if [[ $preset == guest-linux ]]; then
+        echo "==> [guest-linux] V4L2 drivers in the qemu guest" | tee "$log"
+        DV_JOBS=$jobs scripts/guest/linux-v4l2-stage.sh 2>&1 | tee -a "$log" || return 13
         return 0
     fi
     echo "==> [$preset] configure" | tee "$log"
@@ -64,6 +71,13 @@ for preset in "${presets[@]}"; do
     case $status in
         0) if [[ $preset == package ]]; then
                result="package ok"
+           elif [[ $preset == guest-linux ]]; then
+               # Said in the result while the host program cannot write into the loopback device.
+               if grep -q 'guest-linux: result ok (fallback)' "$log"; then
+                   result="guest-linux ok (fallback: ffmpeg producer)"
+               else
+                   result="guest-linux ok"
+               fi
            elif build_only "$preset"; then
                result="$preset built"
            else
