@@ -230,9 +230,11 @@ int findDevice(const std::vector<VideoDevice>& devices, const std::string& name)
             const bool match = pass == 0 ? candidate == wanted : candidate.find(wanted) != std::string::npos;
             if (!match)
                 continue;
-            if (found >= 0)
+            // Two webcams of one model share a name: that name is not ambiguous.
+            if (found >= 0 && devices[static_cast<size_t>(found)].name != devices[i].name)
                 return -1;
-            found = static_cast<int>(i);
+            if (found < 0)
+                found = static_cast<int>(i);
         }
         if (found >= 0)
             return found;

@@ -50,7 +50,8 @@ HRESULT listVideoDevices(std::vector<VideoDevice>* devices);
 std::string virtualCameraName();
 
 // The index of the device called `name`: exact match first, then a unique
-// match ignoring case, then a unique entry containing `name` ignoring case.
+// match ignoring case, then a unique entry containing `name` ignoring case;
+// devices that share one name count as one entry (the first is returned).
 // -1 when none or ambiguous.
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name);
 
