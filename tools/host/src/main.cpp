@@ -21,7 +21,7 @@
 #endif
 
 #include "components.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
 #include "host_sink.h"
@@ -31,10 +31,10 @@
 
 namespace {
 
-const char* const kTestCameraLeft = "Duoview Test Camera A";
-const char* const kTestCameraRight = "Duoview Test Camera B";
+const char* const testCameraLeft = "Duoview Test Camera A";
+const char* const testCameraRight = "Duoview Test Camera B";
 // What the camera selection page says when both sides name one camera.
-const char* const kSameCameraText = "Left and Right camera can not be the same one, please reselect.";
+const char* const sameCameraText = "Left and Right camera can not be the same one, please reselect.";
 
 // Whether --left and --right both name the same camera: the same text, or
 // two texts that `devices` resolves to one entry. A name that resolves to
@@ -53,7 +53,7 @@ bool sameCameraRequested(const HostOptions& options, const std::vector<VideoDevi
 // Exit status 2 (a bad command line) with the page's text.
 int refuseSameCamera(const HostOptions& options) {
     std::fprintf(stderr, "duoview2-host: --left \"%s\" and --right \"%s\" name one camera: %s\n",
-                 options.leftName.c_str(), options.rightName.c_str(), kSameCameraText);
+                 options.leftName.c_str(), options.rightName.c_str(), sameCameraText);
     return 2;
 }
 
@@ -145,7 +145,7 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
     const std::string vcamName = virtualCameraName();
     const Module modules[] = {
         {"virtual camera", productPath, vcamName.c_str(), &CLSID_StereoCameraFilter},
-        {"test cameras", camsPath, kTestCameraLeft, nullptr},
+        {"test cameras", camsPath, testCameraLeft, nullptr},
     };
     *changed = false;
     for (const Module& module : modules) {
@@ -228,8 +228,8 @@ bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoD
         const std::string& requested;
         const std::string& stored;
         const char* fallback;
-    } sides[] = {{"--left", "lcamName", options.leftName, stored.leftName, kTestCameraLeft},
-                 {"--right", "rcamName", options.rightName, stored.rightName, kTestCameraRight}};
+    } sides[] = {{"--left", "lcamName", options.leftName, stored.leftName, testCameraLeft},
+                 {"--right", "rcamName", options.rightName, stored.rightName, testCameraRight}};
     for (const Side& side : sides) {
         if (!side.requested.empty()) {
             const int index = findDevice(devices, side.requested);
@@ -319,7 +319,7 @@ int runCommand(const HostOptions& options, std::vector<VideoDevice>& devices) {
     StreamRecorder recorder(options.outDir, options.snapshotEvery);
     auto* sinkObject = new HostSinkFilter(&recorder);
     ComPtr<IBaseFilter> sink(static_cast<IBaseFilter*>(sinkObject));
-    const std::wstring vcamWide(kVirtualCameraName);
+    const std::wstring vcamWide(virtualCameraFriendlyName);
     if (FAILED(hr = graph->AddFilter(camera.Get(), vcamWide.c_str())) ||
         FAILED(hr = graph->AddFilter(sink.Get(), L"Duoview2 Host Renderer"))) {
         std::fprintf(stderr, "duoview2-host: AddFilter failed (%s)\n", hresultText(hr).c_str());

@@ -186,8 +186,12 @@ protected:
     std::unique_ptr<DeliveryQueue> makeQueue(bool autoDecide = true, bool queue = false, LONG batch = 1,
                                              bool exact = false) {
         HRESULT hr = S_OK;
-        std::unique_ptr<DeliveryQueue> q(
-            new DeliveryQueue(pin, &hr, autoDecide, queue, batch, exact, 10, 0, false));
+        DeliveryQueueOptions options;
+        options.autoDecide = autoDecide;
+        options.queue = queue;
+        options.batchSize = batch;
+        options.batchExact = exact;
+        std::unique_ptr<DeliveryQueue> q(new DeliveryQueue(pin, &hr, options));
         EXPECT_EQ(hr, S_OK);
         return q;
     }
