@@ -13,7 +13,7 @@
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
 #include "compositor/kernels.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "picture_support/picture_support.h"
 
 namespace {
@@ -119,8 +119,7 @@ int main(int argc, char** argv) {
     const int sizes[2][2] = {{320, 240}, {640, 480}};
     for (int s = 0; s < 2; ++s) {
         const int w = sizes[s][0], h = sizes[s][1];
-        runtimeSettings.sizeIndex = s;
-        applySizeIndex();
+        applySizeIndex(s);
         const size_t bytes = static_cast<size_t>(pix::pictureStride(w)) * h;
         std::vector<BYTE> left(bytes), right(bytes), copyTarget(bytes);
         cv::RNG rng(1);
@@ -133,12 +132,11 @@ int main(int argc, char** argv) {
         cv::Mat cvRightMat(h, w, CV_8UC3, cvRight.data(), pix::pictureStride(w));
         for (int swap = 0; swap < 2; ++swap) {
             for (int mode = 0; mode < imageModeCount; ++mode) {
-                runtimeSettings.imageMode = mode;
-                runtimeSettings.swapCameras = swap;
+                const CompositionChoice choice{mode, swap != 0};
                 picture_support::BufferSample ls(left), rs(right);
                 std::vector<double> ours, theirs, copies;
                 for (int i = 0; i < repetitions + 10; ++i) {
-                    const double a = timeOnce([&] { composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt}); });
+                    const double a = timeOnce([&] { composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt}, choice); });
                     const double b = timeOnce([&] {
                         if (swap) {
                             cvLeftMat.copyTo(opencv.workPicture);

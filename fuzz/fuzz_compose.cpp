@@ -19,14 +19,13 @@
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
 #include "compositor/kernels_testing.h"
-#include "compositor/runtime_settings.h"
 #include "fuzz_input.h"
 #include "picture_support/picture_support.h"
 #include "platform/messagebox.h"
 
 namespace {
 
-const char* const kIsaLevels[] = {"baseline", "ssse3", "avx2"};
+const char* const isaLevels[] = {"baseline", "ssse3", "avx2"};
 
 int quietBox(const char*, const char*, unsigned) { return IDOK; }
 
@@ -122,14 +121,12 @@ void composeOnce(FuzzInput& in) {
     const int32_t mode = in.pick(5) ? int32_t(in.pick(imageModeCount)) : modes[in.pick(std::size(modes))];
     static const int32_t swaps[] = {0, 1, 2, -1};
     const int32_t swap = swaps[in.pick(std::size(swaps))];
-    const char* isa = kIsaLevels[in.pick(std::size(kIsaLevels))];
+    const char* isa = isaLevels[in.pick(std::size(isaLevels))];
 
-    runtimeSettings.imageMode = mode;
-    runtimeSettings.swapCameras = swap;
+    const CompositionChoice choice{mode, swap != 0};
     if (in.pick(16) == 0) {
         static const int32_t sizes[] = {0, 1, 2, -1};
-        runtimeSettings.sizeIndex = sizes[in.pick(std::size(sizes))];
-        applySizeIndex();
+        applySizeIndex(sizes[in.pick(std::size(sizes))]);
     }
 
     std::vector<BYTE>& rightStore = sameSample ? leftBuffer : rightBuffer;
@@ -148,7 +145,7 @@ void composeOnce(FuzzInput& in) {
     if (in.pick(16) == 0) formats.right = nullptr;
 
     const bool isaAvailable = pix::useKernelIsaForTesting(isa);
-    composeStereoFrame(&leftSample, sameSample ? &leftSample : &rightSample, formats);
+    composeStereoFrame(&leftSample, sameSample ? &leftSample : &rightSample, formats, choice);
 
     if (!composes || !formats.right) {
         if (leftBuffer != leftBefore) fail("a pair that composes nothing changed the left buffer", mode, swap);
@@ -157,7 +154,7 @@ void composeOnce(FuzzInput& in) {
         picture_support::BufferSample a(portableLeft.data(), static_cast<LONG>(portableLeft.size()));
         picture_support::BufferSample b(portableRight.data(), static_cast<LONG>(portableRight.size()));
         pix::useKernelIsaForTesting("baseline");
-        composeStereoFrame(&a, &b, formats);
+        composeStereoFrame(&a, &b, formats, choice);
         for (size_t i = 0; i < portableLeft.size(); ++i) {
             if (std::abs(int(portableLeft[i]) - int(leftBuffer[i])) > 1)
                 fail("vector kernels differ from the portable ones by more than 1", mode, swap);
@@ -170,12 +167,11 @@ void composeOnce(FuzzInput& in) {
 // indices: the real sizes are too slow to fuzz under the sanitizers.
 void sweepRealSizes() {
     for (int32_t sizeIndex : {0, 1}) {
-        runtimeSettings.sizeIndex = sizeIndex;
-        applySizeIndex();
+        applySizeIndex(sizeIndex);
         for (const auto& size : {std::pair<int, int>{320, 240}, std::pair<int, int>{640, 480}}) {
             picture_support::Rgb24Type type(size.first, size.second);
             std::vector<BYTE> left(type.info.bmiHeader.biSizeImage), right(left.size());
-            for (const char* isa : kIsaLevels) {
+            for (const char* isa : isaLevels) {
                 if (!pix::useKernelIsaForTesting(isa)) continue;
                 for (int32_t mode = 0; mode < imageModeCount; ++mode) {
                     for (int32_t swap : {0, 1}) {
@@ -183,10 +179,8 @@ void sweepRealSizes() {
                             left[i] = static_cast<BYTE>(i * 13 + mode);
                             right[i] = static_cast<BYTE>(i * 5 + swap);
                         }
-                        runtimeSettings.imageMode = mode;
-                        runtimeSettings.swapCameras = swap;
                         picture_support::BufferSample a(left), b(right);
-                        composeStereoFrame(&a, &b, StereoFormats{&type.mt, &type.mt});
+                        composeStereoFrame(&a, &b, StereoFormats{&type.mt, &type.mt}, CompositionChoice{mode, swap != 0});
                     }
                 }
             }
@@ -200,8 +194,7 @@ void sweepRealSizes() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     dvSetMessageBoxHandler(quietBox);
     if (!std::getenv("DV_FUZZ_NO_SWEEP")) sweepRealSizes();
-    runtimeSettings.sizeIndex = 0;
-    applySizeIndex();
+    applySizeIndex(0);
     return 0;
 }
 

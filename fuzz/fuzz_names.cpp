@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "capture/camera_list.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "fuzz_input.h"
 
 namespace {
 
 // Each appended name takes a buffer that lives until the module is unloaded;
 // past this many the list is reused as it stands so a long run stays bounded.
-constexpr size_t kAppendBudget = 200000;
+constexpr size_t appendBudget = 200000;
 size_t appended = 0;
 
 [[noreturn]] void fail(const char* what) {
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
-    if (appended < kAppendBudget) {
+    if (appended < appendBudget) {
         releaseCameraList();
         const size_t count = in.pick(7);
         for (size_t i = 0; i < count; ++i) {
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     for (size_t i = 0; i < cameraList.size(); ++i) {
-        if (!cameraList[i].name || !std::memchr(cameraList[i].name, 0, kCameraNameBufferSize))
+        if (!cameraList[i].name || !std::memchr(cameraList[i].name, 0, cameraNameBufferSize))
             fail("a listed name is not terminated in its buffer");
     }
 

@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "filter/settings_store.h"
 #include "fuzz_input.h"
 #include "platform/messagebox.h"
@@ -110,7 +111,7 @@ void checkLoadedSettings() {
 
 void storeSettingsValues(FuzzInput& in) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         fail("settings key cannot be created");
     static const char* const names[] = {"camMode", "camPosition", "camSize", "lcamName", "rcamName", "other"};

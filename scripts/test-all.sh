@@ -2,12 +2,13 @@
 # Builds and tests every preset from a fresh machine:
 #
 #   scripts/test-all.sh [preset...]
-#       (default: default asan tsan windows windows-i686 fuzz package guest-linux)
+#       (default: default asan tsan windows windows-i686 thread-safety fuzz package guest-linux)
 #
 # Installs what is missing (scripts/bootstrap.sh), then for each preset
 # configures build/<preset>, builds it and runs its tests with ctest. A failing
 # preset does not stop the others. windows-i686 is built only: its tests would
-# need 32-bit Wine, which is not installed. `package` is not a CMake preset:
+# need 32-bit Wine, which is not installed. thread-safety is built only: the
+# build itself is the check (clang's -Wthread-safety findings are errors). `package` is not a CMake preset:
 # it makes the Windows package from the windows and windows-i686 builds and
 # checks it under Wine (scripts/check-package-windows.sh). `guest-linux` is not
 # one either: it runs the V4L2 path against real kernel drivers in a qemu
@@ -23,7 +24,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows windows-i686 fuzz package guest-linux)
+    presets=(default asan tsan windows windows-i686 thread-safety fuzz package guest-linux)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -35,7 +36,7 @@ failed=0
 
 # Presets that are configured and built but have no tests to run here.
 build_only() {
-    [[ $1 == windows-i686 ]]
+    [[ $1 == windows-i686 || $1 == thread-safety ]]
 }
 
 run_preset() {

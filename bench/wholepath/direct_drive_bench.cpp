@@ -30,7 +30,7 @@
 
 #include "capture/rgb24_format.h"
 #include "compositor/compose.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "counting_malloc.h"
 #include "filter/composed_video_pin.h"
 #include "filter/stereo_camera_filter.h"
@@ -47,7 +47,7 @@ const GUID CLSID_DirectSource = {
 // {3F0C9A52-6B1D-4E27-8C41-5D2E9B7A0C12}
 const GUID CLSID_DirectSink = {0x3f0c9a52, 0x6b1d, 0x4e27, {0x8c, 0x41, 0x5d, 0x2e, 0x9b, 0x7a, 0x0c, 0x12}};
 
-constexpr LONG kSourceBuffers = 3;
+constexpr LONG sourceBuffers = 3;
 
 double threadCpuSeconds() {
     timespec t{};
@@ -88,7 +88,7 @@ public:
         return S_OK;
     }
     HRESULT sizeBuffers(IMemAllocator* bufferAllocator, ALLOCATOR_PROPERTIES*) override {
-        ALLOCATOR_PROPERTIES request{kSourceBuffers, static_cast<LONG>(format.sampleSize()), 1, 0};
+        ALLOCATOR_PROPERTIES request{sourceBuffers, static_cast<LONG>(format.sampleSize()), 1, 0};
         ALLOCATOR_PROPERTIES actual{};
         return bufferAllocator->SetProperties(&request, &actual);
     }
@@ -107,7 +107,7 @@ public:
 
     // Fills every buffer of the committed allocator once with `value`.
     bool prefill(BYTE value) {
-        std::vector<ComPtr<IMediaSample>> all(kSourceBuffers);
+        std::vector<ComPtr<IMediaSample>> all(sourceBuffers);
         for (auto& sample : all) {
             BYTE* data = nullptr;
             if (FAILED(pin->obtainOutputBuffer(sample.GetAddressOf(), nullptr, nullptr, 0)) ||
@@ -221,7 +221,7 @@ struct DirectGraph {
                               reinterpret_cast<void**>(graph.GetAddressOf()));
         if (FAILED(hr) || FAILED(hr = graph.As(&control)))
             return report("the graph", hr);
-        graph->AddFilter(stereoRef.Get(), kVirtualCameraName);
+        graph->AddFilter(stereoRef.Get(), virtualCameraFriendlyName);
         graph->AddFilter(leftRef.Get(), L"Direct Source L");
         graph->AddFilter(rightRef.Get(), L"Direct Source R");
         graph->AddFilter(sinkRef.Get(), L"Direct Sink");
@@ -275,7 +275,7 @@ double composeMicroseconds(DirectGraph& g, long frames, bool* sameBuffers) {
     formats.right = &g.stereo->rightInput()->connectionMediaFormat().get();
     const double start = threadCpuSeconds();
     for (long i = 0; i < frames; ++i)
-        composeStereoFrame(l.Get(), r.Get(), formats);
+        composeStereoFrame(l.Get(), r.Get(), formats, CompositionChoice{runtimeSettings.imageMode, runtimeSettings.swapCameras != 0});
     return (threadCpuSeconds() - start) * 1e6 / static_cast<double>(frames);
 }
 
@@ -380,7 +380,7 @@ int main(int argc, char** argv) {
         return 1;
     std::printf(
         "direct drive: two source pins (pre-filled buffers, %ld each) -> StereoCameraFilter -> sink,\n",
-        static_cast<long>(kSourceBuffers));
+        static_cast<long>(sourceBuffers));
     std::printf(
         "POSIX graph manager, all synchronous on one thread; %ld output frames per run, %d runs per row\n",
         frames, runs);

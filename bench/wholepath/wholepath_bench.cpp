@@ -38,7 +38,7 @@
 #include "components.h"
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "counting_malloc.h"
 #include "filter/stereo_interfaces.h"
 #include "host_sink.h"
@@ -135,7 +135,7 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     std::vector<VideoDevice> devices;
     listVideoDevices(&devices);
     char vcamName[256] = {};
-    std::wcstombs(vcamName, kVirtualCameraName, sizeof vcamName - 1);
+    std::wcstombs(vcamName, virtualCameraFriendlyName, sizeof vcamName - 1);
     const int index = findDevice(devices, vcamName);
     if (index < 0)
         return figures;
@@ -160,7 +160,7 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     ComPtr<IAMStreamConfig> config;
     if (!graph || !output || FAILED(output.As(&config)))
         return figures;
-    graph->AddFilter(camera.Get(), kVirtualCameraName);
+    graph->AddFilter(camera.Get(), virtualCameraFriendlyName);
     graph->AddFilter(sink.Get(), L"Counting Sink");
     AM_MEDIA_TYPE* format = nullptr;
     config->GetFormat(&format);
@@ -204,10 +204,7 @@ TestPictureFormat pictureFormat(int sizeIndex) {
 // CPU microseconds of one composeStereoFrame in `mode` at `sizeIndex`, on
 // this thread (median of 5 batches).
 double composeMicroseconds(int mode, int sizeIndex) {
-    runtimeSettings.sizeIndex = sizeIndex;
-    applySizeIndex();
-    runtimeSettings.imageMode = mode;
-    runtimeSettings.swapCameras = 0;
+    applySizeIndex(sizeIndex);
     const TestPictureFormat format = pictureFormat(sizeIndex);
     std::vector<BYTE> left(testPictureSize(format)), right(testPictureSize(format));
     renderTestFrame(0, format, 1, left.data());
@@ -222,7 +219,7 @@ double composeMicroseconds(int mode, int sizeIndex) {
     for (int batch = 0; batch < 5; ++batch) {
         const double start = threadCpuSeconds();
         for (int i = 0; i < rounds; ++i)
-            composeStereoFrame(&l, &r, formats);
+            composeStereoFrame(&l, &r, formats, CompositionChoice{mode, false});
         batches.push_back((threadCpuSeconds() - start) * 1e6 / rounds);
     }
     std::sort(batches.begin(), batches.end());

@@ -7,7 +7,7 @@
 #include "capture/camera_frame_pin.h"
 #include "capture/camera_list.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "framework/media_format.h"
 #include "platform/trace.h"
 
@@ -57,17 +57,17 @@ struct CameraSide {
 };
 
 const CameraSide leftSide{true,
-                          kLeftCameraName,
+                          leftCameraName,
                           "Can't find left camera",
                           "failed add cam1",
                           "Left camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work.",
-                          kSelfAsLeftCameraText};
+                          selfAsLeftCameraText};
 const CameraSide rightSide{false,
-                           kRightCameraName,
+                           rightCameraName,
                            "Can't find right camera",
                            "failed add cam2",
                            "Right camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work",
-                           kSelfAsRightCameraText};
+                           selfAsRightCameraText};
 
 // Whether `filter` is an instance of `ownClass` (the attaching filter's class).
 bool isOwnClass(IBaseFilter* filter, REFCLSID ownClass) {

@@ -4,9 +4,8 @@
 #include "compositor/frame_store.h"
 #include "framework/media_format.h"
 
-CameraFramePin::CameraFramePin(FilterCore* filter, StereoPairingHost* pairing, CriticalSection* lock, HRESULT* status,
-                               LPCWSTR name)
-    : InputPinCore(filter, lock, status, name), pairing(pairing) {}
+CameraFramePin::CameraFramePin(FilterCore* filter, StereoPairingHost* pairing, CriticalSection* lock, LPCWSTR name)
+    : InputPinCore(filter, lock, nullptr, name), pairing(pairing) {}
 
 CameraFramePin::~CameraFramePin() {
     heldFrame.Reset();
@@ -40,6 +39,7 @@ HRESULT CameraFramePin::adoptFormat(const AM_MEDIA_TYPE& format) {
 }
 
 HRESULT CameraFramePin::onDisconnected() {
+    ScopedLock hold(lock);
     upstreamAllocator.Reset();
     return S_OK;
 }
@@ -47,14 +47,27 @@ HRESULT CameraFramePin::onDisconnected() {
 HRESULT CameraFramePin::onConnected(IPin* peer) {
     const HRESULT hr = InputPinCore::onConnected(peer);
     if (FAILED(hr)) return hr;
-    if (!linkedOutput) return S_OK;
-    if (!linkedOutput->isConnected()) {
-        // The output pin proposes this at position 0 until it is connected.
-        linkedOutput->adoptFormat(connectionFormat.get());
-    } else if (linkedOutput->connectionMediaFormat() != connectionFormat) {
-        filter->reconnectPin(linkedOutput, &connectionFormat.get());
-    }
+    // The output pin proposes this at position 0 until it is connected.
+    if (linkedOutput && !linkedOutput->isConnected()) linkedOutput->adoptFormat(connectionFormat.get());
     return S_OK;
+}
+
+STDMETHODIMP CameraFramePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* format) {
+    const HRESULT hr = InputPinCore::ReceiveConnection(connector, format);
+    if (hr == S_OK) reconnectLinkedOutput();
+    return hr;
+}
+
+void CameraFramePin::reconnectLinkedOutput() {
+    MediaFormat agreed;
+    {
+        ScopedLock hold(lock);
+        if (!linkedOutput || !isConnected() || !linkedOutput->isConnected()) return;
+        if (linkedOutput->connectionMediaFormat() == connectionFormat) return;
+        agreed = connectionFormat;
+    }
+    // Outside the filter lock: the graph takes its own lock, then ours.
+    filter->reconnectPin(linkedOutput, &agreed.get());
 }
 
 HRESULT CameraFramePin::proposeFormat(int position, MediaFormat* out) {

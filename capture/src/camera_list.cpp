@@ -7,7 +7,8 @@
 #include <mutex>
 #include <new>
 
-#include "compositor/runtime_settings.h"
+#include "framework/device_enumeration.h"
+#include "framework/runtime_settings.h"
 
 CameraList cameraList;
 
@@ -17,7 +18,7 @@ namespace {
 // readers such as the camera selection page) point into it, so buffers are
 // never handed back while the module is loaded; std::deque keeps addresses
 // stable as it grows.
-using NameBuffer = std::array<char, kCameraNameBufferSize>;
+using NameBuffer = std::array<char, cameraNameBufferSize>;
 
 std::mutex& namePoolLock() {
     static std::mutex lock;
@@ -45,17 +46,6 @@ char* newNameBuffer() {
 std::mutex buildLock;
 bool listBuilt = false;  // guarded by buildLock
 
-// The "FriendlyName" of the device behind `moniker` into a new pool buffer;
-// false if the property bag or the name cannot be read.
-bool readFriendlyName(IMoniker* moniker, ComPtr<IPropertyBag>& bag, VARIANT& value) {
-    HRESULT hr = moniker->BindToStorage(nullptr, nullptr, iidOf<IPropertyBag>(),
-                                        reinterpret_cast<void**>(bag.ReleaseAndGetAddressOf()));
-    if (FAILED(hr) || !bag) return false;
-    hr = bag->Read(L"FriendlyName", &value, nullptr);
-    // A bag that answers with something other than a string has no usable name.
-    return SUCCEEDED(hr) && value.vt == VT_BSTR && value.bstrVal != nullptr;
-}
-
 // The filter class named by the bag's "CLSID" string, or GUID_NULL.
 CLSID readClassId(IPropertyBag* bag) {
     CLSID classId = GUID_NULL;
@@ -76,8 +66,8 @@ bool CameraList::append(const wchar_t* wideName, IMoniker* moniker, REFCLSID cla
     // wcstombs writes no partial character and does not terminate a cut
     // result; the buffer is zeroed, so byte 255 always terminates. A name
     // that does not convert keeps what converted before the failure.
-    if (wideName) std::wcstombs(name, wideName, kCameraNameBufferSize - 1);
-    name[kCameraNameBufferSize - 1] = '\0';
+    if (wideName) std::wcstombs(name, wideName, cameraNameBufferSize - 1);
+    name[cameraNameBufferSize - 1] = '\0';
     try {
         entries.push_back(CameraEntry{name, ComPtr<IMoniker>(moniker), classId});
     } catch (const std::bad_alloc&) {
@@ -96,37 +86,22 @@ void CameraList::clear() {
     released.swap(entries);  // storage freed and monikers released here
 }
 
+namespace {
+
+// Appends a device whose name can be read; a device that cannot be appended
+// (out of memory) is left out like one without a name.
+void listCamera(IMoniker* moniker, IPropertyBag* bag, const wchar_t* friendlyName) {
+    if (friendlyName) cameraList.append(friendlyName, moniker, readClassId(bag));
+}
+
+}  // namespace
+
 HRESULT enumerateCamerasFrom(ICreateDevEnum* devices) {
-    if (!devices) return E_POINTER;
-    ComPtr<IEnumMoniker> category;
-    HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, category.GetAddressOf(), 0);
-    // S_FALSE (an empty category) and failures leave the list as it is.
-    if (hr != S_OK || !category) return hr;
-
-    for (;;) {
-        ComPtr<IMoniker> moniker;
-        ULONG fetched = 0;
-        hr = category->Next(1, moniker.GetAddressOf(), &fetched);
-        if (hr != S_OK || fetched != 1 || !moniker) break;
-
-        ComPtr<IPropertyBag> bag;
-        VARIANT value;
-        VariantInit(&value);
-        if (readFriendlyName(moniker.Get(), bag, value)) {
-            if (!cameraList.append(value.bstrVal, moniker.Get(), readClassId(bag.Get()))) hr = E_OUTOFMEMORY;
-        }
-        VariantClear(&value);
-    }
-    return hr;
+    return forEachVideoInputDevice(devices, listCamera);
 }
 
 HRESULT enumerateCameras() {
-    ComPtr<ICreateDevEnum> devices;
-    const HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, iidOf<ICreateDevEnum>(),
-                                        reinterpret_cast<void**>(devices.GetAddressOf()));
-    if (FAILED(hr)) return hr;
-    if (!devices) return E_UNEXPECTED;
-    return enumerateCamerasFrom(devices.Get());
+    return forEachVideoInputDevice(listCamera);
 }
 
 bool ensureCameraList() {

@@ -5,7 +5,6 @@
 #include <mutex>
 
 #include "compositor/kernels.h"
-#include "compositor/runtime_settings.h"
 #include "frame_store_state.h"
 
 namespace {
@@ -390,13 +389,6 @@ private:
 
 }  // namespace
 
-const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt) {
-    if (mt == nullptr || !IsEqualGUID(mt->formattype, FORMAT_VideoInfo) || mt->pbFormat == nullptr ||
-        mt->cbFormat < sizeof(VIDEOINFOHEADER))
-        return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
-}
-
 bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::ImageView& view) {
     view = pix::ImageView{};
     const VIDEOINFOHEADER* vih = videoInfoOf(mt);
@@ -421,7 +413,8 @@ bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::
     return true;
 }
 
-HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const StereoFormats& formats) {
+HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const StereoFormats& formats,
+                           const CompositionChoice& choice) {
     BYTE* leftData = nullptr;
     BYTE* rightData = nullptr;
     if (left != nullptr)
@@ -444,8 +437,8 @@ HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const Stereo
 
     framestore::State& store = framestore::state();
     std::lock_guard<std::mutex> guard(store.lock);
-    const uint32_t mode = static_cast<uint32_t>(runtimeSettings.imageMode.load(std::memory_order_relaxed));
-    const bool swap = runtimeSettings.swapCameras.load(std::memory_order_relaxed) != 0;
+    const uint32_t mode = static_cast<uint32_t>(choice.imageMode);
+    const bool swap = choice.swapCameras;
     const ImageView& wp = store.workPicture.view;
     const ImageView& plane = store.workPlane.view;
     if (FusedComposer::applies(a, b, wp, plane, store.plans))

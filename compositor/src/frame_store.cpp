@@ -3,7 +3,6 @@
 #include <new>
 
 #include "compositor/frame_store_testing.h"
-#include "compositor/runtime_settings.h"
 #include "frame_store_state.h"
 
 VideoFormat videoFormat;
@@ -62,10 +61,10 @@ VideoFormatValues currentVideoFormat() {
     return VideoFormatValues{videoFormat.width, videoFormat.height, videoFormat.frameInterval, videoFormat.frameRate};
 }
 
-void applySizeIndex() {
+void applySizeIndex(int32_t sizeIndex) {
     framestore::State& s = framestore::state();
     std::lock_guard<std::mutex> guard(s.lock);
-    switch (runtimeSettings.sizeIndex.load(std::memory_order_relaxed)) {
+    switch (sizeIndex) {
         case 0:
             videoFormat.width = 320;
             videoFormat.height = 240;

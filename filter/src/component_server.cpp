@@ -9,7 +9,6 @@ namespace {
 
 std::atomic<LONG> serverLocks{0};
 HINSTANCE instanceHandle = nullptr;
-DWORD platformId = 1;
 
 // IClassFactory for one class table entry; one per serverGetClassObject call.
 // Counts in the module's live-object count while it exists.
@@ -96,11 +95,6 @@ HRESULT serverCanUnloadNow() { return serverLocks.load() > 0 || liveObjectCount(
 LONG serverLockCount() { return serverLocks.load(); }
 
 void moduleAttach(HINSTANCE instance) {
-#ifdef _WIN32
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (GetVersionExA(&version)) platformId = version.dwPlatformId;
-#endif
     instanceHandle = instance;
     for (size_t i = 0; i < classTableSize; ++i) {
         if (classTable[i].load) classTable[i].load(TRUE, classTable[i].classId);
@@ -118,5 +112,3 @@ void moduleDetach(bool processEnding) {
 }
 
 HINSTANCE moduleInstance() { return instanceHandle; }
-
-DWORD modulePlatformId() { return platformId; }

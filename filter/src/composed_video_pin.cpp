@@ -6,21 +6,21 @@
 #include "capture/camera_attachment.h"
 #include "capture/rgb24_format.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/stereo_camera_filter.h"
 #include "platform/trace.h"
 
 namespace {
 
 // Proposed sizes are position x (80 x 60) for positions 1..10.
-constexpr int kSizeStepWidth = 80;
-constexpr int kSizeStepHeight = 60;
-constexpr int kLastProposedPosition = 10;
+constexpr int sizeStepWidth = 80;
+constexpr int sizeStepHeight = 60;
+constexpr int lastProposedPosition = 10;
 // IAMStreamConfig: capability count; index 0 stands for the largest (8).
-constexpr int kCapabilityCount = 8;
-constexpr LONG kMinBitsPerSecond = 23040;
+constexpr int capabilityCount = 8;
+constexpr LONG minBitsPerSecond = 23040;
 // Bytes of a pin category property (a GUID).
-constexpr DWORD kPinCategorySize = sizeof(GUID);
+constexpr DWORD pinCategorySize = sizeof(GUID);
 
 bool sameInEveryField(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
     return mediaTypesEqual(a, b) && a.bFixedSizeSamples == b.bFixedSizeSamples &&
@@ -32,7 +32,7 @@ struct CaptureSize {
     LONG width;
     LONG height;
 };
-constexpr CaptureSize kCaptureSizes[] = {{320, 240}, {640, 480}};
+constexpr CaptureSize captureSizes[] = {{320, 240}, {640, 480}};
 
 // SetFormat's check: E_INVALIDARG without a video-info block,
 // VFW_E_INVALIDMEDIATYPE unless a bottom-up 24-bit RGB video type of a
@@ -44,8 +44,8 @@ HRESULT checkStreamFormat(const AM_MEDIA_TYPE& format, int32_t* sizeIndex) {
     if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24 || bitmap.biBitCount != 24 ||
         bitmap.biCompression != BI_RGB)
         return VFW_E_INVALIDMEDIATYPE;
-    for (int32_t index = 0; index < static_cast<int32_t>(sizeof(kCaptureSizes) / sizeof(kCaptureSizes[0])); ++index) {
-        if (bitmap.biWidth == kCaptureSizes[index].width && bitmap.biHeight == kCaptureSizes[index].height) {
+    for (int32_t index = 0; index < static_cast<int32_t>(sizeof(captureSizes) / sizeof(captureSizes[0])); ++index) {
+        if (bitmap.biWidth == captureSizes[index].width && bitmap.biHeight == captureSizes[index].height) {
             *sizeIndex = index;
             return S_OK;
         }
@@ -53,13 +53,13 @@ HRESULT checkStreamFormat(const AM_MEDIA_TYPE& format, int32_t* sizeIndex) {
     return VFW_E_INVALIDMEDIATYPE;
 }
 
-// The media types `pin` offers, in its order (at most kMaxCopiedTypes).
-constexpr int kMaxCopiedTypes = 64;
+// The media types `pin` offers, in its order (at most maxCopiedTypes).
+constexpr int maxCopiedTypes = 64;
 std::vector<MediaFormat> copyOfferedTypes(IPin* pin) {
     std::vector<MediaFormat> types;
     ComPtr<IEnumMediaTypes> list;
     if (FAILED(pin->EnumMediaTypes(list.GetAddressOf())) || !list) return types;
-    while (static_cast<int>(types.size()) < kMaxCopiedTypes) {
+    while (static_cast<int>(types.size()) < maxCopiedTypes) {
         AM_MEDIA_TYPE* type = nullptr;
         ULONG fetched = 0;
         if (list->Next(1, &type, &fetched) != S_OK || fetched != 1 || !type) {
@@ -82,11 +82,12 @@ HRESULT reconnectThrough(IFilterGraph* graph, IPin* pin, const AM_MEDIA_TYPE* fo
 
 }  // namespace
 
-ComposedVideoPin::ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name)
-    : OutputPinCore(filter, lock, status, name), stereoFilter(filter) {
-    const int position = currentVideoFormat().width / kSizeStepWidth;
-    if (buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, &currentType) != S_OK && status)
-        *status = E_OUTOFMEMORY;
+// A current type that cannot be built (out of memory) stays empty;
+// copyCurrentType rebuilds it when it is read.
+ComposedVideoPin::ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, LPCWSTR name)
+    : OutputPinCore(filter, lock, nullptr, name), stereoFilter(filter) {
+    const int position = currentVideoFormat().width / sizeStepWidth;
+    buildRgb24Format(position * sizeStepWidth, position * sizeStepHeight, &currentType);
 }
 
 ComposedVideoPin::~ComposedVideoPin() = default;
@@ -257,9 +258,9 @@ HRESULT ComposedVideoPin::proposeFormat(int position, MediaFormat* out) {
             return out->status();
         }
     }
-    if (position > kLastProposedPosition) return VFW_S_NO_MORE_ITEMS;
+    if (position > lastProposedPosition) return VFW_S_NO_MORE_ITEMS;
     if (position == 0) return copyCurrentType(out);
-    return buildRgb24Format(position * kSizeStepWidth, position * kSizeStepHeight, out);
+    return buildRgb24Format(position * sizeStepWidth, position * sizeStepHeight, out);
 }
 
 HRESULT ComposedVideoPin::chooseAllocator(IMemInputPin* peerInput, IMemAllocator** out) {
@@ -296,9 +297,7 @@ HRESULT ComposedVideoPin::onActivate() {
     ComPtr<IPin> peer = connectedPeer();
     if (!peer) return S_OK;
     HRESULT hr = S_OK;
-    deliveryQueue.reset(new (std::nothrow) DeliveryQueue(peer.Get(), &hr, /*autoDecide*/ true, /*queue*/ false,
-                                                         /*batchSize*/ 1, /*batchExact*/ false, /*listNodes*/ 10,
-                                                         /*priority*/ 0, /*flushOptimised*/ false));
+    deliveryQueue.reset(new (std::nothrow) DeliveryQueue(peer.Get(), &hr, DeliveryQueueOptions{}));
     if (!deliveryQueue) return E_OUTOFMEMORY;
     if (FAILED(hr)) {
         DV_TRACE(TraceLevel::error, "pin %s: delivery queue not created: %s",
@@ -387,7 +386,7 @@ STDMETHODIMP ComposedVideoPin::GetFormat(AM_MEDIA_TYPE** format) {
 
 STDMETHODIMP ComposedVideoPin::GetNumberOfCapabilities(int* count, int* size) {
     if (!count || !size) return E_POINTER;
-    *count = kCapabilityCount;
+    *count = capabilityCount;
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
 }
@@ -396,10 +395,10 @@ STDMETHODIMP ComposedVideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, 
     if (!format || !caps) return E_POINTER;
     *format = nullptr;
     if (index < 0) return E_INVALIDARG;
-    if (index >= kCapabilityCount) return S_FALSE;
-    const int factor = index == 0 ? kCapabilityCount : index;
-    const LONG width = factor * kSizeStepWidth;
-    const LONG height = factor * kSizeStepHeight;
+    if (index >= capabilityCount) return S_FALSE;
+    const int factor = index == 0 ? capabilityCount : index;
+    const LONG width = factor * sizeStepWidth;
+    const LONG height = factor * sizeStepHeight;
     const VideoFormatValues current = currentVideoFormat();
 
     // Start from the current type (always a whole VIDEOINFOHEADER).
@@ -423,15 +422,15 @@ STDMETHODIMP ComposedVideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, 
     record.guid = FORMAT_VideoInfo;
     record.VideoStandard = 0;
     record.InputSize = SIZE{current.width, current.height};
-    record.MinCroppingSize = SIZE{kSizeStepWidth, kSizeStepHeight};
+    record.MinCroppingSize = SIZE{sizeStepWidth, sizeStepHeight};
     record.MaxCroppingSize = SIZE{current.width, current.height};
-    record.CropGranularityX = kSizeStepWidth;
-    record.CropGranularityY = kSizeStepHeight;
-    record.MinOutputSize = SIZE{kSizeStepWidth, kSizeStepHeight};
+    record.CropGranularityX = sizeStepWidth;
+    record.CropGranularityY = sizeStepHeight;
+    record.MinOutputSize = SIZE{sizeStepWidth, sizeStepHeight};
     record.MaxOutputSize = SIZE{current.width, current.height};
     record.MinFrameInterval = current.frameInterval;
     record.MaxFrameInterval = current.frameInterval;
-    record.MinBitsPerSecond = kMinBitsPerSecond;
+    record.MinBitsPerSecond = minBitsPerSecond;
     record.MaxBitsPerSecond = current.frameRate * current.height * current.width * 24;
     std::memcpy(caps, &record, sizeof(record));
 
@@ -451,10 +450,10 @@ STDMETHODIMP ComposedVideoPin::Get(REFGUID propSet, DWORD id, LPVOID /*instanceD
     if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
     if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
     if (!propertyData && !returned) return E_POINTER;
-    if (returned) *returned = kPinCategorySize;
+    if (returned) *returned = pinCategorySize;
     if (!propertyData) return S_OK;
-    if (dataLength < kPinCategorySize) return E_UNEXPECTED;
-    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, kPinCategorySize);
+    if (dataLength < pinCategorySize) return E_UNEXPECTED;
+    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, pinCategorySize);
     return S_OK;
 }
 
@@ -477,7 +476,7 @@ STDMETHODIMP ComposedVideoPin::GetSizeIndex(int* index) {
 STDMETHODIMP ComposedVideoPin::SetSizeIndex(unsigned index) {
     ScopedLock hold(pinSettingsLock);
     runtimeSettings.sizeIndex = static_cast<int32_t>(index);
-    applySizeIndex();
+    applySizeIndex(runtimeSettings.sizeIndex);
     return S_OK;
 }
 
@@ -485,7 +484,7 @@ void ComposedVideoPin::applyCaptureSize(int32_t sizeIndex) {
     ScopedLock hold(pinSettingsLock);
     if (runtimeSettings.sizeIndex == sizeIndex) return;
     runtimeSettings.sizeIndex = sizeIndex;
-    applySizeIndex();
+    applySizeIndex(runtimeSettings.sizeIndex);
 }
 
 STDMETHODIMP ComposedVideoPin::GetCameraIndices(int* left, int* right) {

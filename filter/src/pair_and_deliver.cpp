@@ -5,6 +5,7 @@
 
 #include "compositor/compose.h"
 #include "compositor/image.h"
+#include "framework/runtime_settings.h"
 #include "filter/composed_video_pin.h"
 #include "filter/stereo_camera_filter.h"
 #include "platform/trace.h"
@@ -99,7 +100,9 @@ HRESULT StereoCameraFilter::pairAndDeliver() {
     StereoFormats formats;
     formats.left = &input1->connectionMediaFormat().get();
     formats.right = &input2->connectionMediaFormat().get();
-    composeStereoFrame(left.Get(), right.Get(), formats);
+    const CompositionChoice choice{runtimeSettings.imageMode.load(std::memory_order_relaxed),
+                                   runtimeSettings.swapCameras.load(std::memory_order_relaxed) != 0};
+    composeStereoFrame(left.Get(), right.Get(), formats, choice);
 
     if (FAILED(output1->sendSample(left.Get()))) input1->dropHeldFrame();
     advanceSampleMediaTimes();

@@ -15,10 +15,10 @@
 namespace {
 
 // The older filter mapper, tried when IFilterMapper2's class cannot be created.
-constexpr CLSID kLegacyFilterMapperClass = {0xE436EBB2, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr CLSID legacyFilterMapperClass = {0xE436EBB2, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 
 // The "file not found" result with which the mapper reports a missing registration.
-const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+const HRESULT notFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 const REGPINTYPES videoRgb24Type = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
 
@@ -122,7 +122,7 @@ HRESULT createFilterMapper(ComPtr<IFilterMapper2>* mapper) {
                                   reinterpret_cast<void**>(mapper->ReleaseAndGetAddressOf()));
     if (SUCCEEDED(hr)) return hr;
     // The older mapper class, driven through the same record-based interface.
-    return CoCreateInstance(kLegacyFilterMapperClass, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+    return CoCreateInstance(legacyFilterMapperClass, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                             reinterpret_cast<void**>(mapper->ReleaseAndGetAddressOf()));
 }
 
@@ -157,7 +157,7 @@ HRESULT generalRegistration(bool registering) {
                     record.rgPins = setup->pins;
                     hr = mapper->RegisterFilter(*setup->classId, setup->name, nullptr, nullptr, nullptr, &record);
                 }
-                if (hr == kNotFound) hr = S_OK;
+                if (hr == notFound) hr = S_OK;
                 if (FAILED(hr)) break;
             }
         }
@@ -176,7 +176,7 @@ HRESULT generalRegistration(bool registering) {
 
 }  // namespace
 
-const FilterSetupRecord stereoFilterSetup = {&CLSID_StereoCameraFilter, kVirtualCameraName, MERIT_DO_NOT_USE,
+const FilterSetupRecord stereoFilterSetup = {&CLSID_StereoCameraFilter, virtualCameraFriendlyName, MERIT_DO_NOT_USE,
                                              sizeof(filterPins) / sizeof(filterPins[0]), filterPins};
 
 HRESULT serverRegister() {
@@ -195,8 +195,8 @@ HRESULT serverRegister() {
             record.cPins2 = sizeof(captureDevicePins) / sizeof(captureDevicePins[0]);
             record.rgPins2 = captureDevicePins;
             IMoniker* deviceMoniker = nullptr;
-            hr = mapper->RegisterFilter(CLSID_StereoCameraFilter, kVirtualCameraName, &deviceMoniker,
-                                        &CLSID_VideoInputDeviceCategory, kVirtualCameraName, &record);
+            hr = mapper->RegisterFilter(CLSID_StereoCameraFilter, virtualCameraFriendlyName, &deviceMoniker,
+                                        &CLSID_VideoInputDeviceCategory, virtualCameraFriendlyName, &record);
             if (deviceMoniker) deviceMoniker->Release();
         }
     }
@@ -214,7 +214,7 @@ HRESULT serverUnregister() {
         hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                               reinterpret_cast<void**>(mapper.GetAddressOf()));
         if (SUCCEEDED(hr))
-            hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, kVirtualCameraName, CLSID_StereoCameraFilter);
+            hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, virtualCameraFriendlyName, CLSID_StereoCameraFilter);
     }
     if (SUCCEEDED(init)) CoUninitialize();
     return hr;

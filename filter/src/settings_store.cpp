@@ -5,7 +5,8 @@
 
 #include "capture/camera_list.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "platform/registry_key.h"
 #include "platform/trace.h"
 #include "platform/win.h"
@@ -13,19 +14,19 @@
 namespace {
 
 // Longest stored camera name accepted, in bytes of data (no terminator).
-constexpr DWORD kNameDataBytes = 256;
+constexpr DWORD nameDataBytes = 256;
 
 // Opens the settings key with full access, creating it when missing. An empty
 // holder when that fails.
 RegistryKey openSettingsKey() {
     RegistryKey key;
     const LSTATUS status =
-        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
     if (status != ERROR_SUCCESS) {
         DV_TRACE(TraceLevel::error,
                  "settings: HKCU\\%s not opened (error %ld); defaults are used, nothing is stored",
-                 kSettingsKeyPath, static_cast<long>(status));
+                 settingsKeyPath, static_cast<long>(status));
         key.reset();
     }
     return key;
@@ -47,16 +48,16 @@ DWORD readDword(const RegistryKey& key, const char* name, DWORD fallback) {
 // an embedded zero byte; anything else gives "NONE". A terminator that the
 // platform appends when it returns the text is not part of the length.
 std::string readName(const RegistryKey& key, const char* name) {
-    if (!key) return kNoCameraName;
-    char data[kNameDataBytes + 2];  // room for a terminator and one byte more to see a longer name
+    if (!key) return noCameraName;
+    char data[nameDataBytes + 2];  // room for a terminator and one byte more to see a longer name
     DWORD type = REG_NONE;
     DWORD size = sizeof(data);
     if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
-        return kNoCameraName;
-    if (type != REG_SZ || size > sizeof(data)) return kNoCameraName;
+        return noCameraName;
+    if (type != REG_SZ || size > sizeof(data)) return noCameraName;
     DWORD length = size;
     if (length > 0 && data[length - 1] == 0) --length;
-    if (length == 0 || length > kNameDataBytes) return kNoCameraName;
+    if (length == 0 || length > nameDataBytes) return noCameraName;
     const void* zero = std::memchr(data, 0, length);
     return std::string(data, zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : length);
 }
@@ -95,7 +96,7 @@ void loadSettings() {
 
     // The format follows the stored resolution before any pin exists.
     runtimeSettings.sizeIndex = storedSize > 1 ? 0 : static_cast<int32_t>(storedSize);
-    applySizeIndex();
+    applySizeIndex(runtimeSettings.sizeIndex);
 
     runtimeSettings.imageMode =
         storedMode < static_cast<DWORD>(imageModeCount) ? static_cast<int32_t>(storedMode) : defaultImageMode;
@@ -121,7 +122,7 @@ void saveImageSettings() {
 }
 
 void saveCameraSettings() {
-    applySizeIndex();
+    applySizeIndex(runtimeSettings.sizeIndex);
     const RegistryKey key = openSettingsKey();
     if (!key) return;
     writeDword(key, "camSize", static_cast<DWORD>(runtimeSettings.sizeIndex.load()));

@@ -4,7 +4,8 @@
 
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "platform/trace.h"
 
 ComponentCore* StereoCameraFilter::create(IUnknown* outer, HRESULT* result) {
@@ -27,10 +28,10 @@ StereoCameraFilter::StereoCameraFilter(IUnknown* outer, HRESULT* result)
 
     loadSettings();
 
-    input1.reset(new (std::nothrow) CameraFramePin(this, this, &filterLock, &pinStatus, L"Input1"));
-    input2.reset(new (std::nothrow) CameraFramePin(this, this, &filterLock, &pinStatus, L"Input2"));
-    output1.reset(new (std::nothrow) ComposedVideoPin(this, &filterLock, &pinStatus, L"Output1"));
-    output2.reset(new (std::nothrow) ComposedVideoPin(this, &filterLock, &pinStatus, L"Output2"));
+    input1.reset(new (std::nothrow) CameraFramePin(this, this, &filterLock, L"Input1"));
+    input2.reset(new (std::nothrow) CameraFramePin(this, this, &filterLock, L"Input2"));
+    output1.reset(new (std::nothrow) ComposedVideoPin(this, &filterLock, L"Output1"));
+    output2.reset(new (std::nothrow) ComposedVideoPin(this, &filterLock, L"Output2"));
     if (!input1 || !input2 || !output1 || !output2) {
         if (result) *result = E_OUTOFMEMORY;
         return;

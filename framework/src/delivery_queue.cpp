@@ -18,10 +18,10 @@ ComPtr<IMediaSample> adopt(IMediaSample* sample) {
 
 }  // namespace
 
-class DeliveryQueue::Hold {
+class DV_SCOPED_CAPABILITY DeliveryQueue::Hold {
 public:
-    explicit Hold(DeliveryQueue& queue) : queue(queue) { queue.queueLock.lock(); }
-    ~Hold() {
+    explicit Hold(DeliveryQueue& queue) DV_ACQUIRE(queue.queueLock) : queue(queue) { queue.queueLock.lock(); }
+    ~Hold() DV_RELEASE() {
         const LONG wakes = queue.wakesDue;
         queue.wakesDue = 0;
         queue.queueLock.unlock();
@@ -35,13 +35,15 @@ private:
     DeliveryQueue& queue;
 };
 
-DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, bool autoDecide, bool queue, LONG size, bool exact,
-                             LONG listNodes, int threadPriority, bool optimiseFlush)
+DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, const DeliveryQueueOptions& options)
     : downstreamPin(pin),
-      batchExact(exact && size > 1),
-      batchSize(size < 1 ? 1 : size),
-      flushOptimised(optimiseFlush),
-      priority(threadPriority) {
+      batchExact(options.batchExact && options.batchSize > 1),
+      batchSize(options.batchSize < 1 ? 1 : options.batchSize),
+      flushOptimised(options.flushOptimised),
+      priority(options.priority) {
+    const bool autoDecide = options.autoDecide;
+    const bool queue = options.queue;
+    const LONG listNodes = options.listNodes;
     HRESULT hr = result ? *result : S_OK;
     if (FAILED(hr))
         return;

@@ -52,14 +52,31 @@ const FilterSetupRecord* FilterCore::registrationRecord() { return nullptr; }
 
 LONG FilterCore::bumpPinSetVersion() { return pinVersion.fetch_add(1) + 1; }
 
+IFilterGraph* FilterCore::filterGraph() const {
+    ScopedLock hold(lock);
+    return graph;
+}
+
+REFERENCE_TIME FilterCore::streamStartTime() const {
+    ScopedLock hold(lock);
+    return startTime;
+}
+
+// The sink is read under the filter lock; Notify runs outside the hold taken
+// here (the graph's sink takes the graph's lock, which comes before ours).
 HRESULT FilterCore::postGraphEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
-    IMediaEventSink* sink = eventSink;
+    IMediaEventSink* sink = nullptr;
+    {
+        ScopedLock hold(lock);
+        sink = eventSink;
+    }
     if (!sink) return E_NOTIMPL;
     if (code == EC_COMPLETE) param2 = reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this));
     return sink->Notify(code, param1, param2);
 }
 
 HRESULT FilterCore::reconnectPin(IPin* pin, const AM_MEDIA_TYPE* format) {
+    IFilterGraph* graph = filterGraph();
     if (!graph) return E_NOINTERFACE;
     ComPtr<IFilterGraph2> graph2;
     if (SUCCEEDED(ComPtr<IFilterGraph>(graph).As(&graph2)) && graph2) return graph2->ReconnectEx(pin, format);
@@ -192,6 +209,7 @@ STDMETHODIMP FilterCore::FindPin(LPCWSTR id, IPin** out) {
 
 STDMETHODIMP FilterCore::QueryFilterInfo(FILTER_INFO* out) {
     if (!out) return E_POINTER;
+    ScopedLock hold(lock);
     size_t length = hasName ? std::min<size_t>(filterName.size(), MAX_FILTER_NAME - 1) : 0;
     if (length) std::wmemcpy(out->achName, filterName.data(), length);
     out->achName[length] = L'\0';

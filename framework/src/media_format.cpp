@@ -89,12 +89,6 @@ bool mediaTypeFullySpecified(const AM_MEDIA_TYPE& type) {
     return type.majortype != GUID_NULL && type.formattype != GUID_NULL;
 }
 
-const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE& type) {
-    if (type.formattype != FORMAT_VideoInfo) return nullptr;
-    if (!type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-}
-
 // ---- MediaFormat ------------------------------------------------------------
 
 MediaFormat::MediaFormat() { makeEmpty(type); }

@@ -26,14 +26,21 @@ void copyName(WCHAR* target, size_t capacity, const std::wstring& name) {
     target[length] = L'\0';
 }
 
-// "<filter name>/<pin name>" for trace lines.
+// "<filter name>/<pin name>" for trace lines. Reads the filter's name under
+// the filter lock.
 struct PinLabel {
     PinLabel(const FilterCore* filter, const std::wstring& pinName) {
-        const TraceText owner(filter ? filter->graphName().c_str() : L"");
+        const TraceText owner(filter ? filterName(*filter).c_str() : L"");
         const TraceText pin(pinName.c_str());
         std::snprintf(text, sizeof(text), "\"%s\"/%s", owner.text, pin.text);
     }
     char text[2 * sizeof(TraceText::text) + 4];  // both names and the punctuation, never cut
+
+private:
+    static std::wstring filterName(const FilterCore& filter) {
+        ScopedLock hold(filter.filterLockPtr());
+        return filter.graphName();
+    }
 };
 
 }  // namespace

@@ -7,13 +7,13 @@
 
 namespace {
 
-const char* const kResolutionNames[] = {"320x240", "640x480"};
-constexpr const char* kSameCameraCaption = "Camera's Selection";
+const char* const resolutionNames[] = {"320x240", "640x480"};
+constexpr const char* sameCameraCaption = "Camera's Selection";
 // The two sides' messages differ only in the space after the comma.
-constexpr const char* kSameCameraLeftText = "Left and Right camera can not be the same one,please reselect.";
-constexpr const char* kSameCameraRightText = "Left and Right camera can not be the same one, please reselect.";
-constexpr const char* kSelfAsLeftText = "The virtual camera can not use itself as the left camera, please reselect.";
-constexpr const char* kSelfAsRightText = "The virtual camera can not use itself as the right camera, please reselect.";
+constexpr const char* sameCameraLeftText = "Left and Right camera can not be the same one,please reselect.";
+constexpr const char* sameCameraRightText = "Left and Right camera can not be the same one, please reselect.";
+constexpr const char* selfAsLeftText = "The virtual camera can not use itself as the left camera, please reselect.";
+constexpr const char* selfAsRightText = "The virtual camera can not use itself as the right camera, please reselect.";
 
 // Item data of the selected entry of list `id`, or CB_ERR without a selection.
 LRESULT selectedItemData(HWND dialog, int id) {
@@ -82,7 +82,7 @@ HRESULT CameraSelectionPage::initControls() {
     if (FAILED(sizeResult)) return sizeResult;
     for (int i = 0; i < 2; ++i) {
         const LRESULT position = SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_ADDSTRING, 0,
-                                                     reinterpret_cast<LPARAM>(kResolutionNames[i]));
+                                                     reinterpret_cast<LPARAM>(resolutionNames[i]));
         SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_SETITEMDATA, static_cast<WPARAM>(position), i);
     }
     SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_SETCURSEL, static_cast<WPARAM>(committedSize), 0);
@@ -116,13 +116,13 @@ void CameraSelectionPage::cameraChosen(bool left) {
     pending = static_cast<int>(chosen);
     const bool selfChosen = pending != previous && isSelf(pending);
     if (pending == other || selfChosen) {
-        const char* text = selfChosen ? (left ? kSelfAsLeftText : kSelfAsRightText)
-                                      : (left ? kSameCameraLeftText : kSameCameraRightText);
+        const char* text = selfChosen ? (left ? selfAsLeftText : selfAsRightText)
+                                      : (left ? sameCameraLeftText : sameCameraRightText);
         // Fall back to the committed camera of this side; if that one is
         // refused too (the other side has meanwhile taken it, or it is the
         // virtual camera), keep the camera this side had before.
         pending = committed != other && !isSelf(committed) ? committed : previous;
-        MessageBoxA(nullptr, text, kSameCameraCaption, MB_ICONWARNING | MB_OK);
+        MessageBoxA(nullptr, text, sameCameraCaption, MB_ICONWARNING | MB_OK);
         SendDlgItemMessageA(dialogWindow, listId, CB_SETCURSEL, static_cast<WPARAM>(pending), 0);
         EnableWindow(GetDlgItem(dialogWindow, listId), TRUE);
     }

@@ -5,9 +5,9 @@
 namespace {
 
 // Used when a page's template cannot be created (GetPageInfo's fallback).
-constexpr LONG kDefaultPageWidth = 340;
-constexpr LONG kDefaultPageHeight = 150;
-constexpr int kTitleChars = 256;
+constexpr LONG defaultPageWidth = 340;
+constexpr LONG defaultPageHeight = 150;
+constexpr int titleChars = 256;
 
 DialogPropertyPage* pageOf(HWND window) {
     return reinterpret_cast<DialogPropertyPage*>(GetWindowLongPtrW(window, DWLP_USER));
@@ -93,8 +93,8 @@ STDMETHODIMP DialogPropertyPage::GetPageInfo(PROPPAGEINFO* info) {
     std::wmemcpy(copy, title.c_str(), title.size() + 1);
     info->cb = sizeof(PROPPAGEINFO);
     info->pszTitle = copy;
-    info->size.cx = kDefaultPageWidth;
-    info->size.cy = kDefaultPageHeight;
+    info->size.cx = defaultPageWidth;
+    info->size.cy = defaultPageHeight;
     info->pszDocString = nullptr;
     info->pszHelpFile = nullptr;
     info->dwHelpContext = 0;
@@ -191,7 +191,7 @@ bool getDialogSize(int dialogId, DLGPROC procedure, LPARAM param, SIZE* size) {
 }
 
 std::wstring loadTitleString(int id) {
-    WCHAR buffer[kTitleChars] = {};
-    const int length = LoadStringW(pageResourceModule(), static_cast<UINT>(id), buffer, kTitleChars);
+    WCHAR buffer[titleChars] = {};
+    const int length = LoadStringW(pageResourceModule(), static_cast<UINT>(id), buffer, titleChars);
     return std::wstring(buffer, length > 0 ? static_cast<size_t>(length) : 0);
 }

@@ -4,11 +4,11 @@
 
 namespace {
 
-constexpr int kRightGap = 10;
-constexpr int kBottomGap = 40;
-constexpr int kOwnerLeft = 10;
-constexpr int kOwnerGap = 30;
-constexpr int kTitleChars = 100;  // 99 characters and the terminator
+constexpr int rightGap = 10;
+constexpr int bottomGap = 40;
+constexpr int ownerLeft = 10;
+constexpr int ownerGap = 30;
+constexpr int titleChars = 100;  // 99 characters and the terminator
 
 }  // namespace
 
@@ -23,13 +23,13 @@ void placePropertyFrame(HWND pageDialog) {
     const int height = frameRect.bottom - frameRect.top;
     const int desktopWidth = desktopRect.right - desktopRect.left;
     const int desktopHeight = desktopRect.bottom - desktopRect.top;
-    const int y = desktopHeight - height - kBottomGap;
-    MoveWindow(frame, desktopWidth - width - kRightGap, y, width, height, TRUE);
+    const int y = desktopHeight - height - bottomGap;
+    MoveWindow(frame, desktopWidth - width - rightGap, y, width, height, TRUE);
 
     HWND owner = GetParent(frame);
     if (!owner) return;
-    char title[kTitleChars] = {};
-    GetWindowTextA(owner, title, kTitleChars);
+    char title[titleChars] = {};
+    GetWindowTextA(owner, title, titleChars);
     if (std::strstr(title, "GraphEdit"))
-        MoveWindow(owner, kOwnerLeft, y, desktopWidth - width - kOwnerGap, height, TRUE);
+        MoveWindow(owner, ownerLeft, y, desktopWidth - width - ownerGap, height, TRUE);
 }

@@ -2,7 +2,7 @@
 
 #include "../dialog_templates.h"
 #include "capture/camera_attachment.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/settings_store.h"
 #include "pages/frame_placement.h"
 
@@ -40,7 +40,7 @@ HRESULT ImageTypePage::initControls() {
     pendingMode = committedMode;
     if (SUCCEEDED(modeResult)) {
         // Item data = position = mode number: the list must keep insertion order.
-        for (int mode = 0; mode < imageModeCount; ++mode) {
+        for (int mode = 0; imageModeName(mode); ++mode) {
             SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>(imageModeName(mode)));
             SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_SETITEMDATA, static_cast<WPARAM>(mode), mode);

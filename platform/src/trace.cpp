@@ -26,8 +26,8 @@ std::atomic<int> dvTraceGate{INT_MAX};
 namespace {
 
 // The product's per-user settings key (the settings store uses the same).
-constexpr const char* kSettingsKey = "Software\\VANTO Automation\\stereoWebcam";
-constexpr size_t kLineBytes = 1024;
+constexpr const char* settingsKey = "Software\\VANTO Automation\\stereoWebcam";
+constexpr size_t lineBytes = 1024;
 
 // Guards reading the settings and, on Windows, the log file handle. Never held
 // while a sink other than the file runs.
@@ -99,7 +99,7 @@ long readRegistryDword(const RegistryKey& key, const char* name) {
 // Caller holds configGuard.
 void readConfig() {
     RegistryKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKey, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
         key.reset();
 
     char text[32];
@@ -171,7 +171,7 @@ void platformOutput(const char* line) {
         return;
     // One write per line, ended "\r\n" for Windows editors; appends from
     // several processes stay whole lines.
-    char fileLine[kLineBytes + 2];
+    char fileLine[lineBytes + 2];
     size_t length = std::strlen(line);
     if (length > 0 && line[length - 1] == '\n')
         --length;
@@ -221,7 +221,7 @@ struct NamedResult {
 };
 
 // The codes this component and its hosts commonly return.
-const NamedResult kResultNames[] = {
+const NamedResult resultNames[] = {
     {S_OK, "S_OK"},
     {S_FALSE, "S_FALSE"},
     {E_FAIL, "E_FAIL"},
@@ -261,8 +261,8 @@ const char* subtypeName(const GUID& subtype, char* fourCc) {
     if (subtype == MEDIASUBTYPE_RGB8)
         return "RGB8";
     // A FOURCC subtype: XXXXXXXX-0000-0010-8000-00AA00389B71.
-    static const unsigned char kFourCcTail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    if (subtype.Data2 == 0 && subtype.Data3 == 0x10 && std::memcmp(subtype.Data4, kFourCcTail, 8) == 0) {
+    static const unsigned char fourCcTail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    if (subtype.Data2 == 0 && subtype.Data3 == 0x10 && std::memcmp(subtype.Data4, fourCcTail, 8) == 0) {
         for (int i = 0; i < 4; ++i) {
             const char c = static_cast<char>((subtype.Data1 >> (8 * i)) & 0xFF);
             fourCc[i] = c > 0x20 && c < 0x7F ? c : '?';
@@ -295,7 +295,7 @@ DV_TRACE_API TraceSink dvSetTraceSink(TraceSink sink) {
 DV_TRACE_API void dvTraceWrite(int level, const char* format, ...) {
     if (!dvTraceEnabled(level))
         return;
-    char line[kLineBytes];
+    char line[lineBytes];
     int used = std::snprintf(line, sizeof(line), "Duoview2 [%lu] %s: ", currentThreadId(), levelName(level));
     if (used < 0)
         return;
@@ -320,11 +320,11 @@ DV_TRACE_API void dvTraceWrite(int level, const char* format, ...) {
 DV_TRACE_API bool dvTraceLogPath(char* out, DWORD size) {
     if (!out || size == 0)
         return false;
-    static const char kName[] = "Duoview2.log";
+    static const char logFileName[] = "Duoview2.log";
     const DWORD folder = GetTempPathA(size, out);
-    if (folder == 0 || folder + sizeof(kName) > size)
+    if (folder == 0 || folder + sizeof(logFileName) > size)
         return false;
-    std::memcpy(out + folder, kName, sizeof(kName));
+    std::memcpy(out + folder, logFileName, sizeof(logFileName));
     return true;
 }
 #endif
@@ -332,7 +332,7 @@ DV_TRACE_API bool dvTraceLogPath(char* out, DWORD size) {
 DV_TRACE_API void dvFormatHresult(HRESULT hr, char* out, size_t size) {
     if (!out || size == 0)
         return;
-    for (const NamedResult& known : kResultNames) {
+    for (const NamedResult& known : resultNames) {
         if (known.code == hr) {
             std::snprintf(out, size, "0x%08lX %s", static_cast<unsigned long>(static_cast<uint32_t>(hr)),
                           known.name);

@@ -11,7 +11,7 @@
 #include "capture/camera_list.h"
 #include "capture_fakes.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "trace_capture.h"
 
 using namespace capture_test;
@@ -23,7 +23,7 @@ public:
     void SetUp() override {
         releaseCameraList();
         runtimeSettings.sizeIndex = 0;
-        applySizeIndex();
+        applySizeIndex(runtimeSettings.sizeIndex);
         graph = makeGraph();
         stereo = makeStereoFilter();
         ASSERT_EQ(graph->AddFilter(stereo.Get(), L"Vanto 3D Virtual Camera2"), S_OK);
@@ -114,7 +114,7 @@ TEST_F(AttachmentTraceTest, EveryFailureNamesItsSideAndResult) {
          3,
          [](AttachmentTraceTest& t) {
              t.graph->addFilterResult = E_ACCESSDENIED;
-             t.graph->failAddFilterName = kLeftCameraName;
+             t.graph->failAddFilterName = leftCameraName;
          },
          E_ACCESSDENIED,
          {"error: camera left: \"Webcam 1\" not added to the graph", "0x80070005 E_ACCESSDENIED"}},

@@ -10,7 +10,7 @@
 #include "capture/camera_list.h"
 #include "capture_fakes.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 
 using namespace capture_test;
 
@@ -18,9 +18,9 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const char* const kLeftNoRgb =
+const char* const leftNoRgb =
     "Left camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work.";
-const char* const kRightNoRgb =
+const char* const rightNoRgb =
     "Right camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work";
 
 // A camera whose one capability (and current type) is RGB24 at 640 x 480, as
@@ -37,7 +37,7 @@ protected:
     void SetUp() override {
         releaseCameraList();
         runtimeSettings.sizeIndex = 0;
-        applySizeIndex();
+        applySizeIndex(runtimeSettings.sizeIndex);
         liveBefore = liveObjectCount();
         graph = makeGraph();
         stereo = makeStereoFilter();
@@ -189,7 +189,7 @@ TEST_F(CameraAttachmentTest, EqualIndicesFailSilently) {
 
     // With the left camera already in the graph the test applies to the right.
     ComPtr<TestCameraFilter> present = webcam();
-    ASSERT_EQ(graph->AddFilter(present.Get(), kLeftCameraName), S_OK);
+    ASSERT_EQ(graph->AddFilter(present.Get(), leftCameraName), S_OK);
     EXPECT_EQ(attach(), E_FAIL);
     EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}));
     // The filter found stays in the graph, but a failed attachment holds no camera.
@@ -230,11 +230,11 @@ TEST_F(CameraAttachmentTest, IndexOutsideTheListIsACameraThatCannotBeFound) {
 TEST_F(CameraAttachmentTest, CameraThatCannotBeAddedIsReportedAndTheLeftOneTakenOutAgain) {
     listCameras(3);
     graph->addFilterResult = E_OUTOFMEMORY;
-    graph->failAddFilterName = kLeftCameraName;
+    graph->failAddFilterName = leftCameraName;
     EXPECT_EQ(attach(), E_OUTOFMEMORY);
     expectOneMessage("failed add cam1");
 
-    graph->failAddFilterName = kRightCameraName;
+    graph->failAddFilterName = rightCameraName;
     EXPECT_EQ(attach(), E_OUTOFMEMORY);
     expectOneMessage("failed add cam2");
     EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
@@ -252,7 +252,7 @@ TEST_F(CameraAttachmentTest, MissingRgb24CapabilityIsReportedAndTheAttachmentGoe
     // The left camera keeps proposing 640 x 480, which Input1 refuses; the
     // result is the right connection's.
     EXPECT_EQ(attach(), S_OK);
-    expectOneMessage(kLeftNoRgb);
+    expectOneMessage(leftNoRgb);
     EXPECT_FALSE(stereo->input1->isConnected());
     EXPECT_TRUE(stereo->input2->isConnected());
     EXPECT_TRUE(cameraAt(1)->pin->setFormats.empty());
@@ -263,7 +263,7 @@ TEST_F(CameraAttachmentTest, MissingRgb24CapabilityIsReportedAndTheAttachmentGoe
     cameraAt(2)->pin->proposals = {videoType(640, 480)};
     // The right connection fails: the left one is broken again.
     EXPECT_TRUE(FAILED(attach()));
-    expectOneMessage(kRightNoRgb);
+    expectOneMessage(rightNoRgb);
     EXPECT_FALSE(stereo->input1->isConnected());
     EXPECT_FALSE(cameraAt(1)->pin->isConnected());
     EXPECT_FALSE(stereo->input2->isConnected());
@@ -290,7 +290,7 @@ TEST_F(CameraAttachmentTest, RefusedCaptureFormatIsReportedAndTheAttachmentGoesO
 TEST_F(CameraAttachmentTest, FilterAlreadyNamedStereoCamera1IsReused) {
     listCameras(3);
     ComPtr<TestCameraFilter> present = webcam();
-    ASSERT_EQ(graph->AddFilter(present.Get(), kLeftCameraName), S_OK);
+    ASSERT_EQ(graph->AddFilter(present.Get(), leftCameraName), S_OK);
     ASSERT_EQ(attach(), S_OK);
     EXPECT_EQ(devices->devices[1]->binds, 0);
     EXPECT_EQ(attachedCamera(true).Get(), static_cast<IBaseFilter*>(present.Get()));
@@ -342,15 +342,15 @@ TEST_F(CameraAttachmentTest, TheVirtualCameraIsNeverItsOwnCamera) {
         int selfBinds;
     };
     const Case cases[] = {
-        {"left entry", 0, 1, false, false, kSelfAsLeftCameraText,
+        {"left entry", 0, 1, false, false, selfAsLeftCameraText,
          {"FindFilterByName Stereo Camera 1"}, 0},
-        {"right entry", 1, 0, false, false, kSelfAsRightCameraText,
+        {"right entry", 1, 0, false, false, selfAsRightCameraText,
          {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}, 0},
-        {"right entry without its class in the bag", 1, 0, true, false, kSelfAsRightCameraText,
+        {"right entry without its class in the bag", 1, 0, true, false, selfAsRightCameraText,
          {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2", "AddFilter Stereo Camera 1",
           "RemoveFilter"},
          1},
-        {"stereo filter found under the right name", 1, 2, false, true, kSelfAsRightCameraText,
+        {"stereo filter found under the right name", 1, 2, false, true, selfAsRightCameraText,
          {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}, 0},
     };
     for (const Case& c : cases) {
@@ -367,7 +367,7 @@ TEST_F(CameraAttachmentTest, TheVirtualCameraIsNeverItsOwnCamera) {
             ASSERT_EQ(cameraList[0].classId, GUID_NULL);
         }
         if (c.instanceInGraph) {
-            ASSERT_EQ(graph->AddFilter(other.Get(), kRightCameraName), S_OK);
+            ASSERT_EQ(graph->AddFilter(other.Get(), rightCameraName), S_OK);
         }
         const size_t filtersBefore = graph->filterCount();
         runtimeSettings.leftCameraIndex = c.left;
@@ -529,7 +529,7 @@ TEST_F(CaptureFormatTest, FindFirstPinByDirection) {
 TEST(CameraAttachmentPlatformGraph, AttachAndDetachInThePlatformGraph) {
     releaseCameraList();
     runtimeSettings.sizeIndex = 0;
-    applySizeIndex();
+    applySizeIndex(runtimeSettings.sizeIndex);
     const LONG liveBefore = liveObjectCount();
     MessageCapture messages;
     {
@@ -553,15 +553,15 @@ TEST(CameraAttachmentPlatformGraph, AttachAndDetachInThePlatformGraph) {
 
         ASSERT_EQ(attachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get()), S_OK);
         ComPtr<IBaseFilter> found;
-        ASSERT_EQ(graph->FindFilterByName(kLeftCameraName, found.GetAddressOf()), S_OK);
+        ASSERT_EQ(graph->FindFilterByName(leftCameraName, found.GetAddressOf()), S_OK);
         EXPECT_EQ(found.Get(), static_cast<IBaseFilter*>(devices->devices[1]->camera.Get()));
         found.Reset();
         EXPECT_EQ(stereo->input1->connectedPeer().Get(), static_cast<IPin*>(devices->devices[1]->camera->pin.get()));
         EXPECT_EQ(stereo->input2->connectedPeer().Get(), static_cast<IPin*>(devices->devices[0]->camera->pin.get()));
 
         EXPECT_TRUE(SUCCEEDED(detachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get())));
-        EXPECT_TRUE(FAILED(graph->FindFilterByName(kLeftCameraName, found.GetAddressOf())));
-        EXPECT_TRUE(FAILED(graph->FindFilterByName(kRightCameraName, found.GetAddressOf())));
+        EXPECT_TRUE(FAILED(graph->FindFilterByName(leftCameraName, found.GetAddressOf())));
+        EXPECT_TRUE(FAILED(graph->FindFilterByName(rightCameraName, found.GetAddressOf())));
         EXPECT_FALSE(stereo->input1->isConnected());
         EXPECT_FALSE(devices->devices[0]->camera->pin->isConnected());
         EXPECT_EQ(graph->RemoveFilter(stereo.Get()), S_OK);

@@ -14,7 +14,7 @@
 #include "capture/camera_frame_pin.h"
 #include "capture_fakes.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 
 using namespace capture_test;
 
@@ -36,7 +36,7 @@ namespace {
 
 void setSizeIndex(int index) {
     runtimeSettings.sizeIndex = index;
-    applySizeIndex();
+    applySizeIndex(runtimeSettings.sizeIndex);
 }
 
 class CameraFramePinTest : public ::testing::Test {
@@ -390,9 +390,9 @@ TEST_F(CameraFramePinTest, DestroyingTheFilterReleasesTheHeldFrame) {
 
 TEST_F(CameraFramePinTest, TwoCameraThreadsTakeTurnsUnderTheFilterLock) {
     ASSERT_EQ(filter->Run(0), S_OK);
-    constexpr int kFrames = 2000;
+    constexpr int frameTotal = 2000;
     std::vector<ComPtr<TestSample>> left, right;
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < frameTotal; ++i) {
         left.push_back(makeSample());
         right.push_back(makeSample());
     }
@@ -409,11 +409,11 @@ TEST_F(CameraFramePinTest, TwoCameraThreadsTakeTurnsUnderTheFilterLock) {
 
     EXPECT_EQ(refused.load(), 0);
     EXPECT_GT(filter->pairs.size(), 0u);
-    EXPECT_EQ(filter->pairCalls, 2 * kFrames);
+    EXPECT_EQ(filter->pairCalls, 2 * frameTotal);
     // Every pair is a left frame with a right frame, each camera's frames in
     // the order they were received, none used twice.
     std::map<IMediaSample*, int> leftIndex, rightIndex;
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < frameTotal; ++i) {
         leftIndex[left[i].Get()] = i;
         rightIndex[right[i].Get()] = i;
     }
@@ -430,7 +430,7 @@ TEST_F(CameraFramePinTest, TwoCameraThreadsTakeTurnsUnderTheFilterLock) {
     }
     input1().dropHeldFrame();
     input2().dropHeldFrame();
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < frameTotal; ++i) {
         ASSERT_EQ(left[i]->references(), 1u);
         ASSERT_EQ(right[i]->references(), 1u);
     }

@@ -7,7 +7,7 @@
 
 #include "capture/camera_list.h"
 #include "capture_fakes.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 
 using namespace capture_test;
 

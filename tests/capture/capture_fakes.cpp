@@ -450,9 +450,8 @@ TestSinkFilter::TestSinkFilter() : FilterCore(CLSID_TestSink, &filterLock) {
 TestSinkFilter::~TestSinkFilter() = default;
 
 StereoTestFilter::StereoTestFilter() : FilterCore(CLSID_TestStereo, &filterLock) {
-    HRESULT status = S_OK;
-    input1 = std::make_unique<CameraFramePin>(this, this, &filterLock, &status, L"Input1");
-    input2 = std::make_unique<CameraFramePin>(this, this, &filterLock, &status, L"Input2");
+    input1 = std::make_unique<CameraFramePin>(this, this, &filterLock, L"Input1");
+    input2 = std::make_unique<CameraFramePin>(this, this, &filterLock, L"Input2");
     output1 = std::make_unique<TestLinkedOutput>(this, &filterLock, L"Output1");
     output2 = std::make_unique<TestLinkedOutput>(this, &filterLock, L"Output2");
     input1->linkedOutput = output1.get();

@@ -20,7 +20,6 @@
 #include "compositor/frame_store.h"
 #include "compositor/kernels.h"
 #include "compositor/kernels_testing.h"
-#include "compositor/runtime_settings.h"
 #include "picture_support/picture_support.h"
 #include "synthetic_pictures.h"
 #ifdef DV_COMPOSE_REFERENCE
@@ -49,10 +48,8 @@ std::vector<BYTE> composeSyntheticPair(int sizeIndex, int32_t mode, int swap) {
     std::vector<BYTE> left(type.info.bmiHeader.biSizeImage), right(type.info.bmiHeader.biSizeImage);
     synthetic::Rng(0x1000u + static_cast<uint64_t>(sizeIndex)).fill(left.data(), left.size());
     synthetic::Rng(0x2000u + static_cast<uint64_t>(sizeIndex)).fill(right.data(), right.size());
-    runtimeSettings.imageMode = mode;
-    runtimeSettings.swapCameras = swap;
     picture_support::BufferSample l(left), r(right);
-    composeStereoFrame(&l, &r, StereoFormats{&type.mt, &type.mt});
+    composeStereoFrame(&l, &r, StereoFormats{&type.mt, &type.mt}, CompositionChoice{mode, swap != 0});
     return left;
 }
 
@@ -64,10 +61,7 @@ class ComposeDigests : public ::testing::Test {
 protected:
     void TearDown() override {
         pix::useKernelIsaForTesting(nullptr);
-        runtimeSettings.imageMode = defaultImageMode;
-        runtimeSettings.swapCameras = 0;
-        runtimeSettings.sizeIndex = 0;
-        applySizeIndex();
+        applySizeIndex(0);
     }
 };
 
@@ -77,8 +71,7 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
     std::string table;
     int checked = 0;
     for (int sizeIndex = 0; sizeIndex < 2; ++sizeIndex) {
-        runtimeSettings.sizeIndex = sizeIndex;
-        applySizeIndex();
+        applySizeIndex(sizeIndex);
         for (int32_t mode = 0; mode < imageModeCount; ++mode) {
             for (int swap = 0; swap < 2; ++swap) {
                 SCOPED_TRACE("size " + std::to_string(sizeIndex) + " mode " + std::to_string(mode) +
@@ -148,8 +141,7 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
 TEST_F(ComposeDigests, SyntheticPairsMatchTheStatedStepsWithinOne) {
     using namespace testing_support;
     for (int sizeIndex = 0; sizeIndex < 2; ++sizeIndex) {
-        runtimeSettings.sizeIndex = sizeIndex;
-        applySizeIndex();
+        applySizeIndex(sizeIndex);
         const int width = sizeIndex == 0 ? 320 : 640, height = width * 3 / 4;
         for (int32_t mode = 0; mode < imageModeCount; ++mode) {
             for (int swap = 0; swap < 2; ++swap) {

@@ -12,7 +12,6 @@
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
 #include "compositor/frame_store_testing.h"
-#include "compositor/runtime_settings.h"
 #include "platform/messagebox.h"
 #include "test_support.h"
 
@@ -21,8 +20,7 @@ using namespace testing_support;
 namespace {
 
 void useSize(int sizeIndex) {
-    runtimeSettings.sizeIndex = sizeIndex;
-    applySizeIndex();
+    applySizeIndex(sizeIndex);
 }
 
 struct Pair {
@@ -32,10 +30,9 @@ struct Pair {
     VideoType leftType, rightType;
 
     void compose(int32_t mode, bool swap) {
-        runtimeSettings.imageMode = mode;
-        runtimeSettings.swapCameras = swap ? 1 : 0;
         BufferSample l(left.bytes), r(right.bytes);
-        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&leftType.mt, &rightType.mt}), S_OK);
+        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&leftType.mt, &rightType.mt}, CompositionChoice{mode, swap}),
+                  S_OK);
     }
 };
 
@@ -44,8 +41,6 @@ protected:
     void SetUp() override { useSize(0); }
     void TearDown() override {
         setWorkImageCreationFailure(false, false);
-        runtimeSettings.imageMode = defaultImageMode;
-        runtimeSettings.swapCameras = 0;
         useSize(0);
     }
 };
@@ -242,8 +237,7 @@ TEST_F(Compose, NullBufferShowsTheWarningOncePerPairAndComposesNothing) {
     fillRandom(pair.left, rng);
     fillRandom(pair.right, rng);
     const std::vector<BYTE> leftBefore = pair.left.bytes, rightBefore = pair.right.bytes;
-    runtimeSettings.imageMode = RightImage;
-    runtimeSettings.swapCameras = 1;
+    const CompositionChoice rightSwapped{RightImage, true};
     const MessageBoxHandler previous = dvSetMessageBoxHandler(&captureBox);
     captured = CapturedBox{};
     for (int which = 0; which < 3; ++which) {
@@ -251,11 +245,12 @@ TEST_F(Compose, NullBufferShowsTheWarningOncePerPairAndComposesNothing) {
         const LONG size = static_cast<LONG>(pair.left.bytes.size());
         BufferSample l(which != 1 ? nullptr : pair.left.bytes.data(), size);
         BufferSample r(which != 0 ? nullptr : pair.right.bytes.data(), size);
-        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt}), S_OK);
+        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt}, rightSwapped),
+                  S_OK);
         EXPECT_EQ(captured.count, which + 1);
     }
     BufferSample r(pair.right.bytes);
-    composeStereoFrame(nullptr, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt});
+    composeStereoFrame(nullptr, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt}, rightSwapped);
     dvSetMessageBoxHandler(previous);
     EXPECT_EQ(captured.count, 4);
     EXPECT_EQ(captured.text, "One or both data pointer null");
@@ -275,18 +270,17 @@ TEST_F(Compose, UnusableFormatsChangeNothing) {
     captured = CapturedBox{};
     VideoType bits32(320, 240, 32), bits16(320, 240, 16), shortBlock(320, 240), good(320, 240);
     shortBlock.mt.cbFormat = 40;
-    runtimeSettings.imageMode = SideBySide;
-    runtimeSettings.swapCameras = 1;
+    const CompositionChoice sideBySideSwapped{SideBySide, true};
     const StereoFormats formats[] = {{&bits32.mt, &good.mt}, {&good.mt, &bits16.mt}, {&shortBlock.mt, &good.mt},
                                      {&good.mt, nullptr}, {nullptr, nullptr}};
     for (const StereoFormats& f : formats) {
         BufferSample l(pair.left.bytes), r(pair.right.bytes);
-        composeStereoFrame(&l, &r, f);
+        composeStereoFrame(&l, &r, f, sideBySideSwapped);
     }
     // A buffer smaller than its format's picture.
     std::vector<BYTE> small(1000);
     BufferSample l(small), r(pair.right.bytes);
-    composeStereoFrame(&l, &r, StereoFormats{&good.mt, &good.mt});
+    composeStereoFrame(&l, &r, StereoFormats{&good.mt, &good.mt}, sideBySideSwapped);
     dvSetMessageBoxHandler(previous);
     EXPECT_EQ(captured.count, 0);
     EXPECT_EQ(pair.left.bytes, leftBefore);
@@ -369,10 +363,8 @@ TEST_F(Compose, MismatchedSizesStayInsideEveryBuffer) {
                 for (size_t i = 0; i < l.size; ++i) l.pixels()[i] = static_cast<BYTE>(byte(rng));
                 for (size_t i = 0; i < r.size; ++i) r.pixels()[i] = static_cast<BYTE>(byte(rng));
                 const std::vector<BYTE> leftBefore = l.content();
-                runtimeSettings.imageMode = mode;
-                runtimeSettings.swapCameras = swap;
                 BufferSample ls(l.pixels(), static_cast<LONG>(l.size)), rs(r.pixels(), static_cast<LONG>(r.size));
-                composeStereoFrame(&ls, &rs, StereoFormats{&l.type.mt, &r.type.mt});
+                composeStereoFrame(&ls, &rs, StereoFormats{&l.type.mt, &r.type.mt}, CompositionChoice{mode, swap});
                 EXPECT_TRUE(l.guardsIntact() && r.guardsIntact());
                 const bool sameSize = s.lw == s.rw && s.lh == s.rh;
                 if (!sameSize && (mode == LeftImage || mode == RightImage)) {
@@ -421,14 +413,11 @@ TEST_F(Compose, FormatStepNeverReplacesImagesUnderARunningComposition) {
     cv::Mat composed = source.left.copy(), scratch = source.right.copy();
     referenceCompose(composed, scratch, SideBySide, false);
     const cv::Mat unchanged = source.left.copy();
-    runtimeSettings.imageMode = SideBySide;
-    runtimeSettings.swapCameras = 0;
 
     std::atomic<bool> stop{false};
     std::thread formatter([&] {
         for (int i = 0; !stop.load(); ++i) {
-            runtimeSettings.sizeIndex = i % 2;
-            applySizeIndex();
+            applySizeIndex(i % 2);
         }
     });
     int frames = 0, sideBySide = 0, untouched = 0;
@@ -437,7 +426,8 @@ TEST_F(Compose, FormatStepNeverReplacesImagesUnderARunningComposition) {
         pair.left.bytes = source.left.bytes;
         pair.right.bytes = source.right.bytes;
         BufferSample l(pair.left.bytes), r(pair.right.bytes);
-        composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt});
+        composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt},
+                           CompositionChoice{SideBySide, false});
         if (maxDifference(pair.left.mat(), composed) <= 1)
             ++sideBySide;
         else if (maxDifference(pair.left.mat(), unchanged) == 0)

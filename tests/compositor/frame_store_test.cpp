@@ -4,7 +4,6 @@
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
 #include "compositor/frame_store_testing.h"
-#include "compositor/runtime_settings.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -15,8 +14,7 @@ class FrameStore : public ::testing::Test {
 protected:
     void TearDown() override {
         setWorkImageCreationFailure(false, false);
-        runtimeSettings.sizeIndex = 0;
-        applySizeIndex();
+        applySizeIndex(0);
     }
 };
 
@@ -37,8 +35,7 @@ TEST_F(FrameStore, ReleaseWithoutImagesDoesNothingAndCanRepeat) {
 }
 
 TEST_F(FrameStore, SizeIndexSelectsFormatAndRecreatesImages) {
-    runtimeSettings.sizeIndex = 1;
-    applySizeIndex();
+    applySizeIndex(1);
     VideoFormatValues f = currentVideoFormat();
     EXPECT_EQ(f.width, 640);
     EXPECT_EQ(f.height, 480);
@@ -49,20 +46,17 @@ TEST_F(FrameStore, SizeIndexSelectsFormatAndRecreatesImages) {
 
     // An unknown index keeps the previous format but still re-creates both images.
     releaseWorkImages();
-    runtimeSettings.sizeIndex = 5;
-    applySizeIndex();
+    applySizeIndex(5);
     f = currentVideoFormat();
     EXPECT_EQ(f.width, 640);
     EXPECT_EQ(f.height, 480);
     expectImage(workPictureInfo(), 640, 480, 3);
     expectImage(workPlaneInfo(), 640, 480, 1);
 
-    runtimeSettings.sizeIndex = -1;
-    applySizeIndex();
+    applySizeIndex(-1);
     EXPECT_EQ(videoFormat.width, 640);
 
-    runtimeSettings.sizeIndex = 0;
-    applySizeIndex();
+    applySizeIndex(0);
     f = currentVideoFormat();
     EXPECT_EQ(f.width, 320);
     EXPECT_EQ(f.height, 240);
@@ -73,9 +67,8 @@ TEST_F(FrameStore, SizeIndexSelectsFormatAndRecreatesImages) {
 }
 
 TEST_F(FrameStore, RepeatedFormatStepsLeaveOneImageOfEachAtTheStoredSize) {
-    runtimeSettings.sizeIndex = 1;
-    applySizeIndex();
-    applySizeIndex();
+    applySizeIndex(1);
+    applySizeIndex(1);
     expectImage(workPictureInfo(), 640, 480, 3);
     expectImage(workPlaneInfo(), 640, 480, 1);
     releaseWorkImages();
@@ -85,11 +78,11 @@ TEST_F(FrameStore, RepeatedFormatStepsLeaveOneImageOfEachAtTheStoredSize) {
 
 TEST_F(FrameStore, FailedCreationLeavesThatImageAbsent) {
     setWorkImageCreationFailure(true, false);
-    applySizeIndex();
+    applySizeIndex(0);
     EXPECT_FALSE(workPictureInfo().exists);
     EXPECT_TRUE(workPlaneInfo().exists);
     setWorkImageCreationFailure(false, true);
-    applySizeIndex();
+    applySizeIndex(0);
     EXPECT_TRUE(workPictureInfo().exists);
     EXPECT_FALSE(workPlaneInfo().exists);
 }
@@ -150,15 +143,8 @@ TEST(PictureView, RefusesUnusableFormats) {
     EXPECT_FALSE(makePictureView(&good.mt, nullptr, 921600, view));
 }
 
-TEST(ImageModes, NamesAreThoseThePageLists) {
-    EXPECT_STREQ(imageModeName(0), "Left Image");
-    EXPECT_STREQ(imageModeName(3), "Picture In Picture");
-    EXPECT_STREQ(imageModeName(7), "SideBySide with Ratio");
-    EXPECT_STREQ(imageModeName(9), "UpAndDown with Ratio");
-    EXPECT_STREQ(imageModeName(10), "2D in 3D");
-    EXPECT_STREQ(imageModeName(11), "3D in 2D");
-    EXPECT_EQ(imageModeName(12), nullptr);
-    EXPECT_EQ(imageModeName(-1), nullptr);
+TEST(ImageModes, DefaultIsPictureInPicture) {
+    EXPECT_EQ(defaultImageMode, PictureInPicture);
     EXPECT_EQ(defaultImageMode, 3);
 }
 

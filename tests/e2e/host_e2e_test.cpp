@@ -20,7 +20,7 @@
 #include "components.h"
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/stereo_interfaces.h"
 #include "picture_files.h"
 #include "picture_support/picture_support.h"
@@ -51,8 +51,8 @@
 
 namespace {
 
-const char* const kCameraA = "Duoview Test Camera A";  // left eye
-const char* const kCameraB = "Duoview Test Camera B";  // right eye
+const char* const cameraA = "Duoview Test Camera A";  // left eye
+const char* const cameraB = "Duoview Test Camera B";  // right eye
 
 std::string hostProgram() {
     std::string path = DV_HOST_PROGRAM;  // relative to the test's working folder
@@ -116,9 +116,7 @@ struct RgbPicture {
 // pictures stamped with `stamp`) composed in `mode` by the compositor.
 RgbPicture expectedPicture(int mode, int swap, int leftEye, int rightEye, int sizeIndex, uint32_t stamp) {
     runtimeSettings.sizeIndex = sizeIndex;
-    applySizeIndex();
-    runtimeSettings.imageMode = mode;
-    runtimeSettings.swapCameras = swap;
+    applySizeIndex(runtimeSettings.sizeIndex);
     const int width = sizeIndex == 1 ? 640 : 320, height = sizeIndex == 1 ? 480 : 240;
     const TestPictureFormat format{width, height, 24};
     std::vector<BYTE> left(testPictureSize(format)), right(testPictureSize(format));
@@ -130,7 +128,7 @@ RgbPicture expectedPicture(int mode, int swap, int leftEye, int rightEye, int si
     StereoFormats formats;
     formats.left = &type.mt;
     formats.right = &type.mt;
-    composeStereoFrame(&leftSample, &rightSample, formats);
+    composeStereoFrame(&leftSample, &rightSample, formats, CompositionChoice{mode, swap != 0});
 
     RgbPicture out;
     out.width = width;
@@ -205,13 +203,13 @@ void ensureRegistered() {
     if (!listed(virtualCameraName())) {
         ASSERT_EQ(callModuleEntry(DV_PRODUCT_MODULE, "DllRegisterServer"), S_OK);
     }
-    if (!listed(kCameraA)) {
+    if (!listed(cameraA)) {
         ASSERT_EQ(callModuleEntry(DV_TESTCAMS_MODULE, "DllRegisterServer"), S_OK);
     }
 #endif
     ASSERT_TRUE(listed(virtualCameraName()));
-    ASSERT_TRUE(listed(kCameraA));
-    ASSERT_TRUE(listed(kCameraB));
+    ASSERT_TRUE(listed(cameraA));
+    ASSERT_TRUE(listed(cameraB));
 }
 
 class HostEndToEnd : public ::testing::Test {
@@ -342,22 +340,22 @@ TEST_F(HostEndToEnd, DeviceEnumeratorListsTheVirtualCameraAndTheTestCameras) {
     const HostRun run = runHost("--list");
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.output.find(": " + virtualCameraName() + "\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find(std::string(": ") + kCameraA + "\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find(std::string(": ") + kCameraB + "\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(std::string(": ") + cameraA + "\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(std::string(": ") + cameraB + "\n"), std::string::npos) << run.output;
 }
 
 TEST_F(HostEndToEnd, ComposedFramesMatchTheTestCamerasInSeveralModes) {
     for (int mode : {LeftImage, SideBySide, ColorAnaglyph, UpAndDown}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
-        runAndCheck(mode, 0, 0, kCameraA, kCameraB, 0, 1);
+        runAndCheck(mode, 0, 0, cameraA, cameraB, 0, 1);
     }
 }
 
 TEST_F(HostEndToEnd, LargeSizeSwapAndCameraChoiceReachTheFilter) {
     // 640 x 480, picture in picture with the cameras swapped.
-    runAndCheck(PictureInPicture, 1, 1, kCameraA, kCameraB, 0, 1);
+    runAndCheck(PictureInPicture, 1, 1, cameraA, cameraB, 0, 1);
     // The cameras chosen the other way round: B (right eye) as the left camera.
-    runAndCheck(GrayAnaglyph, 0, 0, kCameraB, kCameraA, 1, 0);
+    runAndCheck(GrayAnaglyph, 0, 0, cameraB, cameraA, 1, 0);
 }
 
 TEST_F(HostEndToEnd, SettingsPersistForTheNextRun) {
@@ -376,50 +374,50 @@ TEST_F(HostEndToEnd, SettingsPersistForTheNextRun) {
 }
 
 TEST_F(HostEndToEnd, SettingsCommandChangesThemThroughThePropertyPages) {
-    HostRun run = runHost(std::string("settings --mode 4 --swap 1 --size 1 --left \"") + kCameraB +
-                          "\" --right \"" + kCameraA + "\"");
+    HostRun run = runHost(std::string("settings --mode 4 --swap 1 --size 1 --left \"") + cameraB +
+                          "\" --right \"" + cameraA + "\"");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("mode: 4 (Color Anaglyph 3D Image)\nswap: 1\nresolution: 1 (640x480)"),
               std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find(std::string("left: ") + kCameraB + "\nright: " + kCameraA), std::string::npos)
+    EXPECT_NE(run.output.find(std::string("left: ") + cameraB + "\nright: " + cameraA), std::string::npos)
         << run.output;
     // The pages stored what they took, in the product's own format.
     const StoredSettings stored = readStoredSettings();
     EXPECT_TRUE(stored.hasMode && stored.mode == 4);
     EXPECT_TRUE(stored.hasSwap && stored.swap == 1);
     EXPECT_TRUE(stored.hasSize && stored.size == 1);
-    EXPECT_EQ(stored.leftName, kCameraB);
-    EXPECT_EQ(stored.rightName, kCameraA);
+    EXPECT_EQ(stored.leftName, cameraB);
+    EXPECT_EQ(stored.rightName, cameraA);
 
     // Showing changes nothing; a run opens the camera with these settings.
     run = runHost("settings");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find(std::string(": ") + kCameraB), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(std::string(": ") + cameraB), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("stored:"), std::string::npos) << run.output;
     run = runHost("--frames 1 --out e2e-out/after-settings");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(
         run.output.find(
             std::string("virtual camera: mode 4 (Color Anaglyph 3D Image), swap 1, size 640x480, left \"") +
-            kCameraB + "\", right \"" + kCameraA + "\""),
+            cameraB + "\", right \"" + cameraA + "\""),
         std::string::npos)
         << run.output;
 }
 
 TEST_F(HostEndToEnd, SettingsCommandLeavesTheCheckingToThePages) {
-    HostRun run = runHost(std::string("settings --left \"") + kCameraA + "\" --right \"" + kCameraB + "\"");
+    HostRun run = runHost(std::string("settings --left \"") + cameraA + "\" --right \"" + cameraB + "\"");
     ASSERT_EQ(run.status, 0) << run.output;
     // The same camera on both sides: the camera selection page refuses it
     // with its message, and the host reports the refusal.
-    run = runHost(std::string("settings --left \"") + kCameraB + "\" --right \"" + kCameraB + "\"");
+    run = runHost(std::string("settings --left \"") + cameraB + "\" --right \"" + cameraB + "\"");
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("can not be the same one"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("did not take"), std::string::npos) << run.output;
     // The refused choice left the stored pair as the first command set it.
     const StoredSettings stored = readStoredSettings();
-    EXPECT_EQ(stored.leftName, kCameraA);
-    EXPECT_EQ(stored.rightName, kCameraB);
+    EXPECT_EQ(stored.leftName, cameraA);
+    EXPECT_EQ(stored.rightName, cameraB);
 }
 
 TEST_F(HostEndToEnd, RefusesUnknownCamerasAndModes) {
@@ -440,9 +438,9 @@ TEST_F(HostEndToEnd, RefusesTheSameCameraOnBothSides) {
         const char* left;
         const char* right;
     } cases[] = {
-        {kCameraA, kCameraA},
-        {kCameraB, "duoview test camera b"},  // exact, then without case
-        {"camera a", kCameraA},               // a unique part of the name
+        {cameraA, cameraA},
+        {cameraB, "duoview test camera b"},  // exact, then without case
+        {"camera a", cameraA},               // a unique part of the name
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.left) + " / " + c.right);
@@ -598,7 +596,7 @@ TEST_F(HostEndToEnd, UnregisterRemovesTheVirtualCameraFromTheEnumerator) {
     const HostRun run = runHost("--unregister");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_FALSE(listed(virtualCameraName()));
-    EXPECT_FALSE(listed(kCameraA));
+    EXPECT_FALSE(listed(cameraA));
     const HostRun list = runHost("--list");
     EXPECT_EQ(list.output.find(": " + virtualCameraName() + "\n"), std::string::npos) << list.output;
 }

@@ -1,6 +1,7 @@
 #include "callback_pair_driver.h"
 
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "filter_fakes.h"
 
 struct CallbackPairDriver::Rig {

@@ -21,7 +21,8 @@
 #endif
 
 #include "../platform/trace_capture.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "filter/settings_store.h"
 #include "filter_fakes.h"
 
@@ -237,7 +238,7 @@ TEST_F(FaultTest, SettingsSavedByAKilledProcessLoadAsWrittenValues) {
         waitpid(child, &status, 0);
 
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS)
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS)
             << "round " << round << ": the store does not read";
         for (const char* name : {"camMode", "camPosition"}) {
             DWORD value = 0xDEADBEEF, size = sizeof value, type = 0;

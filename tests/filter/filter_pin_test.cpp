@@ -8,7 +8,7 @@
 #include <string>
 
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
 #include "filter_fakes.h"

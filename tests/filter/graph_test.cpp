@@ -61,7 +61,7 @@ protected:
                                    reinterpret_cast<void**>(vcam.GetAddressOf())),
                   S_OK);
         sink = new FakeSinkFilter;
-        ASSERT_TRUE(SUCCEEDED(graph->AddFilter(vcam.Get(), kVirtualCameraName)));
+        ASSERT_TRUE(SUCCEEDED(graph->AddFilter(vcam.Get(), virtualCameraFriendlyName)));
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(sink.Get(), L"Sink")));
         output = pinNamed(vcam.Get(), L"Output1");
         input1 = pinNamed(vcam.Get(), L"Input1");
@@ -231,7 +231,7 @@ void runWithDeadline(const std::function<void()>& work, int seconds, const char*
 
 TEST_F(HostGraphTest, SetFormatOnOneThreadWhileAnotherPausesAndStopsTheGraph) {
     ASSERT_EQ(graph->ConnectDirect(output.Get(), sink->pin, nullptr), S_OK);
-    constexpr int kRounds = 40;
+    constexpr int rounds = 40;
     std::atomic<bool> stopSetting{false};
     std::atomic<int> formatsSet{0};
     std::atomic<int> setFailures{0};
@@ -253,7 +253,7 @@ TEST_F(HostGraphTest, SetFormatOnOneThreadWhileAnotherPausesAndStopsTheGraph) {
                 }
             });
             // The host's main thread cycling the graph meanwhile.
-            while (cycles < kRounds || formatsSet.load() < kRounds) {
+            while (cycles < rounds || formatsSet.load() < rounds) {
                 if (FAILED(control->Pause())) ++stateFailures;
                 if (FAILED(control->Stop())) ++stateFailures;
                 ++cycles;
@@ -265,7 +265,7 @@ TEST_F(HostGraphTest, SetFormatOnOneThreadWhileAnotherPausesAndStopsTheGraph) {
 
     EXPECT_EQ(setFailures.load(), 0);
     EXPECT_EQ(stateFailures.load(), 0);
-    EXPECT_GE(formatsSet.load(), kRounds);
+    EXPECT_GE(formatsSet.load(), rounds);
     // The graph is whole afterwards and still delivers.
     EXPECT_TRUE(isConnected(output.Get()));
     EXPECT_TRUE(isConnected(input1.Get()));

@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "filter_fakes.h"
 
 namespace {

@@ -12,11 +12,11 @@
 
 namespace {
 
-const wchar_t* const kFilterClassKey = L"CLSID\\{2C651615-C765-413E-8A80-C8A232F95000}";
+const wchar_t* const filterClassKey = L"CLSID\\{2C651615-C765-413E-8A80-C8A232F95000}";
 // Video input device entry and general filter entry written by the filter mapper.
-const wchar_t* const kDeviceEntryKey =
+const wchar_t* const deviceEntryKey =
     L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Vanto 3D Virtual Camera2";
-const wchar_t* const kGeneralEntryKey =
+const wchar_t* const generalEntryKey =
     L"CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\{2C651615-C765-413E-8A80-C8A232F95000}";
 
 class ServerTest : public ::testing::Test {
@@ -200,8 +200,8 @@ TEST_F(ServerTest, RegisterWritesServerKeysAndBothFilterEntries) {
     ASSERT_EQ(serverRegister(), S_OK);
     ASSERT_EQ(serverRegister(), S_OK);  // twice: still one of each
 
-    EXPECT_EQ(stringValue(kFilterClassKey, nullptr), L"VantoDuoviewFilter");
-    const std::wstring serverKey = std::wstring(kFilterClassKey) + L"\\InprocServer32";
+    EXPECT_EQ(stringValue(filterClassKey, nullptr), L"VantoDuoviewFilter");
+    const std::wstring serverKey = std::wstring(filterClassKey) + L"\\InprocServer32";
     EXPECT_EQ(stringValue(serverKey, L"ThreadingModel"), L"Both");
     const std::wstring path = stringValue(serverKey, nullptr);
     EXPECT_FALSE(path.empty());
@@ -216,16 +216,16 @@ TEST_F(ServerTest, RegisterWritesServerKeysAndBothFilterEntries) {
         EXPECT_EQ(stringValue(key, nullptr), classTable[i].name);
         EXPECT_EQ(stringValue(key + L"\\InprocServer32", nullptr), path);
     }
-    EXPECT_TRUE(keyExists(kGeneralEntryKey));
-    EXPECT_EQ(stringValue(kGeneralEntryKey, L"FriendlyName"), L"Vanto 3D Virtual Camera2");
-    EXPECT_TRUE(keyExists(kDeviceEntryKey));
+    EXPECT_TRUE(keyExists(generalEntryKey));
+    EXPECT_EQ(stringValue(generalEntryKey, L"FriendlyName"), L"Vanto 3D Virtual Camera2");
+    EXPECT_TRUE(keyExists(deviceEntryKey));
     EXPECT_EQ(devicesNamed(CLSID_VideoInputDeviceCategory, L"Vanto 3D Virtual Camera2"), 1);
     EXPECT_EQ(devicesNamed(CLSID_LegacyAmFilterCategory, L"Vanto 3D Virtual Camera2"), 1);
 
     EXPECT_EQ(serverUnregister(), S_OK);
-    EXPECT_FALSE(keyExists(kFilterClassKey));
-    EXPECT_FALSE(keyExists(kGeneralEntryKey));
-    EXPECT_FALSE(keyExists(kDeviceEntryKey));
+    EXPECT_FALSE(keyExists(filterClassKey));
+    EXPECT_FALSE(keyExists(generalEntryKey));
+    EXPECT_FALSE(keyExists(deviceEntryKey));
     EXPECT_EQ(devicesNamed(CLSID_VideoInputDeviceCategory, L"Vanto 3D Virtual Camera2"), 0);
     for (size_t i = 0; i < classTableSize; ++i) {
         WCHAR text[40] = {};
@@ -243,7 +243,7 @@ TEST_F(ServerTest, DeviceEntryRecordsMeritAndTheCaptureOutputPin) {
     serverUnregister();
     ASSERT_EQ(serverRegister(), S_OK);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, kDeviceEntryKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, deviceEntryKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     BYTE data[1024] = {};
     DWORD size = sizeof data, type = 0;
     const LSTATUS status = RegQueryValueExW(key, L"FilterData", nullptr, &type, data, &size);
@@ -285,11 +285,11 @@ TEST_F(ServerTest, DeviceEntryRecordsMeritAndTheCaptureOutputPin) {
 
 TEST_F(ServerTest, UnregisteringWhatWasNeverRegistered) {
     serverUnregister();
-    ASSERT_FALSE(keyExists(kDeviceEntryKey));
+    ASSERT_FALSE(keyExists(deviceEntryKey));
     // The general step counts "not found" as success; what remains is the
     // device unregistration's own answer.
     EXPECT_EQ(serverUnregister(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(keyExists(kFilterClassKey));
+    EXPECT_FALSE(keyExists(filterClassKey));
 }
 
 TEST_F(ServerTest, FilterSetupRecord) {

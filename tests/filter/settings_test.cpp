@@ -8,29 +8,29 @@
 
 #include "capture/camera_list.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
 #include "filter_fakes.h"
 
 namespace {
 
-const char* const kVendorKey = "Software\\VANTO Automation";
+const char* const vendorKey = "Software\\VANTO Automation";
 
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         liveAtStart = liveObjectCount();
-        RegDeleteTreeA(HKEY_CURRENT_USER, kVendorKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, vendorKey);
         useCameras({});
         runtimeSettings.sizeIndex = 0;
-        applySizeIndex();
+        applySizeIndex(runtimeSettings.sizeIndex);
     }
     void TearDown() override {
-        RegDeleteTreeA(HKEY_CURRENT_USER, kVendorKey);
+        RegDeleteTreeA(HKEY_CURRENT_USER, vendorKey);
         releaseCameraList();
         runtimeSettings.sizeIndex = 0;
-        applySizeIndex();
+        applySizeIndex(runtimeSettings.sizeIndex);
         EXPECT_EQ(liveObjectCount(), liveAtStart);
     }
 
@@ -45,7 +45,7 @@ protected:
 
     static HKEY settingsKey() {
         HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         return key;
@@ -108,7 +108,7 @@ TEST_F(SettingsTest, AbsentKeyGivesDefaultsAndCreatesTheKey) {
     EXPECT_EQ(runtimeSettings.leftCameraIndex, 0);
     EXPECT_EQ(runtimeSettings.rightCameraIndex, 1);
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/device_enumeration.h"
 #include "test_sink.h"
 #include "testcams/test_camera_filter.h"
 
@@ -44,26 +45,13 @@ struct TestCamsModule {
 
 std::vector<std::wstring> videoInputNames(std::vector<ComPtr<IMoniker>>* monikers = nullptr) {
     std::vector<std::wstring> names;
-    ComPtr<ICreateDevEnum> devices;
-    EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                               reinterpret_cast<void**>(devices.GetAddressOf())),
-              S_OK);
-    if (!devices) return names;
-    ComPtr<IEnumMoniker> list;
-    HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, list.GetAddressOf(), 0);
-    if (hr != S_OK) return names;
-    ComPtr<IMoniker> moniker;
-    while (list->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        EXPECT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf())),
-                  S_OK);
-        VARIANT name;
-        VariantInit(&name);
-        EXPECT_EQ(bag->Read(L"FriendlyName", &name, nullptr), S_OK);
-        names.emplace_back(name.vt == VT_BSTR ? name.bstrVal : L"?");
-        VariantClear(&name);
-        if (monikers) monikers->push_back(moniker);
-    }
+    const HRESULT hr = forEachVideoInputDevice([&](IMoniker* moniker, IPropertyBag* bag, const wchar_t* name) {
+        EXPECT_NE(bag, nullptr);
+        EXPECT_NE(name, nullptr);
+        names.emplace_back(name ? name : L"?");
+        if (monikers) monikers->push_back(ComPtr<IMoniker>(moniker));
+    });
+    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
     return names;
 }
 

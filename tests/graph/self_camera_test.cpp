@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "filter/stereo_interfaces.h"
+#include "framework/device_enumeration.h"
 #include "platform/messagebox.h"
 #include "test_sink.h"
 #include "../platform/loaded_module.h"
@@ -33,24 +34,10 @@ int recordBox(const char* text, const char* caption, unsigned type) {
 // The friendly names of the video input devices, in the order the product lists them.
 std::vector<std::wstring> videoInputNames() {
     std::vector<std::wstring> names;
-    ComPtr<ICreateDevEnum> devices;
-    EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                               reinterpret_cast<void**>(devices.GetAddressOf())),
-              S_OK);
-    ComPtr<IEnumMoniker> list;
-    if (!devices || devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, list.GetAddressOf(), 0) != S_OK)
-        return names;
-    ComPtr<IMoniker> moniker;
-    while (list->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        VARIANT name;
-        VariantInit(&name);
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                             reinterpret_cast<void**>(bag.GetAddressOf()))) &&
-            SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR)
-            names.emplace_back(name.bstrVal);
-        VariantClear(&name);
-    }
+    const HRESULT hr = forEachVideoInputDevice([&](IMoniker*, IPropertyBag*, const wchar_t* name) {
+        if (name) names.emplace_back(name);
+    });
+    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
     return names;
 }
 
@@ -100,7 +87,7 @@ TEST(SelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
     ASSERT_EQ(cameras.call("DllRegisterServer"), S_OK);
     ASSERT_EQ(product.call("DllRegisterServer"), S_OK);
     const std::vector<std::wstring> names = videoInputNames();
-    const int self = indexOf(names, kVirtualCameraName);
+    const int self = indexOf(names, virtualCameraFriendlyName);
     const int cameraA = indexOf(names, L"Duoview Test Camera A");
     const int cameraB = indexOf(names, L"Duoview Test Camera B");
     ASSERT_GE(self, 0);
@@ -125,7 +112,7 @@ TEST(SelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
                   S_OK);
         auto* sink = new TestSinkFilter;
         ComPtr<IBaseFilter> sinkFilter(static_cast<IBaseFilter*>(sink));
-        ASSERT_EQ(graph->AddFilter(vcam.Get(), kVirtualCameraName), S_OK);
+        ASSERT_EQ(graph->AddFilter(vcam.Get(), virtualCameraFriendlyName), S_OK);
         ASSERT_EQ(graph->AddFilter(sinkFilter.Get(), L"Sink"), S_OK);
         ComPtr<IPin> output;
         ASSERT_EQ(vcam->FindPin(L"Output1", output.GetAddressOf()), S_OK);

@@ -6,11 +6,11 @@
 #include "testcams/test_cameras.h"
 
 namespace {
-constexpr GUID kSinkClassId = {0x5B0E1C7A, 0x3F52, 0x4C11, {0x9A, 0x1D, 0x6E, 0x27, 0x48, 0x90, 0xAB, 0xCD}};
+constexpr GUID sinkClassId = {0x5B0E1C7A, 0x3F52, 0x4C11, {0x9A, 0x1D, 0x6E, 0x27, 0x48, 0x90, 0xAB, 0xCD}};
 }
 
-TestSinkPin::TestSinkPin(TestSinkFilter* filter, CriticalSection* lock, HRESULT* status)
-    : InputPinCore(filter, lock, status, L"In"), sink(filter) {}
+TestSinkPin::TestSinkPin(TestSinkFilter* filter, CriticalSection* lock)
+    : InputPinCore(filter, lock, nullptr, L"In"), sink(filter) {}
 
 HRESULT TestSinkPin::acceptFormat(const AM_MEDIA_TYPE& format) {
     if (format.majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -65,9 +65,8 @@ STDMETHODIMP TestSinkPin::EndFlush() {
     return InputPinCore::EndFlush();
 }
 
-TestSinkFilter::TestSinkFilter() : FilterCore(kSinkClassId, &filterLock) {
-    HRESULT hr = S_OK;
-    pin = std::make_unique<TestSinkPin>(this, &filterLock, &hr);
+TestSinkFilter::TestSinkFilter() : FilterCore(sinkClassId, &filterLock) {
+    pin = std::make_unique<TestSinkPin>(this, &filterLock);
 }
 
 TestSinkFilter::~TestSinkFilter() = default;

@@ -25,7 +25,7 @@ class TestSinkFilter;
 
 class TestSinkPin : public InputPinCore {
 public:
-    TestSinkPin(TestSinkFilter* filter, CriticalSection* lock, HRESULT* status);
+    TestSinkPin(TestSinkFilter* filter, CriticalSection* lock);
 
     HRESULT acceptFormat(const AM_MEDIA_TYPE& format) override;
     STDMETHODIMP Receive(IMediaSample* sample) override;

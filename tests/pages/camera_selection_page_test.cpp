@@ -5,7 +5,7 @@
 
 #include "../../pages/dialog_templates.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "page_test_support.h"
 #include "pages/camera_selection_page.h"
 
@@ -13,8 +13,8 @@ namespace {
 
 using namespace pagetest;
 
-constexpr const char* kLeftConflict = "Left and Right camera can not be the same one,please reselect.";
-constexpr const char* kRightConflict = "Left and Right camera can not be the same one, please reselect.";
+constexpr const char* leftConflict = "Left and Right camera can not be the same one,please reselect.";
+constexpr const char* rightConflict = "Left and Right camera can not be the same one, please reselect.";
 
 class CameraSelectionPageTest : public ::testing::Test {
 protected:
@@ -95,7 +95,7 @@ TEST_F(CameraSelectionPageTest, SameCameraIsRefusedWithEachSidesMessage) {
     open();
     choose(IDC_LEFT_CAMERA_LIST, 1);
     ASSERT_EQ(1u, boxes.boxes().size());
-    EXPECT_EQ(kLeftConflict, boxes.boxes()[0].text);
+    EXPECT_EQ(leftConflict, boxes.boxes()[0].text);
     EXPECT_EQ("Camera's Selection", boxes.boxes()[0].caption);
     EXPECT_EQ(static_cast<unsigned>(MB_ICONWARNING | MB_OK), boxes.boxes()[0].type);
     EXPECT_EQ(0, selection(IDC_LEFT_CAMERA_LIST));
@@ -103,7 +103,7 @@ TEST_F(CameraSelectionPageTest, SameCameraIsRefusedWithEachSidesMessage) {
 
     choose(IDC_RIGHT_CAMERA_LIST, 0);
     ASSERT_EQ(2u, boxes.boxes().size());
-    EXPECT_EQ(kRightConflict, boxes.boxes()[1].text);
+    EXPECT_EQ(rightConflict, boxes.boxes()[1].text);
     EXPECT_EQ(1, selection(IDC_RIGHT_CAMERA_LIST));
     EXPECT_EQ(std::make_pair(0, 1), indices());
     EXPECT_EQ(S_OK, page->IsPageDirty());  // the pair was sent again
@@ -140,7 +140,7 @@ TEST_F(CameraSelectionPageTest, TheVirtualCameraItselfIsRefusedOnEitherSide) {
         // The committed left camera is the virtual camera: the side keeps the camera it had.
         {IDC_LEFT_CAMERA_LIST, 0, "The virtual camera can not use itself as the left camera, please reselect.",
          {1, 2}, 1},
-        {IDC_LEFT_CAMERA_LIST, 2, kLeftConflict, {1, 2}, 1},
+        {IDC_LEFT_CAMERA_LIST, 2, leftConflict, {1, 2}, 1},
         {IDC_RIGHT_CAMERA_LIST, 3, nullptr, {1, 3}, 3},
     };
     for (const Step& step : steps) {
@@ -170,7 +170,7 @@ TEST_F(CameraSelectionPageTest, FallbackNeverLeavesBothSidesOnOneCamera) {
     choose(IDC_LEFT_CAMERA_LIST, 1);   // (1, 2): left now holds the right side's committed camera
     choose(IDC_RIGHT_CAMERA_LIST, 1);  // conflict; committed right (1) is taken by the left
     ASSERT_EQ(1u, boxes.boxes().size());
-    EXPECT_EQ(kRightConflict, boxes.boxes()[0].text);
+    EXPECT_EQ(rightConflict, boxes.boxes()[0].text);
     EXPECT_EQ(std::make_pair(1, 2), indices());
     EXPECT_EQ(2, selection(IDC_RIGHT_CAMERA_LIST));
     closePage(page.Get());

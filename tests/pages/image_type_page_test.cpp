@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "../../pages/dialog_templates.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "page_test_support.h"
 #include "pages/image_type_page.h"
 

@@ -3,12 +3,12 @@
 namespace pagetest {
 
 namespace {
-constexpr const char* kKey = "Software\\VANTO Automation\\stereoWebcam";
+constexpr const char* settingsKeyText = "Software\\VANTO Automation\\stereoWebcam";
 }
 
 bool readStoredDword(const char* name, DWORD* value) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     DWORD type = 0, size = sizeof(DWORD);
     const LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
@@ -17,7 +17,7 @@ bool readStoredDword(const char* name, DWORD* value) {
 
 bool readStoredName(const char* name, std::string* value) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     char data[300] = {};
     DWORD type = 0, size = sizeof(data) - 1;
     const LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
@@ -29,7 +29,7 @@ bool readStoredName(const char* name, std::string* value) {
 
 void clearStoredSettings() {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
     for (const char* name : {"camMode", "camPosition", "camSize", "lcamName", "rcamName"}) RegDeleteValueA(key, name);
     RegCloseKey(key);
 }

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "page_test_support.h"
 #include "pages/camera_selection_page.h"
 #include "pages/image_type_page.h"
@@ -17,12 +17,12 @@ namespace {
 
 using namespace pagetest;
 
-constexpr const char* kKey = "Software\\VANTO Automation\\stereoWebcam";
+constexpr const char* settingsKeyText = "Software\\VANTO Automation\\stereoWebcam";
 
 void storeDword(const char* name, DWORD value) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+              RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     RegCloseKey(key);
 }
@@ -30,7 +30,7 @@ void storeDword(const char* name, DWORD value) {
 void storeString(const char* name, const std::string& value) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+              RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
                    static_cast<DWORD>(value.size()));
     RegCloseKey(key);

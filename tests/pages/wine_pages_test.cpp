@@ -18,12 +18,12 @@
 
 namespace {
 
-constexpr const char* kKey = "Software\\VANTO Automation\\stereoWebcam";
+constexpr const char* settingsKeyText = "Software\\VANTO Automation\\stereoWebcam";
 
 DWORD storedDword(const char* name) {
     HKEY key = nullptr;
     DWORD value = 0xDEAD, type = 0, size = sizeof value;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
     if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         type != REG_DWORD)
         value = 0xDEAD;
@@ -31,7 +31,7 @@ DWORD storedDword(const char* name) {
     return value;
 }
 
-void clearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, kKey); }
+void clearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, settingsKeyText); }
 
 class CountingSite final : public IPropertyPageSite {
 public:
@@ -213,7 +213,7 @@ TEST_F(RegisteredModuleTest, PagesCreatedThroughTheRegistryCommitAndStore) {
 TEST_F(RegisteredModuleTest, PagesNeverActivatedLeaveSettingsAndStoreAlone) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+              RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     const DWORD storedMode = 9, storedSize = 0;
     RegSetValueExA(key, "camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&storedMode), sizeof(DWORD));
     RegSetValueExA(key, "camSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&storedSize), sizeof(DWORD));

@@ -15,12 +15,12 @@
 
 namespace {
 
-const char* const kSettingsKey = "Software\\VANTO Automation\\stereoWebcam";
+const char* const settingsKey = "Software\\VANTO Automation\\stereoWebcam";
 
 // Sets (value >= 0) or deletes a DWORD value of the product's settings key.
 void setStoredDword(const char* name, long value) {
     RegistryKey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                               KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
               ERROR_SUCCESS);
     if (value < 0) {

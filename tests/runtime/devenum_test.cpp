@@ -10,7 +10,7 @@ namespace {
 DEFINE_GUID(CLSID_CameraA, 0x2c651615, 0xc765, 0x413e, 0x8a, 0x80, 0xc8, 0xa2, 0x32, 0xf9, 0x50, 0x00);
 DEFINE_GUID(CLSID_CustomCategory, 0x11111111, 0x2222, 0x3333, 0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55);
 
-const REGPINTYPES kRgb24 = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
+const REGPINTYPES rgb24 = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
 
 class Devices : public FreshRegistry {
 protected:
@@ -27,11 +27,11 @@ protected:
         static REGFILTERPINS2 pins[2] = {};
         pins[0].cInstances = 1;
         pins[0].nMediaTypes = 1;
-        pins[0].lpMediaType = &kRgb24;
+        pins[0].lpMediaType = &rgb24;
         pins[1].dwFlags = REG_PINFLAG_B_OUTPUT;
         pins[1].cInstances = 1;
         pins[1].nMediaTypes = 1;
-        pins[1].lpMediaType = &kRgb24;
+        pins[1].lpMediaType = &rgb24;
         pins[1].clsPinCategory = &PIN_CATEGORY_CAPTURE;
         REGFILTER2 rf{};
         rf.dwVersion = 2;
@@ -167,7 +167,7 @@ TEST_F(Devices, DefaultCategoryAndInstanceName) {
     REGFILTERPINS pin{};
     pin.bOutput = TRUE;
     pin.nMediaTypes = 1;
-    pin.lpMediaType = &kRgb24;
+    pin.lpMediaType = &rgb24;
     REGFILTER2 rf{};
     rf.dwVersion = 1;
     rf.dwMerit = MERIT_NORMAL;

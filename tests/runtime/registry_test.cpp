@@ -14,7 +14,7 @@
 
 namespace {
 
-const wchar_t* const kKey = L"Software\\Test\\Values";
+const wchar_t* const valuesKeyPath = L"Software\\Test\\Values";
 
 class Registry : public FreshRegistry {
 protected:
@@ -47,7 +47,7 @@ protected:
 };
 
 TEST_F(Registry, DwordRoundTripAndQueryConventions) {
-    HKEY key = create(HKEY_CURRENT_USER, kKey);
+    HKEY key = create(HKEY_CURRENT_USER, valuesKeyPath);
     const DWORD value = 0x12345678;
     ASSERT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
               ERROR_SUCCESS);
@@ -79,7 +79,7 @@ TEST_F(Registry, DwordRoundTripAndQueryConventions) {
 }
 
 TEST_F(Registry, StringsWideAndNarrow) {
-    HKEY key = create(HKEY_CURRENT_USER, kKey);
+    HKEY key = create(HKEY_CURRENT_USER, valuesKeyPath);
     const wchar_t wide[] = L"Left Cam \u00e9";
     ASSERT_EQ(RegSetValueExW(key, L"wide", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide), sizeof wide),
               ERROR_SUCCESS);
@@ -260,7 +260,7 @@ TEST_F(Registry, RootsAreSeparateFilesInTheFolder) {
 }
 
 TEST_F(Registry, CorruptContentReadsAsMissing) {
-    HKEY key = create(HKEY_CURRENT_USER, kKey);
+    HKEY key = create(HKEY_CURRENT_USER, valuesKeyPath);
     const DWORD value = 7;
     ASSERT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
               ERROR_SUCCESS);
@@ -298,7 +298,7 @@ TEST_F(Registry, CorruptContentReadsAsMissing) {
     EXPECT_EQ(st, ERROR_SUCCESS);
     writeStore("HKCU.dvreg", "garbage");
     RegCloseKey(key);
-    key = create(HKEY_CURRENT_USER, kKey);
+    key = create(HKEY_CURRENT_USER, valuesKeyPath);
     EXPECT_EQ(RegSetValueExW(key, L"camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
               ERROR_SUCCESS);
     EXPECT_EQ(storeText("HKCU.dvreg.corrupt"), "garbage");
@@ -347,7 +347,7 @@ TEST_F(Registry, KeyDepthIsCappedInCallsAndFiles) {
 
 TEST_F(Registry, StaleTempFileIsHarmless) {
     writeStore("HKCU.dvreg.tmp", "half written");
-    HKEY key = create(HKEY_CURRENT_USER, kKey);
+    HKEY key = create(HKEY_CURRENT_USER, valuesKeyPath);
     const DWORD value = 3;
     ASSERT_EQ(RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4),
               ERROR_SUCCESS);
@@ -361,7 +361,7 @@ TEST_F(Registry, StaleTempFileIsHarmless) {
 // damaged store.
 TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
     {
-        HKEY key = create(HKEY_CURRENT_USER, kKey);
+        HKEY key = create(HKEY_CURRENT_USER, valuesKeyPath);
         const char keep[] = "kept";
         ASSERT_EQ(RegSetValueExA(key, "keep", 0, REG_SZ, reinterpret_cast<const BYTE*>(keep), sizeof keep),
                   ERROR_SUCCESS);
@@ -370,7 +370,7 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
     for (int round = 0; round < 5; ++round) {
         {
             // Each round's writer starts from no counter at all.
-            HKEY key = create(HKEY_CURRENT_USER, kKey);
+            HKEY key = create(HKEY_CURRENT_USER, valuesKeyPath);
             RegDeleteValueA(key, "counter");
             RegDeleteValueA(key, "filler");
             RegCloseKey(key);
@@ -379,7 +379,7 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             HKEY key = nullptr;
-            RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &key);
+            RegOpenKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, KEY_ALL_ACCESS, &key);
             for (DWORD i = 0;; ++i) {
                 std::string filler(static_cast<size_t>(i % 2000), 'f');
                 RegSetValueExW(key, L"counter", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4);
@@ -393,7 +393,7 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
         bool writing = false;
         for (int i = 0; i < 10000 && !writing; ++i) {
             HKEY probe = nullptr;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, KEY_READ, &probe) == ERROR_SUCCESS) {
                 LSTATUS st;
                 writing = readDword(probe, "counter", &st) >= 2 && st == ERROR_SUCCESS;
                 RegCloseKey(probe);
@@ -408,7 +408,7 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
         ASSERT_TRUE(writing) << "round " << round << ": the writer never wrote";
 
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS)
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS)
             << "round " << round;
         char text[16] = {};
         DWORD size = sizeof text;
@@ -441,7 +441,7 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
             int failures = 0;
             for (int i = 0; i < perChild; ++i) {
                 HKEY key = nullptr;
-                if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                if (RegCreateKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                     nullptr) != ERROR_SUCCESS) {
                     ++failures;
                     continue;
@@ -463,7 +463,7 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
     for (int c = 0; c < 2; ++c) {
         for (int i = 0; i < perChild; ++i) {
             const std::string name = "c" + std::to_string(c) + "_" + std::to_string(i);

@@ -70,7 +70,7 @@ TEST(V4l2Product, TwoFakeWebcamsComposeIntoTheVirtualCamera) {
         auto* sink = new TestSinkFilter;
         sink->keepPictures = true;
         ComPtr<IBaseFilter> sinkFilter(static_cast<IBaseFilter*>(sink));
-        ASSERT_EQ(graph->AddFilter(vcam.Get(), kVirtualCameraName), S_OK);
+        ASSERT_EQ(graph->AddFilter(vcam.Get(), virtualCameraFriendlyName), S_OK);
         ASSERT_EQ(graph->AddFilter(sinkFilter.Get(), L"Sink"), S_OK);
         ComPtr<IPin> output;
         ASSERT_EQ(vcam->FindPin(L"Output1", output.GetAddressOf()), S_OK);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/device_enumeration.h"
 #include "platform/com_ptr.h"
 #include "platform/win.h"
 #include "testcams/test_cameras.h"
@@ -49,26 +50,10 @@ struct Device {
 
 std::vector<Device> videoInputDevices() {
     std::vector<Device> devices;
-    ComPtr<ICreateDevEnum> enumerator;
-    EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                               reinterpret_cast<void**>(enumerator.GetAddressOf())),
-              S_OK);
-    if (!enumerator) return devices;
-    ComPtr<IEnumMoniker> list;
-    if (enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, list.GetAddressOf(), 0) != S_OK)
-        return devices;
-    ComPtr<IMoniker> moniker;
-    while (list->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                          reinterpret_cast<void**>(bag.GetAddressOf()))))
-            continue;
-        VARIANT name;
-        VariantInit(&name);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR)
-            devices.push_back({name.bstrVal, moniker});
-        VariantClear(&name);
-    }
+    const HRESULT hr = forEachVideoInputDevice([&](IMoniker* moniker, IPropertyBag*, const wchar_t* name) {
+        if (name) devices.push_back({name, ComPtr<IMoniker>(moniker)});
+    });
+    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
     return devices;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filter/stereo_interfaces.h"
+#include "framework/device_enumeration.h"
 #include "platform/com_ptr.h"
 #include "platform/win.h"
 
@@ -25,7 +26,7 @@ DV_DECLARE_IID(ISampleGrabber, IID_ISampleGrabber);
 
 namespace {
 
-constexpr const char* kSettingsKey = "Software\\VANTO Automation\\stereoWebcam";
+constexpr const char* settingsKey = "Software\\VANTO Automation\\stereoWebcam";
 
 // Runs regsvr32 /s (or /s /u) on a library given by its Unix path; its exit code.
 DWORD regsvr32(const char* unixPath, bool unregister) {
@@ -49,26 +50,10 @@ DWORD regsvr32(const char* unixPath, bool unregister) {
 
 std::vector<std::wstring> videoInputNames() {
     std::vector<std::wstring> names;
-    ComPtr<ICreateDevEnum> enumerator;
-    EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                               reinterpret_cast<void**>(enumerator.GetAddressOf())),
-              S_OK);
-    ComPtr<IEnumMoniker> list;
-    if (!enumerator || enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, list.GetAddressOf(), 0) != S_OK)
-        return names;
-    ComPtr<IMoniker> moniker;
-    while (list->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        VARIANT name;
-        VariantInit(&name);
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                             reinterpret_cast<void**>(bag.GetAddressOf()))) &&
-            SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR)
-            names.emplace_back(name.bstrVal);
-        else
-            names.emplace_back(L"?");
-        VariantClear(&name);
-    }
+    const HRESULT hr = forEachVideoInputDevice([&](IMoniker*, IPropertyBag*, const wchar_t* name) {
+        names.emplace_back(name ? name : L"?");
+    });
+    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
     return names;
 }
 
@@ -82,7 +67,7 @@ int indexOf(const std::vector<std::wstring>& names, const std::wstring& name) {
 struct StoredName {
     explicit StoredName(const char* value) : value(value) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
         char data[300] = {};
         DWORD type = 0, size = sizeof(data) - 1;
         existed = RegQueryValueExA(key, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) ==
@@ -93,7 +78,7 @@ struct StoredName {
     }
     ~StoredName() {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
         if (existed)
             RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous.data()),
                            static_cast<DWORD>(previous.size()));
@@ -103,7 +88,7 @@ struct StoredName {
     }
     void set(const std::string& name) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, settingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                   nullptr),
                   ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.data()),
@@ -231,7 +216,7 @@ TEST(WineSelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
         // Registered here unless already listed (the host's end-to-end
         // fixture may hold them); only what this test registered is removed.
         const std::vector<std::wstring> listed = videoInputNames();
-        const bool registerProduct = indexOf(listed, kVirtualCameraName) < 0;
+        const bool registerProduct = indexOf(listed, virtualCameraFriendlyName) < 0;
         const bool registerCameras = indexOf(listed, L"Duoview Test Camera A") < 0;
         if (registerProduct) {
             ASSERT_EQ(regsvr32(DV_PRODUCT_DLL, false), 0u);
@@ -240,7 +225,7 @@ TEST(WineSelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
             ASSERT_EQ(regsvr32(DV_TESTCAMS_DLL, false), 0u);
         }
         const std::vector<std::wstring> names = videoInputNames();
-        const int self = indexOf(names, kVirtualCameraName);
+        const int self = indexOf(names, virtualCameraFriendlyName);
         const int cameraA = indexOf(names, L"Duoview Test Camera A");
         const int cameraB = indexOf(names, L"Duoview Test Camera B");
         ASSERT_GE(self, 0);
@@ -266,7 +251,7 @@ TEST(WineSelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
             ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                        reinterpret_cast<void**>(renderer.GetAddressOf())),
                       S_OK);
-            ASSERT_EQ(graph->AddFilter(vcam.Get(), kVirtualCameraName), S_OK);
+            ASSERT_EQ(graph->AddFilter(vcam.Get(), virtualCameraFriendlyName), S_OK);
             ASSERT_EQ(graph->AddFilter(grabberFilter.Get(), L"Grabber"), S_OK);
             ASSERT_EQ(graph->AddFilter(renderer.Get(), L"Renderer"), S_OK);
             ComPtr<ISampleGrabber> grabber;

@@ -10,7 +10,7 @@
 
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "picture_support/picture_support.h"
 #include "stereo_scene.h"
 
@@ -106,17 +106,14 @@ int main(int argc, char** argv) {
         }
         sheet.label("IMAGE MODES AT " + sizeText, gap, top, 640);
         top += labelHeight;
-        runtimeSettings.sizeIndex = s;
-        applySizeIndex();
-        runtimeSettings.swapCameras = 0;
+        applySizeIndex(s);
         const int columns = s == 0 ? 6 : 4;
         for (int mode = 0; mode < imageModeCount; ++mode) {
             Frame left(w, h), right(w, h);
             left.bytes = leftEye.bytes;
             right.bytes = rightEye.bytes;
-            runtimeSettings.imageMode = mode;
             picture_support::BufferSample ls(left.bytes), rs(right.bytes);
-            composeStereoFrame(&ls, &rs, StereoFormats{&left.type.mt, &right.type.mt});
+            composeStereoFrame(&ls, &rs, StereoFormats{&left.type.mt, &right.type.mt}, CompositionChoice{mode, false});
             const int x = gap + (mode % columns) * (w + gap);
             const int y = top + (mode / columns) * (h + labelHeight + gap);
             sheet.label(std::to_string(mode) + " " + imageModeName(mode), x, y, w);

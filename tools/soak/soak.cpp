@@ -43,8 +43,8 @@
 
 namespace {
 
-const char* const kLeftCamera = "Duoview Test Camera A";
-const char* const kRightCamera = "Duoview Test Camera B";
+const char* const leftCamera = "Duoview Test Camera A";
+const char* const rightCamera = "Duoview Test Camera B";
 
 using Clock = std::chrono::steady_clock;
 
@@ -222,9 +222,9 @@ int run(const Options& options) {
             return 1;
         }
     }
-    if (!setTestCameraRate(kLeftCamera, 30) || !setTestCameraRate(kRightCamera, 15) ||
-        writeStoredName("lcamName", kLeftCamera) != ERROR_SUCCESS ||
-        writeStoredName("rcamName", kRightCamera) != ERROR_SUCCESS) {
+    if (!setTestCameraRate(leftCamera, 30) || !setTestCameraRate(rightCamera, 15) ||
+        writeStoredName("lcamName", leftCamera) != ERROR_SUCCESS ||
+        writeStoredName("rcamName", rightCamera) != ERROR_SUCCESS) {
         std::fprintf(stderr, "duoview2-soak: cannot store the settings\n");
         return 1;
     }
@@ -287,7 +287,7 @@ int run(const Options& options) {
             return 1;
         }
         std::printf("duoview2-soak: %.0f s, seed %u; left %s at 30 fps, right %s at 15 fps\n", options.seconds,
-                    options.seed, kLeftCamera, kRightCamera);
+                    options.seed, leftCamera, rightCamera);
         std::fflush(stdout);
 
         std::thread settingsThread([&] {

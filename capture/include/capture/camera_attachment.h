@@ -14,14 +14,14 @@
 class CameraFramePin;
 
 // The filter names of the two cameras in the host's graph.
-inline constexpr const wchar_t* kLeftCameraName = L"Stereo Camera 1";
-inline constexpr const wchar_t* kRightCameraName = L"Stereo Camera 2";
+inline constexpr const wchar_t* leftCameraName = L"Stereo Camera 1";
+inline constexpr const wchar_t* rightCameraName = L"Stereo Camera 2";
 
 // The messages (caption "Error") of an attachment asked to use the virtual
 // camera itself (a device or graph filter of the attaching filter's own
 // class) as one of its cameras.
-inline constexpr const char* kSelfAsLeftCameraText = "The virtual camera cannot use itself as the left camera";
-inline constexpr const char* kSelfAsRightCameraText = "The virtual camera cannot use itself as the right camera";
+inline constexpr const char* selfAsLeftCameraText = "The virtual camera cannot use itself as the left camera";
+inline constexpr const char* selfAsRightCameraText = "The virtual camera cannot use itself as the right camera";
 
 // The attached left (`left` true) or right camera filter with a reference, or
 // null. Safe from any thread (the image type page reads it on its own).
@@ -40,7 +40,7 @@ ComPtr<IBaseFilter> attachedCamera(bool left);
 //                             own class: its list entry's class, the class
 //                             of the filter found under the side's name, or
 //                             that of the filter its moniker creates
-//                             (kSelfAs...CameraText is shown)
+//                             (selfAs...CameraText is shown)
 //   the bind / add failure    a camera cannot be created / added to the graph
 //   VFW_E_NOT_FOUND           a camera filter has no output pin
 //   otherwise                 the result of connecting the right camera

@@ -31,10 +31,8 @@ protected:
 class CameraFramePin : public InputPinCore {
 public:
     // `filter` owns the pin (not counted); `pairing` is the same filter's
-    // pairing step (not counted); `lock` is the filter lock; `status`, when
-    // given, receives the construction result.
-    CameraFramePin(FilterCore* filter, StereoPairingHost* pairing, CriticalSection* lock, HRESULT* status,
-                   LPCWSTR name);
+    // pairing step (not counted); `lock` is the filter lock.
+    CameraFramePin(FilterCore* filter, StereoPairingHost* pairing, CriticalSection* lock, LPCWSTR name);
     // Releases the held frame (the framework then releases its allocator).
     ~CameraFramePin() override;
 
@@ -44,12 +42,15 @@ public:
     OutputPinCore* linkedOutput = nullptr;
 
     // The held frame, not counted (valid while the filter lock is held), or null.
-    IMediaSample* heldSample() const { return heldFrame.Get(); }
+    // Unchecked: the filter holds the lock under its own name (filterLock),
+    // which the analysis cannot equate with this pin's `lock`.
+    IMediaSample* heldSample() const DV_NO_THREAD_SAFETY_ANALYSIS { return heldFrame.Get(); }
     // Releases and clears the held frame (under the filter lock).
     void dropHeldFrame();
     // The allocator the camera's output pin announced, not counted (valid while
     // the filter lock is held and the pin stays connected), or null.
-    IMemAllocator* upstreamAllocatorPtr() const { return upstreamAllocator.Get(); }
+    // Unchecked for the reason heldSample gives.
+    IMemAllocator* upstreamAllocatorPtr() const DV_NO_THREAD_SAFETY_ANALYSIS { return upstreamAllocator.Get(); }
 
     // ---- hooks ----
     // Drops the held frame, then the framework's deactivation.
@@ -64,14 +65,17 @@ public:
     // Releases upstreamAllocator; the framework's allocator reference stays.
     HRESULT onDisconnected() override;
     // The framework's completion, then hands this pin's connection format to
-    // linkedOutput: adopted when it is unconnected, else the output pin is
-    // reconnected with it through the filter when the two formats differ.
+    // linkedOutput when that is unconnected (adopted as its proposal).
     HRESULT onConnected(IPin* peer) override;
     // 0: the connection format; 1..10: 24-bit RGB at 80*position x 60*position;
     // above 10: VFW_S_NO_MORE_ITEMS; below 0: E_INVALIDARG; null out: E_POINTER.
     HRESULT proposeFormat(int position, MediaFormat* out) override;
 
     // ---- IPin ----
+    // The framework's ReceiveConnection; once connected, a connected
+    // linkedOutput whose format differs is reconnected with this pin's format
+    // through the filter's graph, after the filter lock is released.
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* format) override;
     STDMETHODIMP EndOfStream() override;
     STDMETHODIMP BeginFlush() override;
     STDMETHODIMP EndFlush() override;
@@ -88,7 +92,10 @@ public:
     STDMETHODIMP Receive(IMediaSample* sample) override;
 
 private:
+    // Called without the filter lock held by this thread (graph call).
+    void reconnectLinkedOutput() DV_EXCLUDES(lock);
+
     StereoPairingHost* pairing;            // weak: the owning filter
-    ComPtr<IMediaSample> heldFrame;        // guarded by the filter lock
-    ComPtr<IMemAllocator> upstreamAllocator;  // guarded by the filter lock
+    ComPtr<IMediaSample> heldFrame DV_GUARDED_BY(lock);
+    ComPtr<IMemAllocator> upstreamAllocator DV_GUARDED_BY(lock);
 };

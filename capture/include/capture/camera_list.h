@@ -18,7 +18,7 @@
 #include "platform/win.h"
 
 // Size of a camera name buffer: at most 255 bytes of text plus the terminator.
-constexpr size_t kCameraNameBufferSize = 256;
+constexpr size_t cameraNameBufferSize = 256;
 
 // One installed video input device. Copying shares the name buffer and adds a
 // reference to the moniker.

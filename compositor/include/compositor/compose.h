@@ -3,6 +3,8 @@
 #pragma once
 
 #include "compositor/image.h"
+#include "compositor/image_mode.h"
+#include "platform/video_info.h"
 #include "platform/win.h"
 
 // The media types with which the two input pins are connected ("Input1", the
@@ -14,9 +16,7 @@ struct StereoFormats {
     const AM_MEDIA_TYPE* right = nullptr;
 };
 
-// The VIDEOINFOHEADER of `mt`, or null when `mt` is null, its format type is not
-// FORMAT_VideoInfo or its format block is missing or shorter than a VIDEOINFOHEADER.
-const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt);
+// videoInfoOf (platform/video_info.h) is the one reading of a format block.
 
 // A picture view over a sample buffer as the compositor and the frame callback
 // see it: width biWidth, height |biHeight|, 3 channels B, G, R, row stride
@@ -26,8 +26,15 @@ const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt);
 // `bufferSize` bytes.
 bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::ImageView& view);
 
-// Composes the pair (left, right) in the image mode and with the swap flag of
-// `runtimeSettings`, read once per call. Afterwards `left`'s buffer holds the
+// The choice a composition follows, filled by the caller (the pairing step
+// reads it from the current settings once per pair).
+struct CompositionChoice {
+    int32_t imageMode = defaultImageMode;  // an ImageMode; another number composes nothing
+    bool swapCameras = false;              // the right camera's picture is the left eye
+};
+
+// Composes the pair (left, right) in `choice`'s image mode and with its swap
+// flag. Afterwards `left`'s buffer holds the
 // composed picture and `right`'s buffer holds scratch data.
 //  - A sample that yields no buffer address: the "null pointer" warning box is
 //    shown (the calling thread waits for it) and nothing is composed.
@@ -36,4 +43,5 @@ bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::
 // Called by the pairing step on a camera streaming thread inside `filterLock`;
 // takes the frame store lock (after the null check) for the rest of the call.
 // Allocates nothing. Always returns S_OK.
-HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const StereoFormats& formats);
+HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const StereoFormats& formats,
+                           const CompositionChoice& choice);

@@ -33,12 +33,12 @@ struct VideoFormatValues {
 };
 VideoFormatValues currentVideoFormat();
 
-// The format step: reads `sizeIndex` of `runtimeSettings`, updates
-// `videoFormat` (0: 320 x 240, 1: 640 x 480, any other value: unchanged) and
+// The format step for the size setting `sizeIndex`: updates `videoFormat`
+// (0: 320 x 240, 1: 640 x 480, any other value: unchanged) and
 // re-creates both working images at that size, even when it has not changed.
 // A working image whose creation fails is absent afterwards. Waits for a
 // composition in progress to finish first.
-void applySizeIndex();
+void applySizeIndex(int32_t sizeIndex);
 
 // Releases both working images if they exist (module unload). Safe to call
 // when none was ever created.

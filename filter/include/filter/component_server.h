@@ -53,7 +53,5 @@ LONG serverLockCount();
 // so other modules' objects must not be touched.
 void moduleAttach(HINSTANCE instance);
 void moduleDetach(bool processEnding);
-// What moduleAttach recorded: the instance handle (null before) and the
-// operating system's platform identifier (1 until read).
+// What moduleAttach recorded: the instance handle (null before).
 HINSTANCE moduleInstance();
-DWORD modulePlatformId();

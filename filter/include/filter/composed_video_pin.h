@@ -49,9 +49,9 @@ class ComposedVideoPin final : public OutputPinCore,
 public:
     // `filter` owns the pin (not counted); `lock` is its filterLock. The
     // current media type starts as the proposed type for the current video
-    // format (position 4 for 320 x 240, 8 for 640 x 480); `status` receives
-    // E_OUTOFMEMORY if it cannot be built.
-    ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name);
+    // format (position 4 for 320 x 240, 8 for 640 x 480), or empty if it
+    // cannot be built (see copyCurrentType).
+    ComposedVideoPin(StereoCameraFilter* filter, CriticalSection* lock, LPCWSTR name);
     ~ComposedVideoPin() override;
 
     DV_FORWARD_IUNKNOWN
@@ -84,7 +84,11 @@ public:
     HRESULT forwardNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
     // Whether the delivery queue exists (the pin is active and connected).
-    bool hasDeliveryQueue() const { return deliveryQueue != nullptr; }
+    // Takes filterLock.
+    bool hasDeliveryQueue() const {
+        ScopedLock hold(lock);
+        return deliveryQueue != nullptr;
+    }
 
     // ---- IPin ----
     STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* format) override;
@@ -142,13 +146,13 @@ private:
 
     StereoCameraFilter* stereoFilter;  // weak: the filter owns the pin
     CriticalSection pinSettingsLock;
-    std::unique_ptr<DeliveryQueue> deliveryQueue;  // under filterLock
-    MediaFormat currentType;                       // under filterLock
+    std::unique_ptr<DeliveryQueue> deliveryQueue DV_GUARDED_BY(lock);
+    MediaFormat currentType DV_GUARDED_BY(lock);
     // While Connect negotiates with the left camera attached: that camera's
     // media types, read before the negotiation without filterLock. The
     // framework walks this pin's list under filterLock, so the camera's own
     // enumerator (which takes the camera's lock) is not walked then;
     // proposeFormat and EnumMediaTypes answer from this copy instead.
-    bool negotiating = false;                  // under filterLock
-    std::vector<MediaFormat> negotiationTypes;  // under filterLock
+    bool negotiating DV_GUARDED_BY(lock) = false;
+    std::vector<MediaFormat> negotiationTypes DV_GUARDED_BY(lock);
 };

@@ -13,10 +13,10 @@
 #pragma once
 
 // The settings key below HKEY_CURRENT_USER.
-inline constexpr const char* kSettingsKeyPath = "Software\\VANTO Automation\\stereoWebcam";
+inline constexpr const char* settingsKeyPath = "Software\\VANTO Automation\\stereoWebcam";
 
 // Default camera name, used for a missing or unusable stored name.
-inline constexpr const char* kNoCameraName = "NONE";
+inline constexpr const char* noCameraName = "NONE";
 
 // The load step: resets image mode (3) and swap flag (0), reads the five
 // values with their fallbacks, sets sizeIndex and runs applySizeIndex, sets

@@ -92,7 +92,7 @@ public:
 private:
     // Pause/Run: a host that opened the virtual camera with a camera missing
     // gets end of stream at once. Under filterLock.
-    void endStreamIfCameraMissing();
+    void endStreamIfCameraMissing() DV_REQUIRES(filterLock);
     // Hands views of both held pictures to the frame callback (24-bit only).
     void invokeFrameCallback(IMediaSample* left, IMediaSample* right);
 
@@ -104,5 +104,4 @@ private:
     std::unique_ptr<ComposedVideoPin> output2;
     // Set from the host's thread, read by the streaming threads.
     std::atomic<StereoFrameCallback> frameCallback{nullptr};
-    HRESULT pinStatus = S_OK;  // the pins' construction status; not examined
 };

@@ -30,7 +30,7 @@ DV_DEFINE_PRODUCT_GUID(IID_IStereoFrameCallback, 0x8FFF2F1C, 0xFD73, 0x4B64, 0x9
                        0xE5);
 
 // Friendly name under which the filter is registered as a video input device.
-inline constexpr const wchar_t* kVirtualCameraName = L"Vanto 3D Virtual Camera2";
+inline constexpr const wchar_t* virtualCameraFriendlyName = L"Vanto 3D Virtual Camera2";
 
 // Image mode and swap flag of the running filter (on the filter object).
 // Every method holds the filter's settings lock while it reads or writes.

@@ -11,22 +11,33 @@
 #include "platform/com_ptr.h"
 #include "platform/win.h"
 
+// How a DeliveryQueue delivers; the defaults are what every pin here uses.
+struct DeliveryQueueOptions {
+    // Use a worker exactly when the downstream ReceiveCanBlock answers S_OK
+    // (a failed answer falls back to `queue`); else `queue` decides.
+    bool autoDecide = true;
+    bool queue = false;
+    // Samples per ReceiveMultiple call (at least 1).
+    LONG batchSize = 1;
+    // Hold incomplete batches back (only with a batch size above 1).
+    bool batchExact = false;
+    // Work-list nodes made at construction (with a worker); every node is
+    // kept for reuse.
+    LONG listNodes = 10;
+    // Worker thread priority: 0 normal; other values are applied where the
+    // platform allows.
+    int priority = 0;
+    // Skip repeated flushes downstream.
+    bool flushOptimised = false;
+};
+
 class DeliveryQueue {
 public:
     // `downstreamPin`: the connected downstream pin; not counted, the owning
     // output pin keeps its own reference for as long as the queue exists.
     // `result`: in, a failure makes a queue without a worker; out, the
     // construction result (the creator deletes the queue on failure).
-    // `autoDecide`: use a worker exactly when the downstream ReceiveCanBlock
-    // answers S_OK (a failed answer falls back to `queue`); else `queue`
-    // decides. `batchSize` samples go downstream per ReceiveMultiple call
-    // (at least 1); `batchExact` holds incomplete batches back (only with a
-    // batch size above 1). `listNodes` work-list nodes are made at
-    // construction (with a worker) and every node is kept for reuse. `priority` is a
-    // thread priority (0 normal; other values are applied where the platform
-    // allows). `flushOptimised` skips repeated flushes downstream.
-    DeliveryQueue(IPin* downstreamPin, HRESULT* result, bool autoDecide, bool queue, LONG batchSize,
-                  bool batchExact, LONG listNodes, int priority, bool flushOptimised);
+    DeliveryQueue(IPin* downstreamPin, HRESULT* result, const DeliveryQueueOptions& options = {});
     // Stops the worker (waiting for it without time-out) and releases every
     // sample still held.
     ~DeliveryQueue();
@@ -75,17 +86,17 @@ private:
     // given after the lock is let go, so that the worker does not wake only
     // to wait for the lock.
     class Hold;
-    void wakeWorker();          // under queueLock
-    void releasePending();      // under queueLock
-    LONG deliverBatchDirect();  // under queueLock, no worker; returns the samples lost
+    void wakeWorker() DV_REQUIRES(queueLock);
+    void releasePending() DV_REQUIRES(queueLock);
+    LONG deliverBatchDirect() DV_REQUIRES(queueLock);  // no worker; returns the samples lost
     // Accepts samples while stickyResult is S_OK (under queueLock).
-    HRESULT acceptSamples(IMediaSample** samples, LONG count, LONG* processed);
+    HRESULT acceptSamples(IMediaSample** samples, LONG count, LONG* processed) DV_REQUIRES(queueLock);
     // The work list (under queueLock). takeNode answers null when no spare
     // node is left and a new one cannot be allocated.
-    Entry* takeNode(EntryKind kind);
-    void recycleNode(Entry* node);  // releases its sample
-    void append(Entry* node);
-    Entry* popHead();  // signals popEvent when it takes an entry
+    Entry* takeNode(EntryKind kind) DV_REQUIRES(queueLock);
+    void recycleNode(Entry* node) DV_REQUIRES(queueLock);  // releases its sample
+    void append(Entry* node) DV_REQUIRES(queueLock);
+    Entry* popHead() DV_REQUIRES(queueLock);  // signals popEvent when it takes an entry
 
     CriticalSection queueLock;
     IPin* downstreamPin;                   // weak: the output pin holds the reference
@@ -97,10 +108,10 @@ private:
     // taken off it go to `spareNodes` and are kept for reuse until the queue
     // is destroyed (`listNodes` of them are made at construction), so the
     // list allocates only while it grows past its deepest point so far.
-    Entry* workHead = nullptr;
-    Entry* workTail = nullptr;
-    LONG workSamples = 0;  // sample entries in the work list
-    Entry* spareNodes = nullptr;
+    Entry* workHead DV_GUARDED_BY(queueLock) = nullptr;
+    Entry* workTail DV_GUARDED_BY(queueLock) = nullptr;
+    LONG workSamples DV_GUARDED_BY(queueLock) = 0;  // sample entries in the work list
+    Entry* spareNodes DV_GUARDED_BY(queueLock) = nullptr;
     Semaphore wakeSemaphore{0, 0x7FFFFFFF};
     Event flushDone{false, false};  // auto-reset
     std::thread worker;
@@ -113,15 +124,15 @@ private:
     std::unique_ptr<ComPtr<IMediaSample>[]> batch;
     std::unique_ptr<ComPtr<IMediaSample>[]> sending;
     std::unique_ptr<IMediaSample*[]> rawBatch;
-    LONG batchedCount = 0;
-    LONG waitingCount = 0;
-    LONG wakesDue = 0;  // semaphore releases owed when the current Hold ends
-    bool flushing = false;
-    bool flushed = true;
+    LONG batchedCount DV_GUARDED_BY(queueLock) = 0;
+    LONG waitingCount DV_GUARDED_BY(queueLock) = 0;
+    LONG wakesDue DV_GUARDED_BY(queueLock) = 0;  // semaphore releases owed when the current Hold ends
+    bool flushing DV_GUARDED_BY(queueLock) = false;
+    bool flushed DV_GUARDED_BY(queueLock) = true;
     bool flushOptimised = false;
-    bool terminate = false;
-    bool sendAnywayFlag = false;
-    HRESULT stickyResult = S_OK;
+    bool terminate DV_GUARDED_BY(queueLock) = false;
+    bool sendAnywayFlag DV_GUARDED_BY(queueLock) = false;
+    HRESULT stickyResult DV_GUARDED_BY(queueLock) = S_OK;
     Event* popEvent = nullptr;  // weak: owned by the caller of setPopEvent
     [[maybe_unused]] int priority = 0;  // applied to the worker thread on Windows only
 };

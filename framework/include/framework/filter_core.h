@@ -66,12 +66,14 @@ public:
 
     FILTER_STATE currentState() const { return state.load(); }
     bool isStopped() const { return state.load() == State_Stopped; }
-    CriticalSection* filterLockPtr() const { return lock; }
-    IFilterGraph* filterGraph() const { return graph; }
-    IMediaEventSink* graphEventSink() const { return eventSink; }
-    REFERENCE_TIME streamStartTime() const { return startTime; }
-    // The name given by JoinFilterGraph; read under the filter lock.
-    const std::wstring& graphName() const { return filterName; }
+    CriticalSection* filterLockPtr() const DV_RETURN_CAPABILITY(lock) { return lock; }
+    // The graph this filter joined (not counted), or null; read under the
+    // filter lock, which the caller may hold.
+    IFilterGraph* filterGraph() const;
+    // The start time given to Run; read under the filter lock.
+    REFERENCE_TIME streamStartTime() const;
+    // The name given by JoinFilterGraph.
+    const std::wstring& graphName() const DV_REQUIRES(lock) { return filterName; }
 
     // IPersist
     STDMETHODIMP GetClassID(CLSID* out) override;
@@ -95,14 +97,14 @@ public:
 
 protected:
     std::atomic<FILTER_STATE> state{State_Stopped};
-    ComPtr<IReferenceClock> clock;  // set by SetSyncSource
-    REFERENCE_TIME startTime = 0;   // given to Run
     CLSID classId;
     CriticalSection* lock;  // the derived filter's lock, shared with the pins
-    std::wstring filterName;
-    bool hasName = false;
-    IFilterGraph* graph = nullptr;          // weak: the graph owns us, not the reverse
-    IMediaEventSink* eventSink = nullptr;   // weak: part of `graph`
+    ComPtr<IReferenceClock> clock DV_GUARDED_BY(lock);  // set by SetSyncSource
+    REFERENCE_TIME startTime DV_GUARDED_BY(lock) = 0;   // given to Run
+    std::wstring filterName DV_GUARDED_BY(lock);
+    bool hasName DV_GUARDED_BY(lock) = false;
+    IFilterGraph* graph DV_GUARDED_BY(lock) = nullptr;          // weak: the graph owns us, not the reverse
+    IMediaEventSink* eventSink DV_GUARDED_BY(lock) = nullptr;   // weak: part of `graph`
     std::atomic<LONG> pinVersion{1};
 };
 

@@ -2,6 +2,7 @@
 // structures and for bitmap headers.
 #pragma once
 
+#include "platform/video_info.h"
 #include "platform/win.h"
 
 // ---- raw AM_MEDIA_TYPE helpers ------------------------------------------
@@ -31,9 +32,6 @@ bool mediaTypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
 bool mediaTypeMatchesPartial(const AM_MEDIA_TYPE& type, const AM_MEDIA_TYPE& pattern);
 // Neither the major type nor the format type is GUID_NULL.
 bool mediaTypeFullySpecified(const AM_MEDIA_TYPE& type);
-// The VIDEOINFOHEADER of `type`, or null unless the format type is
-// FORMAT_VideoInfo and the block holds at least a whole VIDEOINFOHEADER.
-const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE& type);
 
 // ---- MediaFormat -------------------------------------------------------
 

@@ -97,8 +97,8 @@ protected:
     ULONG unknownAddRef() { return filter->AddRef(); }
     ULONG unknownRelease() { return filter->Release(); }
 
-    // Sets or clears the peer (under `lock`).
-    void setPeer(IPin* peer);
+    // Sets or clears the peer.
+    void setPeer(IPin* peer) DV_REQUIRES(lock);
 
     std::wstring name;
     PIN_DIRECTION direction;
@@ -115,9 +115,9 @@ protected:
     double segmentRate = 1.0;
 
 private:
-    HRESULT agreeFormat(IPin* receiver, const AM_MEDIA_TYPE* format);
-    HRESULT tryFormatList(IPin* receiver, const AM_MEDIA_TYPE* format, IEnumMediaTypes* list);
-    HRESULT attemptConnection(IPin* receiver, const AM_MEDIA_TYPE& type);
+    HRESULT agreeFormat(IPin* receiver, const AM_MEDIA_TYPE* format) DV_REQUIRES(lock);
+    HRESULT tryFormatList(IPin* receiver, const AM_MEDIA_TYPE* format, IEnumMediaTypes* list) DV_REQUIRES(lock);
+    HRESULT attemptConnection(IPin* receiver, const AM_MEDIA_TYPE& type) DV_REQUIRES(lock);
     bool mayChangeConnection() const;
 
     mutable std::mutex peerGuard;  // guards `connected` for readers outside `lock`

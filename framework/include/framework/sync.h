@@ -8,28 +8,31 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/thread_annotations.h"
+
 // Re-entrant lock: the thread that holds it may take it again. Satisfies the
-// standard Lockable requirements (lock/unlock/try_lock).
-class CriticalSection {
+// standard Lockable requirements (lock/unlock/try_lock). A capability for the
+// thread-safety analysis: fields name it in DV_GUARDED_BY.
+class DV_CAPABILITY("mutex") CriticalSection {
 public:
     CriticalSection() = default;
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
 
-    void lock() { mutex.lock(); }
-    void unlock() { mutex.unlock(); }
-    bool try_lock() { return mutex.try_lock(); }
+    void lock() DV_ACQUIRE() { mutex.lock(); }
+    void unlock() DV_RELEASE() { mutex.unlock(); }
+    bool try_lock() DV_TRY_ACQUIRE(true) { return mutex.try_lock(); }
 
 private:
     std::recursive_mutex mutex;
 };
 
 // Holds a CriticalSection for the lifetime of the guard, released on every path.
-class ScopedLock {
+class DV_SCOPED_CAPABILITY ScopedLock {
 public:
-    explicit ScopedLock(CriticalSection& section) : section(section) { section.lock(); }
-    explicit ScopedLock(CriticalSection* section) : ScopedLock(*section) {}
-    ~ScopedLock() { section.unlock(); }
+    explicit ScopedLock(CriticalSection& section) DV_ACQUIRE(section) : section(section) { section.lock(); }
+    explicit ScopedLock(CriticalSection* section) DV_ACQUIRE(section) : ScopedLock(*section) {}
+    ~ScopedLock() DV_RELEASE() { section.unlock(); }
     ScopedLock(const ScopedLock&) = delete;
     ScopedLock& operator=(const ScopedLock&) = delete;
 

@@ -63,7 +63,7 @@ std::string lower(const std::string& text) {
 
 
 LSTATUS openSettingsKey(RegistryKey* key) {
-    return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    return RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_ALL_ACCESS, nullptr, key->receive(), nullptr);
 }
 
@@ -215,7 +215,7 @@ HRESULT listVideoDevices(std::vector<VideoDevice>* devices) {
 }
 
 std::string virtualCameraName() {
-    return narrowName(kVirtualCameraName);
+    return narrowName(virtualCameraFriendlyName);
 }
 
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name) {
@@ -306,7 +306,7 @@ bool openVirtualCamera(const std::vector<VideoDevice>& devices, VirtualCamera* c
 StoredSettings readStoredSettings() {
     StoredSettings stored;
     RegistryKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
         return stored;
     auto number = [&](const char* name, DWORD* value) {
         DWORD type = 0, size = sizeof(DWORD);

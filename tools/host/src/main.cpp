@@ -23,7 +23,7 @@
 #endif
 
 #include "components.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
 #include "host_sink.h"
@@ -40,10 +40,10 @@
 
 namespace {
 
-const char* const kTestCameraLeft = "Duoview Test Camera A";
-const char* const kTestCameraRight = "Duoview Test Camera B";
+const char* const testCameraLeft = "Duoview Test Camera A";
+const char* const testCameraRight = "Duoview Test Camera B";
 // What the camera selection page says when both sides name one camera.
-const char* const kSameCameraText = "Left and Right camera can not be the same one, please reselect.";
+const char* const sameCameraText = "Left and Right camera can not be the same one, please reselect.";
 
 // Whether --left and --right both name one camera, as `devices` resolves
 // them (two cameras of one model that share a name are two cameras).
@@ -54,7 +54,7 @@ bool sameCameraRequested(const HostOptions& options, const std::vector<VideoDevi
 // Exit status 2 (a bad command line) with the page's text.
 int refuseSameCamera(const HostOptions& options) {
     std::fprintf(stderr, "duoview2-host: --left \"%s\" and --right \"%s\" name one camera: %s\n",
-                 options.leftName.c_str(), options.rightName.c_str(), kSameCameraText);
+                 options.leftName.c_str(), options.rightName.c_str(), sameCameraText);
     return 2;
 }
 
@@ -149,7 +149,7 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
     const Module modules[] = {
         {"virtual camera", productPath, vcamName.c_str(), &CLSID_StereoCameraFilter, !options.productPath.empty(),
          true},
-        {"test cameras", camsPath, kTestCameraLeft, nullptr, !options.testCamsPath.empty(), false},
+        {"test cameras", camsPath, testCameraLeft, nullptr, !options.testCamsPath.empty(), false},
 #ifdef DV_HOST_V4L2_FILE
         // The source that V4L2 webcams (listed by the device enumerator) bind to.
         {"V4L2 camera source", findModule(DV_HOST_V4L2_FILE, DV_HOST_V4L2_RELPATH), nullptr,
@@ -238,8 +238,8 @@ bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoD
         const std::string& requested;
         const std::string& stored;
         const char* fallback;
-    } sides[] = {{"--left", "lcamName", options.leftName, stored.leftName, kTestCameraLeft},
-                 {"--right", "rcamName", options.rightName, stored.rightName, kTestCameraRight}};
+    } sides[] = {{"--left", "lcamName", options.leftName, stored.leftName, testCameraLeft},
+                 {"--right", "rcamName", options.rightName, stored.rightName, testCameraRight}};
     for (const Side& side : sides) {
         if (!side.requested.empty()) {
             const int index = findDevice(devices, side.requested);
@@ -397,7 +397,7 @@ private:
         }
         sinkObject = new HostSinkFilter(&fanOut);
         sink = ComPtr<IBaseFilter>(static_cast<IBaseFilter*>(sinkObject));
-        const std::wstring vcamWide(kVirtualCameraName);
+        const std::wstring vcamWide(virtualCameraFriendlyName);
         hr = graph->AddFilter(camera.filter.Get(), vcamWide.c_str());
         cameraAdded = SUCCEEDED(hr);
         if (SUCCEEDED(hr))

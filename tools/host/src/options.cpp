@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "dialog_templates.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
@@ -178,7 +178,7 @@ HRESULT openFrames(IBaseFilter* filter, IPin* output) {
         CAUUID pages{};
         if (FAILED(specify->GetPages(&pages)))
             continue;
-        const HRESULT hr = OleCreatePropertyFrame(nullptr, 0, 0, kVirtualCameraName, 1, &object, pages.cElems,
+        const HRESULT hr = OleCreatePropertyFrame(nullptr, 0, 0, virtualCameraFriendlyName, 1, &object, pages.cElems,
                                                   pages.pElems, 0, 0, nullptr);
         CoTaskMemFree(pages.pElems);
         if (FAILED(hr))

@@ -15,9 +15,9 @@
 
 namespace {
 
-constexpr REFERENCE_TIME kDefaultInterval = 333333;  // 30 frames per second
-constexpr int kMaxDimension = 4096;
-constexpr LONG kBufferCount = 3;
+constexpr REFERENCE_TIME defaultInterval = 333333;  // 30 frames per second
+constexpr int maxDimension = 4096;
+constexpr LONG bufferCount = 3;
 
 // A DWORD setting of `device`: HKCU\Software\Duoview2\TestCameras\<name>\<value>,
 // else the environment variable, else `fallback` (with found = false).
@@ -56,8 +56,8 @@ bool subtypeMatchesBits(const GUID& subtype, int bitCount) {
 
 // ---- TestCapturePin ----------------------------------------------------------
 
-TestCapturePin::TestCapturePin(TestCameraFilter* filter, CriticalSection* lock, HRESULT* status)
-    : OutputPinCore(filter, lock, status, L"Capture"), camera(filter) {
+TestCapturePin::TestCapturePin(TestCameraFilter* filter, CriticalSection* lock)
+    : OutputPinCore(filter, lock, nullptr, L"Capture"), camera(filter) {
     buildCapabilities();
 }
 
@@ -96,7 +96,7 @@ void TestCapturePin::makeType(const Capability& cap, MediaFormat* out) const {
     auto* info = reinterpret_cast<VIDEOINFOHEADER*>(out->allocFormatBlock(sizeof(VIDEOINFOHEADER)));
     if (!info) return;
     std::memset(info, 0, sizeof(*info));
-    info->AvgTimePerFrame = kDefaultInterval;
+    info->AvgTimePerFrame = defaultInterval;
     info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info->bmiHeader.biWidth = cap.width;
     info->bmiHeader.biHeight = cap.height;
@@ -118,8 +118,8 @@ HRESULT TestCapturePin::checkFormat(const AM_MEDIA_TYPE& format) const {
     const BITMAPINFOHEADER& bmi = info->bmiHeader;
     if (bmi.biCompression != BI_RGB || !subtypeMatchesBits(format.subtype, bmi.biBitCount))
         return VFW_E_TYPE_NOT_ACCEPTED;
-    if (bmi.biWidth <= 0 || bmi.biWidth > kMaxDimension || bmi.biHeight == 0 || bmi.biHeight > kMaxDimension ||
-        bmi.biHeight < -kMaxDimension)
+    if (bmi.biWidth <= 0 || bmi.biWidth > maxDimension || bmi.biHeight == 0 || bmi.biHeight > maxDimension ||
+        bmi.biHeight < -maxDimension)
         return VFW_E_TYPE_NOT_ACCEPTED;
     const bool topDown = bmi.biHeight < 0;
     if (topDown != (camera->deviceInfo().kind == TestCameraKind::topDownOnly)) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -163,7 +163,7 @@ HRESULT TestCapturePin::sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTI
     if (!info) return VFW_E_TYPE_NOT_ACCEPTED;
     const LONG imageSize = static_cast<LONG>(bitmapImageSize(info->bmiHeader));
     ALLOCATOR_PROPERTIES wanted = *requirements;
-    if (wanted.cBuffers < kBufferCount) wanted.cBuffers = kBufferCount;
+    if (wanted.cBuffers < bufferCount) wanted.cBuffers = bufferCount;
     if (wanted.cbBuffer < imageSize) wanted.cbBuffer = imageSize;
     if (wanted.cbAlign < 1) wanted.cbAlign = 1;
     ALLOCATOR_PROPERTIES actual{};
@@ -188,14 +188,14 @@ HRESULT TestCapturePin::onActivate() {
     if (found)
         frameInterval = fps ? 10000000 / static_cast<REFERENCE_TIME>(fps) : 0;
     else
-        frameInterval = info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : kDefaultInterval;
+        frameInterval = info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : defaultInterval;
     sampleDuration = frameInterval ? frameInterval : (info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : 1);
     frameLimit = readSetting(camera->deviceInfo(), L"FrameCount", "DV_TESTCAM_FRAMES", &found);
     frameNumber = 0;
 
     ComPtr<IPin> peer = connectedPeer();
     HRESULT queueResult = S_OK;
-    queue = std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, true, false, 1, false, 10, 0, false);
+    queue = std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, DeliveryQueueOptions{});
     if (FAILED(queueResult)) {
         queue.reset();
         OutputPinCore::onDeactivate();
@@ -431,7 +431,7 @@ STDMETHODIMP TestCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
     config.CropGranularityX = config.CropGranularityY = 1;
     config.CropAlignX = config.CropAlignY = 1;
     config.MinOutputSize = SIZE{16, 16};
-    config.MaxOutputSize = SIZE{kMaxDimension, kMaxDimension};
+    config.MaxOutputSize = SIZE{maxDimension, maxDimension};
     config.OutputGranularityX = config.OutputGranularityY = 1;
     config.MinFrameInterval = 166666;   // 60 frames per second
     config.MaxFrameInterval = 10000000; // 1 frame per second
@@ -467,11 +467,9 @@ STDMETHODIMP TestCapturePin::QuerySupported(REFGUID propSet, DWORD id, DWORD* ty
 
 // ---- TestCameraFilter -------------------------------------------------------
 
-TestCameraFilter::TestCameraFilter(const TestCameraDevice* device, IUnknown* outer, HRESULT* status)
+TestCameraFilter::TestCameraFilter(const TestCameraDevice* device, IUnknown* outer)
     : FilterCore(*device->classId, &filterLock, outer), device(device) {
-    HRESULT hr = S_OK;
-    pin = std::make_unique<TestCapturePin>(this, &filterLock, &hr);
-    if (status) *status = hr;
+    pin = std::make_unique<TestCapturePin>(this, &filterLock);
 }
 
 TestCameraFilter::~TestCameraFilter() = default;
@@ -497,11 +495,10 @@ HRESULT createTestCamera(const TestCameraDevice* device, IUnknown* outer, REFIID
     *ppv = nullptr;
     if (!device) return E_INVALIDARG;
     if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* filter = new (std::nothrow) TestCameraFilter(device, outer, &hr);
+    auto* filter = new (std::nothrow) TestCameraFilter(device, outer);
     if (!filter) return E_OUTOFMEMORY;
     filter->nonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->nonDelegatingQueryInterface(riid, ppv);
+    const HRESULT hr = filter->nonDelegatingQueryInterface(riid, ppv);
     filter->nonDelegatingRelease();
     return hr;
 }

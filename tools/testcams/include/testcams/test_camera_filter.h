@@ -30,7 +30,7 @@ struct TestCameraStats {
 // the thread) while holding the lock.
 class TestCapturePin : public OutputPinCore, public IAMStreamConfig, public IKsPropertySet {
 public:
-    TestCapturePin(TestCameraFilter* filter, CriticalSection* lock, HRESULT* status);
+    TestCapturePin(TestCameraFilter* filter, CriticalSection* lock);
     ~TestCapturePin() override;
 
     DV_FORWARD_IUNKNOWN
@@ -111,7 +111,7 @@ private:
 class TestCameraFilter : public FilterCore {
 public:
     // `device` is an entry of the device table (static storage).
-    TestCameraFilter(const TestCameraDevice* device, IUnknown* outer, HRESULT* status);
+    TestCameraFilter(const TestCameraDevice* device, IUnknown* outer);
     ~TestCameraFilter() override;
 
     int pinCount() override { return 1; }
@@ -124,7 +124,12 @@ public:
 
     const TestCameraDevice& deviceInfo() const { return *device; }
     TestCapturePin* capturePin() { return pin.get(); }
-    IReferenceClock* referenceClock() const { return clock.Get(); }  // filter lock held
+    // The clock given by SetSyncSource (not counted), read under the filter
+    // lock (re-entrant: the caller usually holds it already).
+    IReferenceClock* referenceClock() const {
+        ScopedLock hold(lock);
+        return clock.Get();
+    }
 
 private:
     const TestCameraDevice* device;

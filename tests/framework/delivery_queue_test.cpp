@@ -186,8 +186,12 @@ protected:
     std::unique_ptr<DeliveryQueue> makeQueue(bool autoDecide = true, bool queue = false, LONG batch = 1,
                                              bool exact = false) {
         HRESULT hr = S_OK;
-        std::unique_ptr<DeliveryQueue> q(
-            new DeliveryQueue(pin, &hr, autoDecide, queue, batch, exact, 10, 0, false));
+        DeliveryQueueOptions options;
+        options.autoDecide = autoDecide;
+        options.queue = queue;
+        options.batchSize = batch;
+        options.batchExact = exact;
+        std::unique_ptr<DeliveryQueue> q(new DeliveryQueue(pin, &hr, options));
         EXPECT_EQ(hr, S_OK);
         return q;
     }
@@ -348,7 +352,9 @@ TEST_F(DeliveryQueueTest, DestructionWaitsForABlockedReceiveAndReleasesTheRest) 
 TEST_F(DeliveryQueueTest, ConstructionChoices) {
     HRESULT hr = E_OUTOFMEMORY;  // an earlier failure: the queue exists without worker
     {
-        DeliveryQueue q(pin, &hr, true, true, 1, false, 10, 0, false);
+        DeliveryQueueOptions withWorker;
+        withWorker.queue = true;
+        DeliveryQueue q(pin, &hr, withWorker);
         EXPECT_EQ(hr, E_OUTOFMEMORY);
         EXPECT_FALSE(q.usesWorker());
     }
@@ -356,7 +362,7 @@ TEST_F(DeliveryQueueTest, ConstructionChoices) {
     TestOutputPin* out = outputFilter->addOutput(L"Out");
     hr = S_OK;
     {
-        DeliveryQueue q(out, &hr, true, false, 1, false, 10, 0, false);  // no IMemInputPin
+        DeliveryQueue q(out, &hr, DeliveryQueueOptions{});  // no IMemInputPin
         EXPECT_EQ(hr, E_NOINTERFACE);
     }
     canBlock(S_FALSE);

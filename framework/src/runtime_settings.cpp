@@ -1,9 +1,11 @@
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
+
+#include <iterator>
 
 RuntimeSettings runtimeSettings;
 
 const char* imageModeName(int32_t mode) {
-    static const char* const names[imageModeCount] = {
+    static const char* const names[] = {
         "Left Image",
         "Right Image",
         "Side By Side",
@@ -17,6 +19,6 @@ const char* imageModeName(int32_t mode) {
         "2D in 3D",
         "3D in 2D",
     };
-    if (mode < 0 || mode >= imageModeCount) return nullptr;
+    if (mode < 0 || mode >= static_cast<int32_t>(std::size(names))) return nullptr;
     return names[mode];
 }
