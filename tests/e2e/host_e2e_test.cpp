@@ -497,8 +497,8 @@ TEST_F(HostEndToEnd, OutputRunsUntilSigintAndReleasesTheDevice) {
     std::remove((out + "/last.png").c_str());
     const std::string program = hostProgram();
     const std::vector<std::string> args = {
-        program,   "--mode", "2",        "--size",          "0",        "--left",           kCameraA,
-        "--right", kCameraB, "--output", fakeLoopbackLabel, "--record", "--snapshot-every", "0",
+        program,   "--mode", "2",        "--size",          "0",        "--left",           cameraA,
+        "--right", cameraB, "--output", fakeLoopbackLabel, "--record", "--snapshot-every", "0",
         "--out",   out};
     std::vector<char*> argv;
     for (const std::string& arg : args)

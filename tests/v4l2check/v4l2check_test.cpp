@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
 
 using namespace v4l2check;
 

@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "compositor/image_mode.h"
+#include "framework/runtime_settings.h"
 #include "v4l2check.h"
 
 using namespace v4l2check;

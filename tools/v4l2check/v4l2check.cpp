@@ -6,7 +6,7 @@
 
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
-#include "compositor/runtime_settings.h"
+#include "framework/runtime_settings.h"
 #include "picture_support/picture_support.h"
 
 namespace v4l2check {
@@ -139,12 +139,9 @@ Picture expectedPicture(const Expectation& e, const Picture& left, const Picture
         return {};
     Picture l = left, r = right;
     picture_support::Rgb24Type type(left.width, left.height);
-    runtimeSettings.sizeIndex = sizeIndex;
-    runtimeSettings.imageMode = e.mode;
-    runtimeSettings.swapCameras = e.swap;
-    applySizeIndex();
+    applySizeIndex(sizeIndex);
     picture_support::BufferSample ls(l.bytes), rs(r.bytes);
-    composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt});
+    composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt}, CompositionChoice{e.mode, e.swap != 0});
     return l;
 }
 

@@ -222,7 +222,7 @@ HRESULT V4l2CapturePin::onActivate() {
     if (SUCCEEDED(hr)) {
         HRESULT queueResult = S_OK;
         madeQueue =
-            std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, true, false, 1, false, 10, 0, false);
+            std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, DeliveryQueueOptions{});
         if (FAILED(queueResult)) {
             madeQueue.reset();
             hr = queueResult;
