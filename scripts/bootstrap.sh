@@ -23,6 +23,12 @@ packages=(
     libopencv-dev libpng-dev
     # Windows package: unpacked by its check (scripts/check-package-windows.sh)
     unzip
+    # the qemu guest with real kernel drivers (scripts/guest): emulator,
+    # initramfs tools, headers the v4l2loopback module is built against (the
+    # kernel of the same version is downloaded by scripts/guest/prepare.sh),
+    # and the V4L2 tools and readers run inside it
+    qemu-system-x86 busybox-static cpio xz-utils make linux-headers-amd64
+    v4l-utils ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good
     # source tooling; clang with its sanitizer and libFuzzer runtimes (fuzz preset)
     clang-format clang-tidy clang libclang-rt-14-dev
 )
