@@ -45,7 +45,12 @@ create_prefix() {
     local start=$SECONDS
     # No Mono or Gecko installers: nothing here needs them, and without a display
     # their prompts would only stall the boot.
-    WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1
+    if ! WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1; then
+        echo "wine-run: wineboot -i failed for $prefix ($WINEARCH); the prefix is removed" >&2
+        wineserver -k 2>/dev/null || true
+        rm -rf "$prefix"
+        return 1
+    fi
     "${dvWine[@]}" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
@@ -56,7 +61,7 @@ create_prefix() {
 if [[ ! -f "$marker" ]]; then
     exec {lockfd}>"$prefix.lock"
     flock "$lockfd"
-    [[ -f "$marker" ]] || create_prefix
+    [[ -f "$marker" ]] || create_prefix || exit 1
     flock -u "$lockfd"
     exec {lockfd}>&-
 fi
