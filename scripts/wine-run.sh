@@ -45,7 +45,12 @@ create_prefix() {
     local start=$SECONDS
     # No Mono or Gecko installers: nothing here needs them, and without a display
     # their prompts would only stall the boot.
-    if ! WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1; then
+    # The loader waits a fixed time (minutes) for the boot process it starts in
+    # a new prefix; under emulation that boot can take longer, and the first
+    # program then fails while the boot goes on. Waiting for the wineserver lets
+    # that boot finish, after which a second wineboot finds the prefix made.
+    if ! WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1 &&
+        ! { wineserver -w && WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1; }; then
         echo "wine-run: wineboot -i failed for $prefix ($WINEARCH); the prefix is removed" >&2
         wineserver -k 2>/dev/null || true
         rm -rf "$prefix"
