@@ -2,7 +2,7 @@
 # Builds and tests every preset from a fresh machine:
 #
 #   scripts/test-all.sh [preset...]
-#       (default: default asan tsan windows windows-i686 fuzz package guest-win32)
+#       (default: default asan tsan windows windows-i686 fuzz package)
 #
 # Installs what is missing (scripts/bootstrap.sh), then for each preset
 # configures build/<preset>, builds it and runs its tests with ctest. A failing
@@ -10,8 +10,9 @@
 # need 32-bit Wine, which this kernel may not run. `package` is not a CMake
 # preset: it makes the Windows package from the windows and windows-i686 builds
 # and checks it under Wine (scripts/check-package-windows.sh). Nor is
-# `guest-win32`: it runs the windows-i686 tests under 32-bit Wine in the qemu
-# guest (scripts/guest/win32-stage.sh). Prints one result line per step and a
+# `guest-win32`, named on request only until its time fits CI: it runs the
+# windows-i686 tests under 32-bit Wine in the qemu guest
+# (scripts/guest/win32-stage.sh). Prints one result line per step and a
 # final
 #   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built, package ok,
 #            guest-win32 ok (N tests)
@@ -24,7 +25,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows windows-i686 fuzz package guest-win32)
+    presets=(default asan tsan windows windows-i686 fuzz package)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
