@@ -11,10 +11,12 @@ packages=(
     # Windows cross-build: the posix thread model is the one whose libstdc++
     # provides std::thread / std::mutex (the win32 model of GCC 12 does not)
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    # 32-bit Windows cross-build (windows-i686, built only: no 32-bit Wine)
+    # 32-bit Windows cross-build (windows-i686; its tests run in the qemu guest)
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-    # Windows test runner
-    wine wine64
+    # Windows test runner; wine32:i386 runs the 32-bit tests in the qemu guest
+    # (this kernel may not run 32-bit programs: scripts/wine-env.sh then keeps
+    # 64-bit Wine on its own loader)
+    wine wine64 wine32:i386
     # tests and benchmarks: googletest sources (rebuilt for Windows) and packages
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # image libraries: OpenCV is the reference for the pixel kernels, libpng for tools
@@ -57,6 +59,10 @@ fi
 
 echo "bootstrap: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# wine32:i386 needs the i386 architecture (multiarch) before the index update.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
     --no-install-recommends "${missing[@]}"

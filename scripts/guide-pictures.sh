@@ -29,7 +29,10 @@ rm -rf "$work"
 mkdir -p "$work/screen" "$out"
 Xvfb "$display" -screen 0 1024x768x24 -fbdir "$work/screen" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-export DISPLAY=$display WINEPREFIX=$work/wine WINEDEBUG=-all WINEARCH=win64
+export DISPLAY=$display WINEPREFIX=$work/wine WINEDEBUG=-all
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+dv_wine_select 64
 cleanup() {
     wineserver -k 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
@@ -37,11 +40,11 @@ cleanup() {
 trap cleanup EXIT
 sleep 1
 
-WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1
-wine regsvr32 /s "Z:$product"
-wine regsvr32 /s "Z:$testcams"
+WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1
+"${dvWine[@]}" regsvr32 /s "Z:$product"
+"${dvWine[@]}" regsvr32 /s "Z:$testcams"
 xdotool mousemove 0 0  # keep the pointer out of the pictures
-wine "$host" settings --dialog >"$work/host.log" 2>&1 &
+"${dvWine[@]}" "$host" settings --dialog >"$work/host.log" 2>&1 &
 hostpid=$!
 
 # capture <png>: the frame buffer, cropped to the visible property frame.

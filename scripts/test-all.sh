@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
 # Builds and tests every preset from a fresh machine:
 #
-#   scripts/test-all.sh [preset...]
-#       (default: default asan tsan windows windows-i686 thread-safety fuzz package guest-linux)
+#   scripts/test-all.sh [step...]
+#       (default: format default tidy asan tsan windows windows-i686
+#                 thread-safety fuzz package guest-linux)
 #
-# Installs what is missing (scripts/bootstrap.sh), then for each preset
-# configures build/<preset>, builds it and runs its tests with ctest. A failing
-# preset does not stop the others. windows-i686 is built only: its tests would
-# need 32-bit Wine, which is not installed. thread-safety is built only: the
-# build itself is the check (clang's -Wthread-safety findings are errors). `package` is not a CMake preset:
-# it makes the Windows package from the windows and windows-i686 builds and
-# checks it under Wine (scripts/check-package-windows.sh). `guest-linux` is not
-# one either: it runs the V4L2 path against real kernel drivers in a qemu
-# guest (scripts/guest/linux-v4l2-stage.sh). Prints one result
-# line per step and a final
-#   SUMMARY: default ok (N tests), asan ok (N tests), ..., windows-i686 built, package ok, guest-linux ok
-# and exits non-zero if any preset failed. Each preset's full output is also kept
-# in build/logs/<preset>.log. DV_JOBS overrides the parallelism (default: nproc).
+# Installs what is missing (scripts/bootstrap.sh), then runs each step. A CMake
+# preset's step configures build/<preset>, builds it and runs its tests with
+# ctest; windows-i686 and thread-safety are built only (the thread-safety build
+# is itself the check: clang's -Wthread-safety findings are errors). The other
+# steps are not presets:
+#   format       every C/C++ file laid out as .clang-format says (scripts/check-format.sh)
+#   tidy         clang-tidy over the product's sources, zero findings
+#                (scripts/check-tidy.sh, with build/default's compile commands)
+#   package      the Windows package made from the windows and windows-i686
+#                builds and checked under Wine (scripts/check-package-windows.sh)
+#   guest-linux  the V4L2 path against real kernel drivers in a qemu guest
+#                (scripts/guest/linux-v4l2-stage.sh)
+#   guest-win32  only when named: the windows-i686 tests under 32-bit Wine in
+#                the qemu guest (scripts/guest/win32-stage.sh)
+# A failing step does not stop the others. Prints one result line per step
+# and a final
+#   SUMMARY: format ok, default ok (N tests), tidy ok, ..., windows-i686 built, package ok, guest-linux ok
+# and exits non-zero if any step failed. Each step's full output is also kept
+# in build/logs/<step>.log. DV_JOBS overrides the parallelism (default: nproc).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -24,7 +31,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(default asan tsan windows windows-i686 thread-safety fuzz package guest-linux)
+    presets=(format default tidy asan tsan windows windows-i686 thread-safety fuzz package guest-linux)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -41,6 +48,17 @@ build_only() {
 
 run_preset() {
     local preset=$1 log=$2
+    if [[ $preset == format ]]; then
+        echo "==> [format] layout of every C/C++ file" | tee "$log"
+        scripts/check-format.sh 2>&1 | tee -a "$log" || return 13
+        return 0
+    fi
+    if [[ $preset == tidy ]]; then
+        echo "==> [tidy] clang-tidy over the product's sources" | tee "$log"
+        [[ -f build/default/compile_commands.json ]] || cmake --preset default 2>&1 | tee -a "$log" || return 10
+        DV_JOBS=$jobs scripts/check-tidy.sh build/default 2>&1 | tee -a "$log" || return 13
+        return 0
+    fi
     if [[ $preset == package ]]; then
         echo "==> [package] make and check the Windows package" | tee "$log"
         DV_JOBS=$jobs scripts/check-package-windows.sh 2>&1 | tee -a "$log" || return 13
@@ -49,6 +67,14 @@ run_preset() {
     if [[ $preset == guest-linux ]]; then
         echo "==> [guest-linux] V4L2 drivers in the qemu guest" | tee "$log"
         DV_JOBS=$jobs scripts/guest/linux-v4l2-stage.sh 2>&1 | tee -a "$log" || return 13
+        # The stage falls back to ffmpeg as the producer only when the host
+        # program cannot write into the loopback device: not a pass.
+        grep -q 'guest-linux: result ok (fallback)' "$log" && return 13
+        return 0
+    fi
+    if [[ $preset == guest-win32 ]]; then
+        echo "==> [guest-win32] windows-i686 tests under 32-bit Wine in the qemu guest" | tee "$log"
+        DV_JOBS=$jobs scripts/guest/win32-stage.sh 2>&1 | tee -a "$log" || return 12
         return 0
     fi
     echo "==> [$preset] configure" | tee "$log"
@@ -70,15 +96,8 @@ for preset in "${presets[@]}"; do
     total=$(sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$log" | tail -n 1)
     nfail=$(sed -n 's/.*tests passed, \([0-9][0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
     case $status in
-        0) if [[ $preset == package ]]; then
-               result="package ok"
-           elif [[ $preset == guest-linux ]]; then
-               # Said in the result while the host program cannot write into the loopback device.
-               if grep -q 'guest-linux: result ok (fallback)' "$log"; then
-                   result="guest-linux ok (fallback: ffmpeg producer)"
-               else
-                   result="guest-linux ok"
-               fi
+        0) if [[ $preset == package || $preset == format || $preset == tidy || $preset == guest-linux ]]; then
+               result="$preset ok"
            elif build_only "$preset"; then
                result="$preset built"
            else

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a prefix owned by one build folder.
 #
-#   scripts/wine-run.sh <prefix-dir> <program.exe> [args...]
+#   scripts/wine-run.sh [--bits 64|32] <prefix-dir> <program.exe> [args...]
 #
-# The windows preset uses this as CMAKE_CROSSCOMPILING_EMULATOR with
-# <prefix-dir> = <build folder>/wine, so every build folder has its own prefix
-# and nothing touches ~/.wine. The prefix is created on first use: wineboot, then
+# The windows and windows-i686 presets use this as CMAKE_CROSSCOMPILING_EMULATOR
+# with <prefix-dir> = <build folder>/wine, so every build folder has its own
+# prefix and nothing touches ~/.wine. --bits 64 (the default) makes and runs a
+# win64 prefix with the 64-bit loader, --bits 32 a win32 prefix with the 32-bit
+# loader (scripts/wine-env.sh picks them; 32-bit needs a kernel that runs
+# 32-bit programs, such as the qemu guest's). DV_WINE_PREFIX, when set, replaces
+# <prefix-dir>: the guest keeps its prefixes on the writable scratch share. The prefix is created on first use: wineboot, then
 # the null graphics driver (windows, dialogs and message boxes exist without an
 # X display), then the wineserver is stopped so the registry reaches user.reg.
 # Creation is serialised with flock on <prefix-dir>.lock, so tests started in
@@ -14,19 +18,26 @@
 # The program's exit status is passed through.
 set -euo pipefail
 
+bits=64
+if [[ ${1:-} == --bits ]]; then
+    bits=${2:-}
+    shift 2 || true
+fi
 if (($# < 2)); then
-    echo "usage: $0 <prefix-dir> <program.exe> [args...]" >&2
+    echo "usage: $0 [--bits 64|32] <prefix-dir> <program.exe> [args...]" >&2
     exit 2
 fi
 
-prefix=$1
+prefix=${DV_WINE_PREFIX:-$1}
 shift
+# shellcheck source=scripts/wine-env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+dv_wine_select "$bits" || exit 2
 mkdir -p "$(dirname "$prefix")"
 prefix=$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${DV_WINEDEBUG:--all}"
-export WINEARCH=win64
 marker="$prefix/.dv-prefix-ready"
 
 create_prefix() {
@@ -34,8 +45,18 @@ create_prefix() {
     local start=$SECONDS
     # No Mono or Gecko installers: nothing here needs them, and without a display
     # their prompts would only stall the boot.
-    WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    # The loader waits a fixed time (minutes) for the boot process it starts in
+    # a new prefix; under emulation that boot can take longer, and the first
+    # program then fails while the boot goes on. Waiting for the wineserver lets
+    # that boot finish, after which a second wineboot finds the prefix made.
+    if ! WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1 &&
+        ! { wineserver -w && WINEDLLOVERRIDES="mscoree,mshtml=" "${dvWine[@]}" wineboot -i >/dev/null 2>&1; }; then
+        echo "wine-run: wineboot -i failed for $prefix ($WINEARCH); the prefix is removed" >&2
+        wineserver -k 2>/dev/null || true
+        rm -rf "$prefix"
+        return 1
+    fi
+    "${dvWine[@]}" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
     touch "$marker"
@@ -45,9 +66,9 @@ create_prefix() {
 if [[ ! -f "$marker" ]]; then
     exec {lockfd}>"$prefix.lock"
     flock "$lockfd"
-    [[ -f "$marker" ]] || create_prefix
+    [[ -f "$marker" ]] || create_prefix || exit 1
     flock -u "$lockfd"
     exec {lockfd}>&-
 fi
 
-exec wine "$@"
+exec "${dvWine[@]}" "$@"

@@ -71,7 +71,7 @@ thread_local double callbackCpu = -1;
 std::atomic<long long> pairToSinkNs{0};
 std::atomic<long> pairToSinkCount{0};
 
-int readStamps(StereoImageHeader* left, StereoImageHeader* right) {
+int STDMETHODCALLTYPE readStamps(StereoImageHeader* left, StereoImageHeader* right) {
     const auto* leftRow = reinterpret_cast<const uint8_t*>(left->imageData);
     const auto* rightRow = reinterpret_cast<const uint8_t*>(right->imageData);
     leftStamp.store(readFrameStamp(leftRow, left->width, 3), std::memory_order_relaxed);

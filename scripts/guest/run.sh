@@ -105,7 +105,7 @@ kernel=$root/build/guest/vmlinux
 # The console goes to a file that is streamed, so that the guest never reads
 # the caller's terminal.
 : >"$job/console"
-qemu=(qemu-system-x86_64 -accel tcg -cpu max -m "$memory" -smp "$smp"
+qemu=(qemu-system-x86_64 -accel tcg -cpu max,smap=off -m "$memory" -smp "$smp"
     -nodefaults -no-user-config -display none -no-reboot -net none
     -serial "file:$job/console"
     -kernel "$kernel" -initrd "$root/build/guest/initramfs.cpio.gz"

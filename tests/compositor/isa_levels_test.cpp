@@ -202,6 +202,67 @@ TEST(PortableKernels, GiveTheSameOnAnyThread) {
     EXPECT_EQ(onMain.count("resizeWithPlan"), 1u);
 }
 
+#if defined(__i386__)
+// 32-bit Windows promises 4-byte stack alignment only: a thread, a window
+// procedure or a host's callback may enter the product with its stack 4, 8 or
+// 12 bytes off a 16-byte boundary. dv_call_with_stack_offset calls fn(arg)
+// with the stack that far off at the callee's entry, as such a caller would.
+extern "C" void dvCallWithStackOffset(void (*fn)(void*), void* arg,
+                                      unsigned offset) asm("dv_call_with_stack_offset");
+asm(R"(
+    .text
+    .globl dv_call_with_stack_offset
+dv_call_with_stack_offset:
+    pushl %ebp
+    movl %esp, %ebp
+    movl 8(%ebp), %eax
+    movl 12(%ebp), %edx
+    andl $-16, %esp
+    subl $12, %esp
+    subl 16(%ebp), %esp
+    pushl %edx
+    call *%eax
+    movl %ebp, %esp
+    popl %ebp
+    ret
+)");
+
+struct OffStackRun {
+    const char* isa;
+    std::map<std::string, std::vector<uint8_t>> outputs;
+    uintptr_t alignedLocalAddress = 0;
+};
+
+void runOffStack(void* arg) {
+    auto* run = static_cast<OffStackRun*>(arg);
+    // Realigned entry or not: a 16-byte aligned local shows it.
+    alignas(16) volatile uint8_t probe[16] = {};
+    run->alignedLocalAddress = reinterpret_cast<uintptr_t>(&probe[0]);
+    run->outputs = outputsAt(run->isa);
+}
+
+TEST_P(IsaLevel, SameOutputsWhenEnteredWithAStackAlignedToFourBytesOnly) {
+    const char* isa = GetParam();
+    if (!pix::useKernelIsaForTesting(isa))
+        GTEST_SKIP() << isa << " not available here";
+    pix::useKernelIsaForTesting(nullptr);
+    const auto onMain = outputsAt(isa);
+    ASSERT_FALSE(onMain.empty());
+    for (const unsigned offset : {4u, 8u, 12u}) {
+        SCOPED_TRACE("stack off by " + std::to_string(offset));
+        OffStackRun run{isa, {}, 0};
+        std::thread worker([&run, offset] { dvCallWithStackOffset(&runOffStack, &run, offset); });
+        worker.join();
+        EXPECT_EQ(run.alignedLocalAddress % 16, 0u) << "the callee did not realign its frame";
+        EXPECT_TRUE(run.outputs == onMain) << isa << " kernels differ on a stack off by " << offset;
+    }
+}
+#else
+TEST_P(IsaLevel, SameOutputsWhenEnteredWithAStackAlignedToFourBytesOnly) {
+    GTEST_SKIP() << "stacks are 16-byte aligned at every entry on this target";
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Levels, IsaLevel, ::testing::Values("avx2", "ssse3"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);

@@ -47,7 +47,7 @@ HostView viewOf(IplImage* image) {
 }
 
 // A host's callback, written against the library's type.
-int hostCallback(IplImage* left, IplImage* right) {
+int STDMETHODCALLTYPE hostCallback(IplImage* left, IplImage* right) {
     hostViews.push_back(viewOf(left));
     hostViews.push_back(viewOf(right));
     return 0;

@@ -46,7 +46,7 @@ std::vector<CallbackRecord> callbackRecords;
 // The classic header's size: 144 bytes with 8-byte pointers, 112 with 4-byte ones.
 constexpr size_t classicHeaderSize = sizeof(void*) == 8 ? 144 : 112;
 
-int recordPair(StereoImageHeader* left, StereoImageHeader* right) {
+int STDMETHODCALLTYPE recordPair(StereoImageHeader* left, StereoImageHeader* right) {
     const auto* leftBytes = reinterpret_cast<const BYTE*>(left);
     const auto* rightBytes = reinterpret_cast<const BYTE*>(right);
     callbackRecords.push_back({*left, *right, static_cast<BYTE>(left->imageData[0]),

@@ -61,14 +61,31 @@ static_assert(offsetof(VIDEO_STREAM_CONFIG_CAPS, MaxFrameInterval) == 112, "MaxF
 static_assert(offsetof(VIDEO_STREAM_CONFIG_CAPS, MinBitsPerSecond) == 120, "MinBitsPerSecond");
 static_assert(offsetof(VIDEO_STREAM_CONFIG_CAPS, MaxBitsPerSecond) == 124, "MaxBitsPerSecond");
 
-// ---- AM_MEDIA_TYPE (64-bit) ---------------------------------------------------
+// ---- pointer-sized fields: 64-bit offset, 32-bit offset ----------------------
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "64-bit or 32-bit targets only");
+#define DV_LAYOUT_AT(type, field, offset64, offset32) \
+    static_assert(offsetof(type, field) == (sizeof(void*) == 8 ? (offset64) : (offset32)), #type "::" #field)
+
+// ---- AM_MEDIA_TYPE -----------------------------------------------------------
 static_assert(offsetof(AM_MEDIA_TYPE, majortype) == 0, "majortype");
 static_assert(offsetof(AM_MEDIA_TYPE, subtype) == 16, "subtype");
 static_assert(offsetof(AM_MEDIA_TYPE, bFixedSizeSamples) == 32, "bFixedSizeSamples");
 static_assert(offsetof(AM_MEDIA_TYPE, lSampleSize) == 40, "lSampleSize");
 static_assert(offsetof(AM_MEDIA_TYPE, formattype) == 44, "formattype");
-static_assert(sizeof(void*) != 8 || offsetof(AM_MEDIA_TYPE, cbFormat) == 72, "cbFormat");
-static_assert(sizeof(void*) != 8 || offsetof(AM_MEDIA_TYPE, pbFormat) == 80, "pbFormat");
+DV_LAYOUT_AT(AM_MEDIA_TYPE, pUnk, 64, 60);
+DV_LAYOUT_AT(AM_MEDIA_TYPE, cbFormat, 72, 64);
+DV_LAYOUT_AT(AM_MEDIA_TYPE, pbFormat, 80, 68);
+static_assert(sizeof(AM_MEDIA_TYPE) == (sizeof(void*) == 8 ? 88 : 72), "AM_MEDIA_TYPE size");
+
+// ---- PROPPAGEINFO (filled by the pages' GetPageInfo for the host's frame) ----
+DV_LAYOUT_AT(PROPPAGEINFO, cb, 0, 0);
+DV_LAYOUT_AT(PROPPAGEINFO, pszTitle, 8, 4);
+DV_LAYOUT_AT(PROPPAGEINFO, size, 16, 8);
+DV_LAYOUT_AT(PROPPAGEINFO, pszDocString, 24, 16);
+DV_LAYOUT_AT(PROPPAGEINFO, pszHelpFile, 32, 20);
+DV_LAYOUT_AT(PROPPAGEINFO, dwHelpContext, 40, 24);
+static_assert(sizeof(PROPPAGEINFO) == (sizeof(void*) == 8 ? 48 : 28), "PROPPAGEINFO size");
+#undef DV_LAYOUT_AT
 
 template <typename T>
 T readAt(const unsigned char* bytes, std::size_t offset) {

@@ -127,8 +127,11 @@ DV_IMAGE_HEADER_OFFSET(imageDataOrigin, 136, 108);
 
 // A plain function that sees every pair of camera pictures before
 // composition, on a camera streaming thread, inside the filter's lock. Its
-// result is not used.
-typedef int (*StereoFrameCallback)(StereoImageHeader* left, StereoImageHeader* right);
+// result is not used. Its calling convention is part of the type, as for every
+// method here (__stdcall on 32-bit Windows, the only target where conventions
+// differ), so a host compiled with another default convention still agrees
+// with the filter; the callee may start with a stack aligned to 4 bytes only.
+typedef int(STDMETHODCALLTYPE* StereoFrameCallback)(StereoImageHeader* left, StereoImageHeader* right);
 
 // Installs the frame callback (on the filter object).
 struct IStereoFrameCallback : IUnknown {

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The 32-bit Windows stage inside the qemu guest (scripts/guest/win32-stage.sh
+# runs it through scripts/guest/run.sh):
+#
+#   scripts/guest/win32-guest.sh BUILD_DIR TREE_DIR PREFIX_DIR
+#
+# The host's root is read-only in the guest, and ctest, the test launcher and
+# the tests write into their build folder: TREE_DIR (a copy of BUILD_DIR on the
+# scratch share) is bound over BUILD_DIR, so every path ctest knows stays
+# valid. The tests' win32 prefix is PREFIX_DIR (DV_WINE_PREFIX, on the scratch
+# share, kept between runs: its creation takes minutes under emulation).
+# Runs the preset's whole ctest with DV_CTEST_ARGS added (for example
+# "-R stereo"). Prints the time of each part; exit status is ctest's.
+set -uo pipefail
+
+build=$1
+tree=$2
+prefix=$3
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+stepStart=$EPOCHREALTIME
+step() {
+    local now=$EPOCHREALTIME
+    echo "guest-win32: [$(awk "BEGIN { printf \"%.1f\", $now - $stepStart }") s] $*"
+    stepStart=$now
+}
+
+mount -o bind "$tree" "$build" || {
+    echo "guest-win32: cannot bind $tree over $build"
+    exit 125
+}
+source "$root/scripts/wine-env.sh"
+dv_wine_select 32 || exit 125
+step "32-bit loader: $("${dvWine[@]}" --version 2>&1)"
+
+export DV_WINE_PREFIX=$prefix
+state=cached
+[[ -f $prefix/.dv-prefix-ready ]] || state=created
+"$root/scripts/wine-run.sh" --bits 32 "$prefix" cmd /c ver >/dev/null 2>&1 || {
+    echo "guest-win32: the win32 prefix $prefix does not start"
+    exit 1
+}
+step "win32 prefix $state"
+
+status=0
+# shellcheck disable=SC2086
+(cd "$root" && ctest --preset windows-i686 --no-tests=error ${DV_CTEST_ARGS:-}) || status=$?
+step "ctest (status $status)"
+WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+umount "$build" 2>/dev/null || true
+exit "$status"
