@@ -143,9 +143,9 @@ TEST(YuvConvert, EveryLevelMatchesPortableOnRandomFrames) {
 // Every (Y, Cb, Cr) triple at every level equals the portable result: the
 // vector kernels' 16-bit intermediates and saturating steps are exact for
 // all inputs, not only for the random ones. Each row holds all 65536 chroma
-// pairs; Y runs over 0..255 across the rows, its complement on the other
-// pixel of the pair (NV12: on the other row of the pair, through the frame
-// conversion that shares a chroma row between two luma rows).
+// pairs, and each triple occurs once: YUYV rows with Y, Y + 128 on the two
+// pixels of a pair; NV12 pairs of rows (through the frame conversion, which
+// shares a chroma row between two luma rows) with Y, Y + 64, Y + 128, Y + 192.
 TEST(YuvConvert, EveryLevelMatchesPortableForAllInputs) {
     IsaGuard guard;
     constexpr int pairs = 65536;
@@ -166,15 +166,15 @@ TEST(YuvConvert, EveryLevelMatchesPortableForAllInputs) {
             pix::convertYuyvToBgr(yuyv.data(), 2 * width, dst);
         return out;
     };
-    for (int y = 0; y < 256; ++y) {
-        const uint8_t y0 = static_cast<uint8_t>(y), y1 = static_cast<uint8_t>(255 - y);
-        for (int i = 0; i < pairs; ++i) {
-            yuyv[4 * i] = y0;
-            yuyv[4 * i + 2] = y1;
-        }
-        std::fill(luma.begin(), luma.begin() + width, y0);
-        std::fill(luma.begin() + width, luma.end(), y1);
-        for (bool nv12 : {false, true}) {
+    for (bool nv12 : {false, true}) {
+        for (int y = 0; y < (nv12 ? 64 : 128); ++y) {
+            for (int i = 0; i < pairs; ++i) {
+                yuyv[4 * i] = static_cast<uint8_t>(y);
+                yuyv[4 * i + 2] = static_cast<uint8_t>(y + 128);
+                for (int row = 0; row < 2; ++row)
+                    for (int odd = 0; odd < 2; ++odd)
+                        luma[row * width + 2 * i + odd] = static_cast<uint8_t>(y + 128 * row + 64 * odd);
+            }
             const std::vector<uint8_t> expected = convert("baseline", nv12);
             for (const char* isa : allIsas) {
                 if (std::strcmp(isa, "baseline") == 0 || !pix::useYuvConvertIsaForTesting(isa))
