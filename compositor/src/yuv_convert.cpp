@@ -46,10 +46,53 @@ void nv12RowPortable(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, i
         storePixel(dst + 3 * p, luma[p], chroma[(p / 2) * 2], chroma[(p / 2) * 2 + 1]);
 }
 
+// Two luma rows over one chroma row, as the vector kernels take them;
+// `luma[1]` null converts only the first.
+void nv12RowsPortable(const uint8_t* const luma[2], const uint8_t* chroma, uint8_t* const dst[2],
+                      int pixels) {
+    for (int row = 0; row < 2 && luma[row]; ++row)
+        nv12RowPortable(luma[row], chroma, dst[row], pixels);
+}
+
 #ifdef DV_HAVE_YUV_SIMD
 
 #define DV_YUV_SSSE3 __attribute__((target("ssse3")))
 #define DV_YUV_AVX2 __attribute__((target("avx2")))
+
+// The vector kernels compute the portable formula in 16-bit lanes:
+//   luma term   t = (149 * Y) / 2 - 1160   (= 74 * c + (c >> 1) + 32, 149 * Y < 65536)
+//   B = (t + 129 * d) >> 6, G = (t - (25 * d + 52 * e)) >> 6, R = (t + 102 * e) >> 6
+// then pack with unsigned saturation (the clamp). The chroma products come
+// from pmaddubsw: the coefficients as unsigned bytes times d and e as signed
+// bytes (Cb ^ 0x80 = Cb - 128). Only t + 129 * d can leave the 16-bit range
+// (above 32767, where the clamp gives 255); it is added with saturation.
+
+// Byte masks for 16 pixels per 128-bit lane (both lanes the same).
+struct ShuffleTables {
+    // (d, e) of each of 8 pixels from YUYV bytes Y0 Cb Y1 Cr ...
+    int8_t yuyvChroma[32];
+    // (d, e) of pixels 0-7 (low) and 8-15 (high) from 8 NV12 Cb, Cr pairs.
+    int8_t nv12ChromaLow[32];
+    int8_t nv12ChromaHigh[32];
+    // spread[c] moves pixel p of channel c (0 B, 1 G, 2 R) to byte (3p + c) mod 16,
+    // a different byte for each p as 3 is invertible mod 16. Byte j of the output
+    // bytes 16k..16k+15 of 16 interleaved pixels is then byte j of spread
+    // channel (16k + j) mod 3: one shuffle per channel and two blends per store.
+    int8_t spread[3][32];
+    constexpr ShuffleTables() : yuyvChroma{}, nv12ChromaLow{}, nv12ChromaHigh{}, spread{} {
+        for (int i = 0; i < 32; ++i) {
+            const int pixel = (i % 16) / 2;
+            const int second = i % 2;
+            yuyvChroma[i] = static_cast<int8_t>(4 * (pixel / 2) + 1 + 2 * second);
+            nv12ChromaLow[i] = static_cast<int8_t>(2 * (pixel / 2) + second);
+            nv12ChromaHigh[i] = static_cast<int8_t>(8 + 2 * (pixel / 2) + second);
+        }
+        for (int c = 0; c < 3; ++c)
+            for (int p = 0; p < 16; ++p)
+                spread[c][(3 * p + c) % 16] = spread[c][16 + (3 * p + c) % 16] = static_cast<int8_t>(p);
+    }
+};
+constexpr ShuffleTables shuffleTables{};
 
 // pshufb masks that spread 16 bytes of one channel to its places among 48
 // interleaved B, G, R bytes: mask[channel][k] fills output bytes 16k..16k+15.
@@ -63,30 +106,52 @@ struct InterleaveMasks {
 };
 constexpr InterleaveMasks interleaveMasks{};
 
+// Blend masks of the AVX2 store: register k takes in its low lane the output
+// bytes 16 * lowChunk[k].. of the low lane's 16 pixels, in its high lane the
+// bytes 16 * highChunk[k].. of the high lane's pixels; 0x80 where the byte is
+// green (fromGreen) or red (fromRed).
+struct BlendMasks {
+    int8_t fromGreen[3][32];
+    int8_t fromRed[3][32];
+    constexpr BlendMasks() : fromGreen{}, fromRed{} {
+        constexpr int chunks[3][2] = {{0, 1}, {2, 0}, {1, 2}};
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 32; ++i) {
+                const int channel = (16 * chunks[k][i / 16] + i % 16) % 3;
+                fromGreen[k][i] = channel == 1 ? int8_t{-128} : int8_t{0};
+                fromRed[k][i] = channel == 2 ? int8_t{-128} : int8_t{0};
+            }
+    }
+};
+constexpr BlendMasks blendMasks{};
+
 // ---- SSSE3 ----
 
 struct Bgr16 {
     __m128i b, g, r;
 };
 
-// 8 pixels as 16-bit values: luma, cb and cr of each pixel.
-DV_YUV_SSSE3 inline Bgr16 convert8(__m128i luma, __m128i cb, __m128i cr) {
-    const __m128i c = _mm_sub_epi16(luma, _mm_set1_epi16(16));
-    const __m128i y = _mm_add_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(c, _mm_set1_epi16(74)), _mm_srai_epi16(c, 1)), _mm_set1_epi16(32));
-    const __m128i d = _mm_sub_epi16(cb, _mm_set1_epi16(128));
-    const __m128i e = _mm_sub_epi16(cr, _mm_set1_epi16(128));
-    Bgr16 out;
-    out.b = _mm_srai_epi16(_mm_adds_epi16(y, _mm_mullo_epi16(d, _mm_set1_epi16(129))), 6);
-    out.g = _mm_srai_epi16(_mm_sub_epi16(y, _mm_add_epi16(_mm_mullo_epi16(d, _mm_set1_epi16(25)),
-                                                          _mm_mullo_epi16(e, _mm_set1_epi16(52)))),
-                           6);
-    out.r = _mm_srai_epi16(_mm_add_epi16(y, _mm_mullo_epi16(e, _mm_set1_epi16(102))), 6);
-    return out;
+// 129 d, 25 d + 52 e and 102 e of 8 pixels from their (d, e) signed bytes.
+struct Chroma8 {
+    __m128i blue, green, red;
+};
+
+DV_YUV_SSSE3 inline __m128i load128(const void* p) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(p));
 }
 
-DV_YUV_SSSE3 inline __m128i mask128(int channel, int k) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(interleaveMasks.mask[channel][k]));
+DV_YUV_SSSE3 inline Chroma8 chroma8(__m128i de) {
+    return {_mm_maddubs_epi16(_mm_set1_epi16(129), de), _mm_maddubs_epi16(_mm_set1_epi16(25 | 52 << 8), de),
+            _mm_maddubs_epi16(_mm_set1_epi16(102 << 8), de)};
+}
+
+// `luma`: 8 pixels' Y as 16-bit values.
+DV_YUV_SSSE3 inline Bgr16 combine8(__m128i luma, const Chroma8& c) {
+    const __m128i t =
+        _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(luma, _mm_set1_epi16(149)), 1), _mm_set1_epi16(-1160));
+    const __m128i by64 = _mm_set1_epi16(1024);  // x * 1024 >> 16 == x >> 6, on the multipliers
+    return {_mm_mulhi_epi16(_mm_adds_epi16(t, c.blue), by64),
+            _mm_mulhi_epi16(_mm_sub_epi16(t, c.green), by64), _mm_mulhi_epi16(_mm_add_epi16(t, c.red), by64)};
 }
 
 // Stores 16 pixels (48 bytes) from their low (pixels 0-7) and high halves.
@@ -96,31 +161,19 @@ DV_YUV_SSSE3 inline void store16(uint8_t* dst, const Bgr16& low, const Bgr16& hi
     const __m128i r = _mm_packus_epi16(low.r, high.r);
     for (int k = 0; k < 3; ++k) {
         const __m128i out =
-            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, mask128(0, k)), _mm_shuffle_epi8(g, mask128(1, k))),
-                         _mm_shuffle_epi8(r, mask128(2, k)));
+            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, load128(interleaveMasks.mask[0][k])),
+                                      _mm_shuffle_epi8(g, load128(interleaveMasks.mask[1][k]))),
+                         _mm_shuffle_epi8(r, load128(interleaveMasks.mask[2][k])));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * k), out);
     }
 }
 
-// 8 YUYV pixels (16 bytes). The chroma terms are computed once per pixel
-// pair on the interleaved (Cb, Cr) values and then spread to both pixels;
-// the luma term is 74 * Y + (Y >> 1) - 1160, the same value as in storePixel.
+// 8 YUYV pixels (16 bytes).
 DV_YUV_SSSE3 inline Bgr16 yuyv8(const uint8_t* src) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-    const __m128i luma = _mm_and_si128(v, _mm_set1_epi16(0x00FF));
-    const __m128i de = _mm_sub_epi16(_mm_srli_epi16(v, 8), _mm_set1_epi16(128));  // d0 e0 d1 e1 ...
-    const __m128i blueRed = _mm_mullo_epi16(de, _mm_set1_epi32(0x00660081));      // 129 d, 102 e
-    const __m128i green = _mm_madd_epi16(de, _mm_set1_epi32(static_cast<int>(0xFFCCFFE7u)));  // -25 d - 52 e
-    const __m128i even = _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
-    const __m128i odd = _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
-    const __m128i y =
-        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(luma, _mm_set1_epi16(74)), _mm_srli_epi16(luma, 1)),
-                      _mm_set1_epi16(-1160));
-    Bgr16 out;
-    out.b = _mm_srai_epi16(_mm_adds_epi16(y, _mm_shuffle_epi8(blueRed, even)), 6);
-    out.g = _mm_srai_epi16(_mm_add_epi16(y, _mm_shuffle_epi8(green, even)), 6);
-    out.r = _mm_srai_epi16(_mm_add_epi16(y, _mm_shuffle_epi8(blueRed, odd)), 6);
-    return out;
+    const __m128i v = load128(src);
+    const __m128i de =
+        _mm_shuffle_epi8(_mm_xor_si128(v, _mm_set1_epi8(-128)), load128(shuffleTables.yuyvChroma));
+    return combine8(_mm_and_si128(v, _mm_set1_epi16(0x00FF)), chroma8(de));
 }
 
 DV_YUV_SSSE3 void yuyvRowSsse3(const uint8_t* src, uint8_t* dst, int pixels) {
@@ -130,19 +183,23 @@ DV_YUV_SSSE3 void yuyvRowSsse3(const uint8_t* src, uint8_t* dst, int pixels) {
     yuyvRowPortable(src + 2 * p, dst + 3 * p, pixels - p);
 }
 
-DV_YUV_SSSE3 void nv12RowSsse3(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int pixels) {
-    const __m128i zero = _mm_setzero_si128();
+// Two luma rows (`luma[1]` may be null: one row) over one chroma row.
+DV_YUV_SSSE3 void nv12RowsSsse3(const uint8_t* const luma[2], const uint8_t* chroma, uint8_t* const dst[2],
+                                int pixels) {
+    const int rows = luma[1] ? 2 : 1;
     int p = 0;
     for (; p + 16 <= pixels; p += 16) {
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + p));
-        const __m128i uv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma + p));
-        const __m128i cb = _mm_and_si128(uv, _mm_set1_epi16(0x00FF));
-        const __m128i cr = _mm_srli_epi16(uv, 8);
-        store16(dst + 3 * p,
-                convert8(_mm_unpacklo_epi8(y, zero), _mm_unpacklo_epi16(cb, cb), _mm_unpacklo_epi16(cr, cr)),
-                convert8(_mm_unpackhi_epi8(y, zero), _mm_unpackhi_epi16(cb, cb), _mm_unpackhi_epi16(cr, cr)));
+        const __m128i uv = _mm_xor_si128(load128(chroma + p), _mm_set1_epi8(-128));
+        const Chroma8 low = chroma8(_mm_shuffle_epi8(uv, load128(shuffleTables.nv12ChromaLow)));
+        const Chroma8 high = chroma8(_mm_shuffle_epi8(uv, load128(shuffleTables.nv12ChromaHigh)));
+        for (int row = 0; row < rows; ++row) {
+            const __m128i y = load128(luma[row] + p);
+            store16(dst[row] + 3 * p, combine8(_mm_unpacklo_epi8(y, _mm_setzero_si128()), low),
+                    combine8(_mm_unpackhi_epi8(y, _mm_setzero_si128()), high));
+        }
     }
-    nv12RowPortable(luma + p, chroma + p, dst + 3 * p, pixels - p);
+    for (int row = 0; row < rows; ++row)
+        nv12RowPortable(luma[row] + p, chroma + p, dst[row] + 3 * p, pixels - p);
 }
 
 // ---- AVX2 ----
@@ -153,120 +210,117 @@ struct Bgr16x2 {
     __m256i b, g, r;
 };
 
-DV_YUV_AVX2 inline Bgr16x2 convert16(__m256i luma, __m256i cb, __m256i cr) {
-    const __m256i c = _mm256_sub_epi16(luma, _mm256_set1_epi16(16));
-    const __m256i y = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(c, _mm256_set1_epi16(74)), _mm256_srai_epi16(c, 1)),
-        _mm256_set1_epi16(32));
-    const __m256i d = _mm256_sub_epi16(cb, _mm256_set1_epi16(128));
-    const __m256i e = _mm256_sub_epi16(cr, _mm256_set1_epi16(128));
-    Bgr16x2 out;
-    out.b = _mm256_srai_epi16(_mm256_adds_epi16(y, _mm256_mullo_epi16(d, _mm256_set1_epi16(129))), 6);
-    out.g =
-        _mm256_srai_epi16(_mm256_sub_epi16(y, _mm256_add_epi16(_mm256_mullo_epi16(d, _mm256_set1_epi16(25)),
-                                                               _mm256_mullo_epi16(e, _mm256_set1_epi16(52)))),
-                          6);
-    out.r = _mm256_srai_epi16(_mm256_add_epi16(y, _mm256_mullo_epi16(e, _mm256_set1_epi16(102))), 6);
-    return out;
+struct Chroma16 {
+    __m256i blue, green, red;
+};
+
+DV_YUV_AVX2 inline __m256i load256(const void* p) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
 }
 
-DV_YUV_AVX2 inline __m256i mask256(int channel, int k) {
-    return _mm256_broadcastsi128_si256(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(interleaveMasks.mask[channel][k])));
+// Lanes from two 16-byte loads.
+DV_YUV_AVX2 inline __m256i load2x128(const uint8_t* low, const uint8_t* high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+DV_YUV_AVX2 inline Chroma16 chroma16(__m256i de) {
+    return {_mm256_maddubs_epi16(_mm256_set1_epi16(129), de),
+            _mm256_maddubs_epi16(_mm256_set1_epi16(25 | 52 << 8), de),
+            _mm256_maddubs_epi16(_mm256_set1_epi16(102 << 8), de)};
+}
+
+// `luma`: Y - 128 of 16 pixels as the low signed byte of each 16-bit lane.
+DV_YUV_AVX2 inline Bgr16x2 combine16(__m256i luma, const Chroma16& c) {
+    const __m256i t = _mm256_add_epi16(
+        _mm256_srai_epi16(_mm256_maddubs_epi16(_mm256_set1_epi16(149), luma), 1), _mm256_set1_epi16(8376));
+    const __m256i by64 = _mm256_set1_epi16(1024);  // x * 1024 >> 16 == x >> 6, on the multipliers
+    return {_mm256_mulhi_epi16(_mm256_adds_epi16(t, c.blue), by64),
+            _mm256_mulhi_epi16(_mm256_sub_epi16(t, c.green), by64),
+            _mm256_mulhi_epi16(_mm256_add_epi16(t, c.red), by64)};
 }
 
 // Stores 32 pixels (96 bytes) from channel bytes whose low lane holds pixels
 // 0-15 and whose high lane holds pixels 16-31.
 DV_YUV_AVX2 inline void store32(uint8_t* dst, __m256i b, __m256i g, __m256i r) {
+    const __m256i sb = _mm256_shuffle_epi8(b, load256(shuffleTables.spread[0]));
+    const __m256i sg = _mm256_shuffle_epi8(g, load256(shuffleTables.spread[1]));
+    const __m256i sr = _mm256_shuffle_epi8(r, load256(shuffleTables.spread[2]));
     __m256i out[3];
     for (int k = 0; k < 3; ++k)
-        out[k] = _mm256_or_si256(
-            _mm256_or_si256(_mm256_shuffle_epi8(b, mask256(0, k)), _mm256_shuffle_epi8(g, mask256(1, k))),
-            _mm256_shuffle_epi8(r, mask256(2, k)));
-    // out[k] holds output bytes 16k.. (pixels 0-15) and 48 + 16k.. (pixels 16-31).
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_permute2x128_si256(out[0], out[1], 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32),
-                        _mm256_permute2x128_si256(out[2], out[0], 0x30));
+        out[k] = _mm256_blendv_epi8(_mm256_blendv_epi8(sb, sg, load256(blendMasks.fromGreen[k])), sr,
+                                    load256(blendMasks.fromRed[k]));
+    // out[0]: bytes 0.. and 64..; out[1]: bytes 32..63; out[2]: bytes 16.. and 80..
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_permute2x128_si256(out[0], out[2], 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32), out[1]);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 64),
-                        _mm256_permute2x128_si256(out[1], out[2], 0x31));
+                        _mm256_permute2x128_si256(out[0], out[2], 0x31));
 }
 
-// 16 YUYV pixels (32 bytes): lane 0 pixels 0-7, lane 1 pixels 8-15. As yuyv8.
-DV_YUV_AVX2 inline Bgr16x2 yuyv16(const uint8_t* src) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-    const __m256i luma = _mm256_and_si256(v, _mm256_set1_epi16(0x00FF));
-    const __m256i de = _mm256_sub_epi16(_mm256_srli_epi16(v, 8), _mm256_set1_epi16(128));
-    const __m256i blueRed = _mm256_mullo_epi16(de, _mm256_set1_epi32(0x00660081));
-    const __m256i green = _mm256_madd_epi16(de, _mm256_set1_epi32(static_cast<int>(0xFFCCFFE7u)));
-    const __m256i even = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1, 0, 1, 4,
-                                          5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
-    const __m256i odd = _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15, 2, 3, 2, 3,
-                                         6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
-    const __m256i y = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(luma, _mm256_set1_epi16(74)), _mm256_srli_epi16(luma, 1)),
-        _mm256_set1_epi16(-1160));
-    Bgr16x2 out;
-    out.b = _mm256_srai_epi16(_mm256_adds_epi16(y, _mm256_shuffle_epi8(blueRed, even)), 6);
-    out.g = _mm256_srai_epi16(_mm256_add_epi16(y, _mm256_shuffle_epi8(green, even)), 6);
-    out.r = _mm256_srai_epi16(_mm256_add_epi16(y, _mm256_shuffle_epi8(blueRed, odd)), 6);
-    return out;
+DV_YUV_AVX2 inline Bgr16x2 yuyv16(__m256i v) {
+    const __m256i signedBytes = _mm256_xor_si256(v, _mm256_set1_epi8(-128));
+    return combine16(signedBytes,
+                     chroma16(_mm256_shuffle_epi8(signedBytes, load256(shuffleTables.yuyvChroma))));
 }
 
 DV_YUV_AVX2 void yuyvRowAvx2(const uint8_t* src, uint8_t* dst, int pixels) {
     int p = 0;
     for (; p + 32 <= pixels; p += 32) {
-        const Bgr16x2 a = yuyv16(src + 2 * p);
-        const Bgr16x2 b = yuyv16(src + 2 * p + 32);
-        // packus gives lanes [a 0-7, b 16-23 | a 8-15, b 24-31]; 0xD8 orders them.
-        store32(dst + 3 * p, _mm256_permute4x64_epi64(_mm256_packus_epi16(a.b, b.b), 0xD8),
-                _mm256_permute4x64_epi64(_mm256_packus_epi16(a.g, b.g), 0xD8),
-                _mm256_permute4x64_epi64(_mm256_packus_epi16(a.r, b.r), 0xD8));
+        const uint8_t* s = src + 2 * p;
+        // a: pixels 0-7 and 16-23, b: 8-15 and 24-31; packed: 0-15 and 16-31.
+        const Bgr16x2 a = yuyv16(load2x128(s, s + 32));
+        const Bgr16x2 b = yuyv16(load2x128(s + 16, s + 48));
+        store32(dst + 3 * p, _mm256_packus_epi16(a.b, b.b), _mm256_packus_epi16(a.g, b.g),
+                _mm256_packus_epi16(a.r, b.r));
     }
     _mm256_zeroupper();
     yuyvRowPortable(src + 2 * p, dst + 3 * p, pixels - p);
 }
 
-DV_YUV_AVX2 void nv12RowAvx2(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int pixels) {
-    const __m256i zero = _mm256_setzero_si256();
+DV_YUV_AVX2 void nv12RowsAvx2(const uint8_t* const luma[2], const uint8_t* chroma, uint8_t* const dst[2],
+                              int pixels) {
+    const int rows = luma[1] ? 2 : 1;
     int p = 0;
     for (; p + 32 <= pixels; p += 32) {
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + p));
-        const __m256i uv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chroma + p));
-        const __m256i cb = _mm256_and_si256(uv, _mm256_set1_epi16(0x00FF));
-        const __m256i cr = _mm256_srli_epi16(uv, 8);
+        const __m256i uv = _mm256_xor_si256(load256(chroma + p), _mm256_set1_epi8(-128));
         // "low": pixels 0-7 and 16-23; "high": pixels 8-15 and 24-31.
-        const Bgr16x2 low = convert16(_mm256_unpacklo_epi8(y, zero), _mm256_unpacklo_epi16(cb, cb),
-                                      _mm256_unpacklo_epi16(cr, cr));
-        const Bgr16x2 high = convert16(_mm256_unpackhi_epi8(y, zero), _mm256_unpackhi_epi16(cb, cb),
-                                       _mm256_unpackhi_epi16(cr, cr));
-        store32(dst + 3 * p, _mm256_packus_epi16(low.b, high.b), _mm256_packus_epi16(low.g, high.g),
-                _mm256_packus_epi16(low.r, high.r));
+        const Chroma16 low = chroma16(_mm256_shuffle_epi8(uv, load256(shuffleTables.nv12ChromaLow)));
+        const Chroma16 high = chroma16(_mm256_shuffle_epi8(uv, load256(shuffleTables.nv12ChromaHigh)));
+        for (int row = 0; row < rows; ++row) {
+            const __m256i y = _mm256_xor_si256(load256(luma[row] + p), _mm256_set1_epi8(-128));
+            const Bgr16x2 a = combine16(_mm256_unpacklo_epi8(y, y), low);
+            const Bgr16x2 b = combine16(_mm256_unpackhi_epi8(y, y), high);
+            store32(dst[row] + 3 * p, _mm256_packus_epi16(a.b, b.b), _mm256_packus_epi16(a.g, b.g),
+                    _mm256_packus_epi16(a.r, b.r));
+        }
     }
     _mm256_zeroupper();
-    nv12RowPortable(luma + p, chroma + p, dst + 3 * p, pixels - p);
+    for (int row = 0; row < rows; ++row)
+        nv12RowPortable(luma[row] + p, chroma + p, dst[row] + 3 * p, pixels - p);
 }
 
 #endif  // DV_HAVE_YUV_SIMD
 
 struct ConvertTable {
     void (*yuyvRow)(const uint8_t*, uint8_t*, int);
-    void (*nv12Row)(const uint8_t*, const uint8_t*, uint8_t*, int);
+    void (*nv12Rows)(const uint8_t* const[2], const uint8_t*, uint8_t* const[2], int);
     const char* isa;
 };
 
 bool tableFor(const char* isa, ConvertTable& table) {
     if (std::strcmp(isa, "baseline") == 0) {
-        table = {yuyvRowPortable, nv12RowPortable, "baseline"};
+        table = {yuyvRowPortable, nv12RowsPortable, "baseline"};
         return true;
     }
 #ifdef DV_HAVE_YUV_SIMD
     __builtin_cpu_init();
     if (std::strcmp(isa, "avx2") == 0 && __builtin_cpu_supports("avx2")) {
-        table = {yuyvRowAvx2, nv12RowAvx2, "avx2"};
+        table = {yuyvRowAvx2, nv12RowsAvx2, "avx2"};
         return true;
     }
     if (std::strcmp(isa, "ssse3") == 0 && __builtin_cpu_supports("ssse3")) {
-        table = {yuyvRowSsse3, nv12RowSsse3, "ssse3"};
+        table = {yuyvRowSsse3, nv12RowsSsse3, "ssse3"};
         return true;
     }
 #endif
@@ -305,8 +359,11 @@ void yuyvToBgrRow(const uint8_t* src, uint8_t* dst, int pixels) {
 }
 
 void nv12ToBgrRow(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int pixels) {
-    if (luma && chroma && dst && pixels > 0)
-        convertTable().nv12Row(luma, chroma, dst, pixels);
+    if (luma && chroma && dst && pixels > 0) {
+        const uint8_t* const lumaRows[2] = {luma, nullptr};
+        uint8_t* const dstRows[2] = {dst, nullptr};
+        convertTable().nv12Rows(lumaRows, chroma, dstRows, pixels);
+    }
 }
 
 void convertYuyvToBgr(const uint8_t* src, std::ptrdiff_t srcStride, const BgrTarget& dst) {
@@ -321,10 +378,15 @@ void convertNv12ToBgr(const uint8_t* luma, std::ptrdiff_t lumaStride, const uint
                       std::ptrdiff_t chromaStride, const BgrTarget& dst) {
     if (!luma || !chroma || !usable(dst))
         return;
-    const auto row = convertTable().nv12Row;
-    for (int y = 0; y < dst.height; ++y)
-        row(luma + static_cast<std::ptrdiff_t>(y) * lumaStride,
-            chroma + static_cast<std::ptrdiff_t>(y / 2) * chromaStride, targetRow(dst, y), dst.width);
+    const auto rows = convertTable().nv12Rows;
+    for (int y = 0; y < dst.height; y += 2) {
+        const bool pair = y + 1 < dst.height;
+        const uint8_t* const lumaRows[2] = {
+            luma + static_cast<std::ptrdiff_t>(y) * lumaStride,
+            pair ? luma + static_cast<std::ptrdiff_t>(y + 1) * lumaStride : nullptr};
+        uint8_t* const dstRows[2] = {targetRow(dst, y), pair ? targetRow(dst, y + 1) : nullptr};
+        rows(lumaRows, chroma + static_cast<std::ptrdiff_t>(y / 2) * chromaStride, dstRows, dst.width);
+    }
 }
 
 const char* yuvConvertIsa() {

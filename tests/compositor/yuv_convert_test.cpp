@@ -1,10 +1,13 @@
 // The YUYV and NV12 conversions: the portable kernel against hand-computed
 // points of the documented formula, and every instruction-set level against
-// the portable one on random frames (odd sizes, padded rows, both row orders).
+// the portable one on random frames (odd sizes, padded rows, both row orders)
+// and on every input value.
 // No image library: runs on every target.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -132,6 +135,54 @@ TEST(YuvConvert, EveryLevelMatchesPortableOnRandomFrames) {
                                  << isa << (nv12 ? " nv12 " : " yuyv ") << width << "x" << height);
                     ASSERT_EQ(convert(isa, nv12, true), bottomUp);
                 }
+            }
+        }
+    }
+}
+
+// Every (Y, Cb, Cr) triple at every level equals the portable result: the
+// vector kernels' 16-bit intermediates and saturating steps are exact for
+// all inputs, not only for the random ones. Each row holds all 65536 chroma
+// pairs, and each triple occurs once: YUYV rows with Y, Y + 128 on the two
+// pixels of a pair; NV12 pairs of rows (through the frame conversion, which
+// shares a chroma row between two luma rows) with Y, Y + 64, Y + 128, Y + 192.
+TEST(YuvConvert, EveryLevelMatchesPortableForAllInputs) {
+    IsaGuard guard;
+    constexpr int pairs = 65536;
+    constexpr int width = 2 * pairs;
+    std::vector<uint8_t> yuyv(2 * width), luma(2 * width), chroma(width);
+    for (int i = 0; i < pairs; ++i) {
+        chroma[2 * i] = yuyv[4 * i + 1] = static_cast<uint8_t>(i & 0xFF);
+        chroma[2 * i + 1] = yuyv[4 * i + 3] = static_cast<uint8_t>(i >> 8);
+    }
+    const std::ptrdiff_t stride = 3 * width;
+    auto convert = [&](const char* isa, bool nv12) {
+        EXPECT_TRUE(pix::useYuvConvertIsaForTesting(isa));
+        std::vector<uint8_t> out(2 * stride);
+        const pix::BgrTarget dst{out.data(), stride, width, nv12 ? 2 : 1, false};
+        if (nv12)
+            pix::convertNv12ToBgr(luma.data(), width, chroma.data(), width, dst);
+        else
+            pix::convertYuyvToBgr(yuyv.data(), 2 * width, dst);
+        return out;
+    };
+    for (bool nv12 : {false, true}) {
+        for (int y = 0; y < (nv12 ? 64 : 128); ++y) {
+            for (int i = 0; i < pairs; ++i) {
+                yuyv[4 * i] = static_cast<uint8_t>(y);
+                yuyv[4 * i + 2] = static_cast<uint8_t>(y + 128);
+                for (int row = 0; row < 2; ++row)
+                    for (int odd = 0; odd < 2; ++odd)
+                        luma[row * width + 2 * i + odd] = static_cast<uint8_t>(y + 128 * row + 64 * odd);
+            }
+            const std::vector<uint8_t> expected = convert("baseline", nv12);
+            for (const char* isa : allIsas) {
+                if (std::strcmp(isa, "baseline") == 0 || !pix::useYuvConvertIsaForTesting(isa))
+                    continue;
+                const std::vector<uint8_t> got = convert(isa, nv12);
+                const auto diff = std::mismatch(got.begin(), got.end(), expected.begin());
+                ASSERT_TRUE(diff.first == got.end()) << isa << (nv12 ? " nv12" : " yuyv") << " Y " << y
+                                                     << ": byte " << (diff.first - got.begin());
             }
         }
     }
