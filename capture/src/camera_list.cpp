@@ -66,7 +66,9 @@ bool CameraList::append(const wchar_t* wideName, IMoniker* moniker, REFCLSID cla
     // wcstombs writes no partial character and does not terminate a cut
     // result; the buffer is zeroed, so byte 255 always terminates. A name
     // that does not convert keeps what converted before the failure.
-    if (wideName) std::wcstombs(name, wideName, cameraNameBufferSize - 1);
+    // wcstombs keeps no conversion state between calls (only the locale,
+    // which the process sets before any camera list is made).
+    if (wideName) std::wcstombs(name, wideName, cameraNameBufferSize - 1);  // NOLINT(concurrency-mt-unsafe)
     name[cameraNameBufferSize - 1] = '\0';
     try {
         entries.push_back(CameraEntry{name, ComPtr<IMoniker>(moniker), classId});

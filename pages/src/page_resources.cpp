@@ -47,7 +47,8 @@ private:
 }  // namespace
 
 HINSTANCE pageResourceModule() {
-    static const HINSTANCE module = findOwnModule();
+    // The handle is what stays constant, not the module it names.
+    static const HINSTANCE module = findOwnModule();  // NOLINT(misc-misplaced-const)
 #ifndef _WIN32
     static const ResourceRegistration registration(module);
 #endif

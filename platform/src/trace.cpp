@@ -64,7 +64,9 @@ bool readEnvironment(const char* name, char* out, size_t size) {
     const DWORD length = GetEnvironmentVariableA(name, out, static_cast<DWORD>(size));
     return length > 0 && length < size;
 #else
-    const char* value = std::getenv(name);
+    // Nothing in the product sets the environment; hosts set it before
+    // they start threads.
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
     if (!value || !*value)
         return false;
     std::snprintf(out, size, "%s", value);
@@ -187,7 +189,7 @@ void platformOutput(const char* line) {
 
 // Appends the UTF-8 form of `code` if it fits before `end` (which leaves room
 // for the terminator).
-char* appendUtf8(char* at, char* end, unsigned long code) {
+char* appendUtf8(char* at, const char* end, unsigned long code) {
     char bytes[4];
     int count;
     if (code < 0x80) {
@@ -389,7 +391,8 @@ DV_TRACE_API void dvFormatWide(const wchar_t* text, char* out, size_t size) {
     char* at = out;
     char* const end = out + size - 1;
     for (const wchar_t* from = text; *from && at; ++from) {
-        unsigned long code = static_cast<unsigned long>(*from);
+        // A UTF-16 or UTF-32 code unit, not a character byte.
+        unsigned long code = static_cast<unsigned long>(*from);  // NOLINT(bugprone-signed-char-misuse)
         if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && from[1] >= 0xDC00 &&
             from[1] < 0xE000) {
             code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<unsigned long>(from[1]) - 0xDC00);

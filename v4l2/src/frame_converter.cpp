@@ -25,7 +25,7 @@ ssize_t libraryWrite(void*, int, const void*, size_t) {
     errno = EINVAL;
     return -1;
 }
-libv4l_dev_ops makeLibraryOps() {
+libv4l_dev_ops makeLibraryOps() noexcept {
     libv4l_dev_ops ops;
     std::memset(&ops, 0, sizeof ops);
     ops.ioctl = libraryIoctl;

@@ -472,8 +472,12 @@ STDMETHODIMP V4l2CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
     config.CropAlignX = config.CropAlignY = 1;
     config.MinOutputSize = config.MaxOutputSize = config.InputSize;
     config.OutputGranularityX = config.OutputGranularityY = 1;
-    const REFERENCE_TIME fastest = cap.device.fastest() > 0 ? cap.device.fastest() : defaultInterval;
-    const REFERENCE_TIME slowest = cap.device.intervals.empty() ? fastest : cap.device.intervals.back();
+    const REFERENCE_TIME listed = cap.device.fastest();
+    const REFERENCE_TIME fastest = listed > 0 ? listed : defaultInterval;
+    // A driver may report an interval of 0 (a malformed fraction): never divide by it.
+    REFERENCE_TIME slowest = fastest;
+    if (!cap.device.intervals.empty() && cap.device.intervals.back() > slowest)
+        slowest = cap.device.intervals.back();
     config.MinFrameInterval = fastest;
     config.MaxFrameInterval = slowest;
     const int64_t frameBits = static_cast<int64_t>(pix::pictureStride(cap.width)) * cap.height * 8;

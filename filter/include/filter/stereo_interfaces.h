@@ -96,8 +96,11 @@ struct StereoImageHeader {
 
 // The layout hosts compiled against the image library's header rely on, on
 // 64-bit and on 32-bit targets.
+constexpr size_t dvImageHeaderOffset(size_t offset64, size_t offset32) {
+    return sizeof(void*) == 8 ? offset64 : offset32;
+}
 #define DV_IMAGE_HEADER_OFFSET(field, offset64, offset32) \
-    static_assert(offsetof(StereoImageHeader, field) == (sizeof(void*) == 8 ? (offset64) : (offset32)), \
+    static_assert(offsetof(StereoImageHeader, field) == dvImageHeaderOffset(offset64, offset32), \
                   "StereoImageHeader::" #field)
 static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "64-bit or 32-bit targets only");
 static_assert(sizeof(StereoImageHeader) == (sizeof(void*) == 8 ? 144 : 112), "StereoImageHeader size");

@@ -71,7 +71,9 @@ public:
     ComPtr(ComPtr&& other) noexcept : ptr(other.ptr) { other.ptr = nullptr; }
     ~ComPtr() { Reset(); }
 
-    ComPtr& operator=(const ComPtr& other) noexcept {
+    // Copy and swap: the copy is made before anything is released, so
+    // assigning a pointer to itself keeps its reference.
+    ComPtr& operator=(const ComPtr& other) noexcept {  // NOLINT(bugprone-unhandled-self-assignment)
         ComPtr(other).Swap(*this);
         return *this;
     }

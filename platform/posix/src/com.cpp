@@ -250,7 +250,7 @@ namespace {
 class BuiltinFactory final : public IClassFactory {
 public:
     using Create = HRESULT (*)(REFIID, void**);
-    explicit constexpr BuiltinFactory(Create c) : create(c) {}
+    explicit constexpr BuiltinFactory(Create c) noexcept : create(c) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv)
             return E_POINTER;

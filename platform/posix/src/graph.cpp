@@ -51,7 +51,7 @@ struct GraphEntry {
 
 // Releases PIN_INFO's filter reference.
 struct PinInfo : PIN_INFO {
-    PinInfo() : PIN_INFO{} {}
+    PinInfo() : PIN_INFO{} {}  // NOLINT(clang-analyzer-optin.cplusplus.UninitializedObject): {} zeroes every field
     ~PinInfo() {
         if (pFilter)
             pFilter->Release();
@@ -573,7 +573,7 @@ private:
                     IBaseFilter* d = outs[next++];
                     if (!visited[d]) {
                         visited[d] = true;
-                        stack.push_back({d, 0});
+                        stack.emplace_back(d, 0);
                     }
                 } else {
                     order.push_back(f);

@@ -92,6 +92,10 @@ bool resolve(HKEY key, Root* root, std::vector<std::wstring>* path) {
 }
 
 // ---- files -------------------------------------------------------------------
+// The environment is read, never written, here (the host program sets
+// DV_REGISTRY_DIR before it starts any thread), and the password entry is
+// read only when HOME is not set, by whichever thread opens the store first.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 std::string registryFolder() {
     if (const char* dir = std::getenv("DV_REGISTRY_DIR"); dir && *dir)
         return dir;
@@ -105,6 +109,7 @@ std::string registryFolder() {
     }
     return home + "/.config/duoview2/registry";
 }
+// NOLINTEND(concurrency-mt-unsafe)
 
 std::string storeFile(Root root) {
     const char* name = root == Root::Classes ? "HKCR.dvreg"

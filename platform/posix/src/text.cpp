@@ -54,7 +54,7 @@ std::string toUtf8(const std::wstring& text) {
     std::string out;
     out.reserve(text.size());
     for (wchar_t w : text) {
-        const auto c = static_cast<uint32_t>(w);
+        const auto c = static_cast<uint32_t>(w);  // NOLINT(bugprone-signed-char-misuse): a 32-bit code unit
         if (c >= 0xDC80 && c <= 0xDCFF) {
             out += static_cast<char>(c - 0xDC00);  // escaped byte
         } else if (c < 0x80) {

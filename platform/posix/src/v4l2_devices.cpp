@@ -28,12 +28,13 @@ public:
         std::vector<std::string> nodes;
         // The test launcher points DV_V4L2_DEVICE_DIR at an empty folder, so
         // that the machine's own cameras never join a test's device list.
-        const char* override = std::getenv("DV_V4L2_DEVICE_DIR");
+        const char* override = std::getenv("DV_V4L2_DEVICE_DIR");  // NOLINT(concurrency-mt-unsafe): read only
         const std::string path = override && *override ? override : "/dev";
         DIR* folder = opendir(path.c_str());
         if (!folder)
             return nodes;
-        while (const dirent* entry = readdir(folder)) {
+        // readdir is safe on a stream no other thread sees.
+        while (const dirent* entry = readdir(folder)) {  // NOLINT(concurrency-mt-unsafe)
             if (std::strncmp(entry->d_name, "video", 5) == 0)
                 nodes.push_back(path + "/" + entry->d_name);
         }

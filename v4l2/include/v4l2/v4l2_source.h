@@ -145,7 +145,12 @@ public:
 
     const std::string& devicePath() const { return path; }  // set once by Load
     V4l2CapturePin* capturePin() { return pin.get(); }
-    IReferenceClock* referenceClock() const { return clock.Get(); }  // filter lock held
+    // The clock given by SetSyncSource (not counted), read under the filter
+    // lock (re-entrant: the caller usually holds it already).
+    IReferenceClock* referenceClock() const {
+        ScopedLock hold(lock);
+        return clock.Get();
+    }
 
 private:
     CriticalSection filterLock;  // shared with the pin
