@@ -70,7 +70,7 @@ void putChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
 }
 #endif
 
-const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+[[maybe_unused]] const uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 }  // namespace
 
