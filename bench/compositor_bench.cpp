@@ -40,56 +40,61 @@ struct OpenCvModes {
         const int W = left.cols, H = left.rows;
         const cv::Rect inset(5 * W / 8, 0, 3 * W / 8, 3 * H / 8);
         switch (mode) {
-            case 0: break;
-            case 1: right.copyTo(left); break;
-            case 2:
-                resizeInto(left, workPicture, {0, 0, W / 2, H});
-                resizeInto(right, workPicture, {W / 2, 0, W / 2, H});
-                workPicture.copyTo(left);
-                break;
-            case 3: resizeInto(right, left, inset); break;
-            case 4:
-                channel(left, 2, workPlane, 0);
-                channel(workPlane, 0, right, 2);
-                right.copyTo(left);
-                break;
-            case 5:
-            case 6:
-                luma(left);
-                channel(workPlane, 0, left, 2);
-                luma(right);
-                channel(workPlane, 0, left, 0);
-                if (mode == 6) workPlane.setTo(0);
-                channel(workPlane, 0, left, 1);
-                break;
-            case 7:
-                workPicture.setTo(0);
-                resizeInto(left, workPicture, {0, H / 4, W / 2, H / 2});
-                resizeInto(right, workPicture, {W / 2, H / 4, W / 2, H / 2});
-                workPicture.copyTo(left);
-                break;
-            case 8:
-                resizeInto(left, workPicture, {0, H / 2, W, H / 2});
-                resizeInto(right, workPicture, {0, 0, W, H / 2});
-                workPicture.copyTo(left);
-                break;
-            case 9:
-                workPicture.setTo(0);
-                resizeInto(left, workPicture, {W / 4, H / 2, W / 2, H / 2});
-                resizeInto(right, workPicture, {W / 4, 0, W / 2, H / 2});
-                workPicture.copyTo(left);
-                break;
-            case 10:
-                channel(left, 2, workPlane, 0);
-                channel(workPlane, 0, right, 2);
-                resizeInto(left, right, inset);
-                right.copyTo(left);
-                break;
-            case 11:
-                channel(left, 2, workPlane, 0);
-                channel(workPlane, 0, right, 2);
-                resizeInto(right, left, inset);
-                break;
+        case 0:
+            break;
+        case 1:
+            right.copyTo(left);
+            break;
+        case 2:
+            resizeInto(left, workPicture, {0, 0, W / 2, H});
+            resizeInto(right, workPicture, {W / 2, 0, W / 2, H});
+            workPicture.copyTo(left);
+            break;
+        case 3:
+            resizeInto(right, left, inset);
+            break;
+        case 4:
+            channel(left, 2, workPlane, 0);
+            channel(workPlane, 0, right, 2);
+            right.copyTo(left);
+            break;
+        case 5:
+        case 6:
+            luma(left);
+            channel(workPlane, 0, left, 2);
+            luma(right);
+            channel(workPlane, 0, left, 0);
+            if (mode == 6) workPlane.setTo(0);
+            channel(workPlane, 0, left, 1);
+            break;
+        case 7:
+            workPicture.setTo(0);
+            resizeInto(left, workPicture, {0, H / 4, W / 2, H / 2});
+            resizeInto(right, workPicture, {W / 2, H / 4, W / 2, H / 2});
+            workPicture.copyTo(left);
+            break;
+        case 8:
+            resizeInto(left, workPicture, {0, H / 2, W, H / 2});
+            resizeInto(right, workPicture, {0, 0, W, H / 2});
+            workPicture.copyTo(left);
+            break;
+        case 9:
+            workPicture.setTo(0);
+            resizeInto(left, workPicture, {W / 4, H / 2, W / 2, H / 2});
+            resizeInto(right, workPicture, {W / 4, 0, W / 2, H / 2});
+            workPicture.copyTo(left);
+            break;
+        case 10:
+            channel(left, 2, workPlane, 0);
+            channel(workPlane, 0, right, 2);
+            resizeInto(left, right, inset);
+            right.copyTo(left);
+            break;
+        case 11:
+            channel(left, 2, workPlane, 0);
+            channel(workPlane, 0, right, 2);
+            resizeInto(right, left, inset);
+            break;
         }
     }
 };
@@ -112,10 +117,11 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(5, std::atoi(argv[1])) : 400;
     cv::setNumThreads(0);
-    std::printf("kernels: %s, OpenCV %s single-threaded, %d interleaved repetitions, medians in microseconds\n",
-                pix::kernelIsa(), CV_VERSION, repetitions);
-    std::printf("%-4s %-26s %-8s %5s %9s %9s %9s %11s %11s\n", "mode", "name", "size", "swap", "ours", "opencv",
-                "memcpy", "ours/memcpy", "opencv/ours");
+    std::printf(
+        "kernels: %s, OpenCV %s single-threaded, %d interleaved repetitions, medians in microseconds\n",
+        pix::kernelIsa(), CV_VERSION, repetitions);
+    std::printf("%-4s %-26s %-8s %5s %9s %9s %9s %11s %11s\n", "mode", "name", "size", "swap", "ours",
+                "opencv", "memcpy", "ours/memcpy", "opencv/ours");
     const int sizes[2][2] = {{320, 240}, {640, 480}};
     for (int s = 0; s < 2; ++s) {
         const int w = sizes[s][0], h = sizes[s][1];
@@ -123,7 +129,9 @@ int main(int argc, char** argv) {
         const size_t bytes = static_cast<size_t>(pix::pictureStride(w)) * h;
         std::vector<BYTE> left(bytes), right(bytes), copyTarget(bytes);
         cv::RNG rng(1);
-        cv::Mat(1, static_cast<int>(bytes), CV_8U, left.data()).forEach<uint8_t>([&](uint8_t& p, const int*) { p = static_cast<uint8_t>(rng.next()); });
+        cv::Mat(1, static_cast<int>(bytes), CV_8U, left.data()).forEach<uint8_t>([&](uint8_t& p, const int*) {
+            p = static_cast<uint8_t>(rng.next());
+        });
         cv::randu(cv::Mat(1, static_cast<int>(bytes), CV_8U, right.data()), 0, 256);
         std::vector<BYTE> cvLeft = left, cvRight = right;
         const picture_support::Rgb24Type type(w, h);
@@ -136,7 +144,9 @@ int main(int argc, char** argv) {
                 picture_support::BufferSample ls(left), rs(right);
                 std::vector<double> ours, theirs, copies;
                 for (int i = 0; i < repetitions + 10; ++i) {
-                    const double a = timeOnce([&] { composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt}, choice); });
+                    const double a = timeOnce([&] {
+                        composeStereoFrame(&ls, &rs, StereoFormats{&type.mt, &type.mt}, choice);
+                    });
                     const double b = timeOnce([&] {
                         if (swap) {
                             cvLeftMat.copyTo(opencv.workPicture);
@@ -152,8 +162,9 @@ int main(int argc, char** argv) {
                     copies.push_back(c);
                 }
                 const double o = median(ours), t = median(theirs), c = median(copies);
-                std::printf("%-4d %-26s %-8s %5d %9.1f %9.1f %9.1f %11.2f %11.2f\n", mode, imageModeName(mode),
-                            (std::to_string(w) + "x" + std::to_string(h)).c_str(), swap, o, t, c, o / c, t / o);
+                std::printf("%-4d %-26s %-8s %5d %9.1f %9.1f %9.1f %11.2f %11.2f\n", mode,
+                            imageModeName(mode), (std::to_string(w) + "x" + std::to_string(h)).c_str(), swap,
+                            o, t, c, o / c, t / o);
             }
         }
     }

@@ -60,8 +60,7 @@ int main(int argc, char** argv) {
         candidates.push_back(
             {"memcpy", nullptr, [&] { std::memcpy(copy.data(), bgr.data(), bgr.size()); }, {}});
         for (const char* isa : {"baseline", "ssse3", "avx2"}) {
-            if (!pix::useYuyvPackIsaForTesting(isa))
-                continue;
+            if (!pix::useYuyvPackIsaForTesting(isa)) continue;
             candidates.push_back(
                 {std::string("yuyv ") + isa,
                  isa,
@@ -72,8 +71,7 @@ int main(int argc, char** argv) {
             {"rgb24", nullptr, [&] { pix::packBgrToRgb24(src, rgb.data(), width * 3, rgb.size()); }, {}});
         for (int r = 0; r < repetitions; ++r) {
             for (Candidate& c : candidates) {
-                if (c.isa)
-                    pix::useYuyvPackIsaForTesting(c.isa);
+                if (c.isa) pix::useYuyvPackIsaForTesting(c.isa);
                 c.times.push_back(timeMicros(c.run));
             }
         }

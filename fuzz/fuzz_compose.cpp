@@ -27,7 +27,9 @@ namespace {
 
 const char* const isaLevels[] = {"baseline", "ssse3", "avx2"};
 
-int quietBox(const char*, const char*, unsigned) { return IDOK; }
+int quietBox(const char*, const char*, unsigned) {
+    return IDOK;
+}
 
 [[noreturn]] void fail(const char* what, int mode, int swap) {
     std::fprintf(stderr, "fuzz_compose: %s (mode %d, swap %d)\n", what, mode, swap);
@@ -41,13 +43,17 @@ struct FuzzFormat {
     AM_MEDIA_TYPE mt{};
 
     void build(FuzzInput& in) {
-        static const LONG edgeSizes[] = {0, 1, 2, 3, 4, 5, 7, 8, 17, 33, 64, -1, -3, -64, INT32_MIN, INT32_MAX, 40000};
+        static const LONG edgeSizes[] = {0,  1,  2,  3,  4,   5,         7,         8,    17,
+                                         33, 64, -1, -3, -64, INT32_MIN, INT32_MAX, 40000};
         static const WORD bitCounts[] = {24, 24, 24, 24, 0, 1, 8, 16, 32, 48};
         VIDEOINFOHEADER info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = in.flag() ? edgeSizes[in.pick(std::size(edgeSizes))] : 1 + LONG(in.byte() % 48);
-        info.bmiHeader.biHeight = in.flag() ? edgeSizes[in.pick(std::size(edgeSizes))] : 1 + LONG(in.byte() % 40);
-        if (in.flag()) info.bmiHeader.biHeight = static_cast<LONG>(0u - static_cast<uint32_t>(info.bmiHeader.biHeight));
+        info.bmiHeader.biWidth =
+            in.flag() ? edgeSizes[in.pick(std::size(edgeSizes))] : 1 + LONG(in.byte() % 48);
+        info.bmiHeader.biHeight =
+            in.flag() ? edgeSizes[in.pick(std::size(edgeSizes))] : 1 + LONG(in.byte() % 40);
+        if (in.flag())
+            info.bmiHeader.biHeight = static_cast<LONG>(0u - static_cast<uint32_t>(info.bmiHeader.biHeight));
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = bitCounts[in.pick(std::size(bitCounts))];
         info.bmiHeader.biSizeImage = in.flag() ? in.u32() : 0;
@@ -57,16 +63,26 @@ struct FuzzFormat {
         mt.majortype = in.pick(8) ? MEDIATYPE_Video : GUID_NULL;
         mt.subtype = in.pick(8) ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32;
         const size_t formatChoice = in.pick(10);
-        mt.formattype = formatChoice < 8 ? FORMAT_VideoInfo : formatChoice == 8 ? FORMAT_VideoInfo2 : GUID_NULL;
+        mt.formattype = formatChoice < 8    ? FORMAT_VideoInfo
+                        : formatChoice == 8 ? FORMAT_VideoInfo2
+                                            : GUID_NULL;
         ULONG length = sizeof(info);
         switch (in.pick(8)) {
-            case 0: length = 0; break;
-            case 1: length = sizeof(info) - 1 - in.byte() % 40; break;
-            case 2: length = sizeof(info) + in.byte() % 64; break;
-            default: break;
+        case 0:
+            length = 0;
+            break;
+        case 1:
+            length = sizeof(info) - 1 - in.byte() % 40;
+            break;
+        case 2:
+            length = sizeof(info) + in.byte() % 64;
+            break;
+        default:
+            break;
         }
         block.assign(length, 0);
-        std::copy_n(reinterpret_cast<const BYTE*>(&info), std::min<size_t>(length, sizeof(info)), block.begin());
+        std::copy_n(reinterpret_cast<const BYTE*>(&info), std::min<size_t>(length, sizeof(info)),
+                    block.begin());
         mt.cbFormat = length;
         mt.pbFormat = length ? block.data() : nullptr;
         mt.bFixedSizeSamples = TRUE;
@@ -89,14 +105,22 @@ struct FuzzFormat {
 std::vector<BYTE> makeBuffer(FuzzInput& in, const FuzzFormat& format) {
     long long size = static_cast<long long>(format.claimedBytes());
     switch (in.pick(6)) {
-        case 0: size -= 1 + in.byte() % 16; break;
-        case 1: size += 1 + in.byte() % 16; break;
-        case 2: size = in.byte(); break;
-        default: break;
+    case 0:
+        size -= 1 + in.byte() % 16;
+        break;
+    case 1:
+        size += 1 + in.byte() % 16;
+        break;
+    case 2:
+        size = in.byte();
+        break;
+    default:
+        break;
     }
     std::vector<BYTE> buffer(static_cast<size_t>(std::max(0LL, size)));
     const uint8_t seed = in.byte();
-    for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<BYTE>(seed + i * 7 + (i >> 5));
+    for (size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = static_cast<BYTE>(seed + i * 7 + (i >> 5));
     return buffer;
 }
 
@@ -148,7 +172,8 @@ void composeOnce(FuzzInput& in) {
     composeStereoFrame(&leftSample, sameSample ? &leftSample : &rightSample, formats, choice);
 
     if (!composes || !formats.right) {
-        if (leftBuffer != leftBefore) fail("a pair that composes nothing changed the left buffer", mode, swap);
+        if (leftBuffer != leftBefore)
+            fail("a pair that composes nothing changed the left buffer", mode, swap);
     } else if (isaAvailable && !sameSample && std::string(isa) != "baseline") {
         std::vector<BYTE> portableLeft = leftBefore, portableRight = rightBefore;
         picture_support::BufferSample a(portableLeft.data(), static_cast<LONG>(portableLeft.size()));
@@ -180,7 +205,8 @@ void sweepRealSizes() {
                             right[i] = static_cast<BYTE>(i * 5 + swap);
                         }
                         picture_support::BufferSample a(left), b(right);
-                        composeStereoFrame(&a, &b, StereoFormats{&type.mt, &type.mt}, CompositionChoice{mode, swap != 0});
+                        composeStereoFrame(&a, &b, StereoFormats{&type.mt, &type.mt},
+                                           CompositionChoice{mode, swap != 0});
                     }
                 }
             }
@@ -201,6 +227,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in(data, size);
     const int frames = 1 + in.pick(3);
-    for (int i = 0; i < frames; ++i) composeOnce(in);
+    for (int i = 0; i < frames; ++i)
+        composeOnce(in);
     return 0;
 }

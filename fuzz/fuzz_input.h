@@ -16,7 +16,8 @@ public:
 
     uint32_t u32() {
         uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= uint32_t(byte()) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            v |= uint32_t(byte()) << (8 * i);
         return v;
     }
 
@@ -32,14 +33,16 @@ public:
         const size_t n = limit ? byte() % (limit + 1) : 0;
         std::vector<uint8_t> out;
         out.reserve(n);
-        for (size_t i = 0; i < n; ++i) out.push_back(byte());
+        for (size_t i = 0; i < n; ++i)
+            out.push_back(byte());
         return out;
     }
 
     // Text up to `limit` bytes, no terminator inside.
     std::string text(size_t limit) {
         std::string out;
-        for (uint8_t b : bytes(limit)) out += static_cast<char>(b ? b : 'z');
+        for (uint8_t b : bytes(limit))
+            out += static_cast<char>(b ? b : 'z');
         return out;
     }
 

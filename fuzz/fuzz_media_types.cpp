@@ -28,14 +28,17 @@ namespace {
     std::abort();
 }
 
-int quietBox(const char*, const char*, unsigned) { return IDOK; }
+int quietBox(const char*, const char*, unsigned) {
+    return IDOK;
+}
 
 GUID randomGuid(FuzzInput& in) {
     GUID g{};
     g.Data1 = in.u32();
     g.Data2 = static_cast<unsigned short>(in.u32());
     g.Data3 = static_cast<unsigned short>(in.u32());
-    for (auto& b : g.Data4) b = in.byte();
+    for (auto& b : g.Data4)
+        b = in.byte();
     return g;
 }
 
@@ -46,7 +49,8 @@ struct FuzzType {
 
     void build(FuzzInput& in) {
         static const GUID majors[] = {MEDIATYPE_Video, MEDIATYPE_Video, MEDIATYPE_Video, GUID_NULL};
-        static const GUID subtypes[] = {MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32, GUID_NULL};
+        static const GUID subtypes[] = {MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32,
+                                        GUID_NULL};
         static const GUID formats[] = {FORMAT_VideoInfo, FORMAT_VideoInfo, FORMAT_VideoInfo2, GUID_NULL};
         mt.majortype = in.pick(8) ? majors[in.pick(std::size(majors))] : randomGuid(in);
         mt.subtype = in.pick(8) ? subtypes[in.pick(std::size(subtypes))] : randomGuid(in);
@@ -58,29 +62,41 @@ struct FuzzType {
         VIDEOINFOHEADER info{};
         static const LONG sizes[] = {320, 240, 640, 480, 0, -240, -480, 80, 60, 1, INT32_MIN, INT32_MAX};
         info.bmiHeader.biSize = in.pick(4) ? sizeof(BITMAPINFOHEADER) : in.u32();
-        info.bmiHeader.biWidth = in.pick(4) ? sizes[in.pick(4) ? in.pick(4) : in.pick(std::size(sizes))] : in.i32();
-        info.bmiHeader.biHeight = in.pick(4) ? sizes[in.pick(4) ? in.pick(4) : in.pick(std::size(sizes))] : in.i32();
+        info.bmiHeader.biWidth =
+            in.pick(4) ? sizes[in.pick(4) ? in.pick(4) : in.pick(std::size(sizes))] : in.i32();
+        info.bmiHeader.biHeight =
+            in.pick(4) ? sizes[in.pick(4) ? in.pick(4) : in.pick(std::size(sizes))] : in.i32();
         info.bmiHeader.biPlanes = 1;
         static const WORD bits[] = {24, 24, 0, 32, 16};
         info.bmiHeader.biBitCount = bits[in.pick(std::size(bits))];
         const long long stride = (static_cast<long long>(info.bmiHeader.biWidth) * 3 + 3) & ~3LL;
         info.bmiHeader.biSizeImage =
-            in.pick(2) ? static_cast<DWORD>(static_cast<uint64_t>(stride) *
-                                            static_cast<uint64_t>(static_cast<int64_t>(info.bmiHeader.biHeight)))
-                       : in.u32();
+            in.pick(2)
+                ? static_cast<DWORD>(static_cast<uint64_t>(stride) *
+                                     static_cast<uint64_t>(static_cast<int64_t>(info.bmiHeader.biHeight)))
+                : in.u32();
         info.AvgTimePerFrame = in.pick(2) ? 333333 : REFERENCE_TIME(in.i32());
         if (in.pick(4) == 0) info.rcSource = RECT{in.i32(), in.i32(), in.i32(), in.i32()};
 
         ULONG length = sizeof(info);
         switch (in.pick(8)) {
-            case 0: length = 0; break;
-            case 1: length = in.byte() % sizeof(info); break;
-            case 2: length = sizeof(info) + in.byte(); break;
-            default: break;
+        case 0:
+            length = 0;
+            break;
+        case 1:
+            length = in.byte() % sizeof(info);
+            break;
+        case 2:
+            length = sizeof(info) + in.byte();
+            break;
+        default:
+            break;
         }
         block.assign(length, 0);
-        std::copy_n(reinterpret_cast<const BYTE*>(&info), std::min<size_t>(length, sizeof(info)), block.begin());
-        for (size_t i = sizeof(info); i < length; ++i) block[i] = in.byte();
+        std::copy_n(reinterpret_cast<const BYTE*>(&info), std::min<size_t>(length, sizeof(info)),
+                    block.begin());
+        for (size_t i = sizeof(info); i < length; ++i)
+            block[i] = in.byte();
         mt.cbFormat = length;
         mt.pbFormat = length ? block.data() : nullptr;
         if (length && in.pick(32) == 0) mt.pbFormat = nullptr;  // a length without a block
@@ -101,7 +117,8 @@ ComPtr<IBaseFilter> createFilter() {
     if (!object || FAILED(hr)) fail("the filter cannot be created");
     object->nonDelegatingAddRef();
     ComPtr<IBaseFilter> filter;
-    object->nonDelegatingQueryInterface(iidOf<IBaseFilter>(), reinterpret_cast<void**>(filter.GetAddressOf()));
+    object->nonDelegatingQueryInterface(iidOf<IBaseFilter>(),
+                                        reinterpret_cast<void**>(filter.GetAddressOf()));
     object->nonDelegatingRelease();
     if (!filter) fail("the filter has no IBaseFilter");
     return filter;
@@ -125,9 +142,10 @@ std::vector<ComPtr<IPin>> pinsOf(IBaseFilter* filter) {
 void checkCurrentType(IAMStreamConfig* config) {
     AM_MEDIA_TYPE* current = nullptr;
     if (config->GetFormat(&current) != S_OK || !current) fail("GetFormat has no type");
-    const bool whole = current->formattype == FORMAT_VideoInfo && current->pbFormat &&
-                       current->cbFormat >= sizeof(VIDEOINFOHEADER) &&
-                       reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biBitCount == 24;
+    const bool whole =
+        current->formattype == FORMAT_VideoInfo && current->pbFormat &&
+        current->cbFormat >= sizeof(VIDEOINFOHEADER) &&
+        reinterpret_cast<const VIDEOINFOHEADER*>(current->pbFormat)->bmiHeader.biBitCount == 24;
     deleteMediaType(current);
     if (!whole) fail("the current type is not a whole 24-bit video-info type");
 }
@@ -188,36 +206,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             type.build(in);
             const bool blockMissing = type.mt.cbFormat && !type.mt.pbFormat;
             switch (in.pick(6)) {
-                case 0:
-                    for (const auto& pin : pins) {
-                        if (!blockMissing) pin->QueryAccept(&type.mt);
-                    }
-                    break;
-                case 1: {
-                    const ComPtr<IPin>& input = pins[in.pick(2)];
-                    if (!blockMissing && SUCCEEDED(input->ReceiveConnection(connector.Get(), &type.mt)))
-                        input->Disconnect();
-                    break;
+            case 0:
+                for (const auto& pin : pins) {
+                    if (!blockMissing) pin->QueryAccept(&type.mt);
                 }
-                case 2:
-                    if (!blockMissing) config->SetFormat(&type.mt);
-                    break;
-                case 3: {
-                    static const int indices[] = {0, 1, 4, 7, 8, -1, INT_MAX};
-                    AM_MEDIA_TYPE* caps = nullptr;
-                    VIDEO_STREAM_CONFIG_CAPS record;
-                    const HRESULT hr = config->GetStreamCaps(indices[in.pick(std::size(indices))], &caps,
-                                                             reinterpret_cast<BYTE*>(&record));
-                    if (hr == S_OK && (!caps || !videoInfoOf(*caps))) fail("a capability without a video-info type");
-                    deleteMediaType(caps);
-                    break;
-                }
-                case 4:
-                    enumerate(pins[in.pick(3)].Get(), in);
-                    break;
-                default:
-                    exerciseMediaFormat(type.mt);
-                    break;
+                break;
+            case 1: {
+                const ComPtr<IPin>& input = pins[in.pick(2)];
+                if (!blockMissing && SUCCEEDED(input->ReceiveConnection(connector.Get(), &type.mt)))
+                    input->Disconnect();
+                break;
+            }
+            case 2:
+                if (!blockMissing) config->SetFormat(&type.mt);
+                break;
+            case 3: {
+                static const int indices[] = {0, 1, 4, 7, 8, -1, INT_MAX};
+                AM_MEDIA_TYPE* caps = nullptr;
+                VIDEO_STREAM_CONFIG_CAPS record;
+                const HRESULT hr = config->GetStreamCaps(indices[in.pick(std::size(indices))], &caps,
+                                                         reinterpret_cast<BYTE*>(&record));
+                if (hr == S_OK && (!caps || !videoInfoOf(*caps)))
+                    fail("a capability without a video-info type");
+                deleteMediaType(caps);
+                break;
+            }
+            case 4:
+                enumerate(pins[in.pick(3)].Get(), in);
+                break;
+            default:
+                exerciseMediaFormat(type.mt);
+                break;
             }
             checkCurrentType(config.Get());
         }

@@ -32,8 +32,9 @@ size_t appended = 0;
 std::wstring wideName(FuzzInput& in) {
     std::wstring name;
     const size_t length = in.pick(4) ? in.pick(12) : in.byte() + in.byte();
-    static const wchar_t specials[] = {L'\xE9', L'\x4E2D', L'\xD800', L'\xDFFF', wchar_t(0x10FFFF), wchar_t(0x110000),
-                                       wchar_t(-1), L' ', L'\x7F'};
+    static const wchar_t specials[] = {
+        L'\xE9',           L'\x4E2D',   L'\xD800', L'\xDFFF', wchar_t(0x10FFFF),
+        wchar_t(0x110000), wchar_t(-1), L' ',      L'\x7F'};
     for (size_t i = 0; i < length; ++i) {
         const size_t kind = in.pick(8);
         wchar_t c = kind == 0 ? specials[in.pick(std::size(specials))] : wchar_t('A' + in.pick(4));
@@ -49,7 +50,8 @@ std::string storedName(FuzzInput& in) {
     }
     std::string name;
     const size_t length = in.pick(12);
-    for (size_t i = 0; i < length; ++i) name += char('A' + in.pick(4));
+    for (size_t i = 0; i < length; ++i)
+        name += char('A' + in.pick(4));
     return in.pick(8) ? name : std::string("NONE");
 }
 
@@ -94,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int leftMatch = firstMatch(nullLeft ? std::string("NONE") : left, -1);
     if (leftMatch >= 0 && leftIndex != leftMatch) fail("left camera is not the first entry of its name");
     const int rightMatch = firstMatch(right, leftMatch);
-    if (rightMatch >= 0 && rightIndex != rightMatch) fail("right camera is not the first other entry of its name");
+    if (rightMatch >= 0 && rightIndex != rightMatch)
+        fail("right camera is not the first other entry of its name");
     if (leftMatch < 0 && rightMatch < 0 && (leftIndex != 0 || rightIndex != 1))
         fail("unmatched names do not give the first two positions");
     return 0;

@@ -9,17 +9,17 @@
 // ranges, and what a save writes loads back unchanged.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "compositor/frame_store.h"
 #include "compositor/image_mode.h"
-#include "framework/runtime_settings.h"
 #include "filter/settings_store.h"
+#include "framework/runtime_settings.h"
 #include "fuzz_input.h"
 #include "platform/messagebox.h"
 #include "platform/win.h"
@@ -33,7 +33,9 @@ std::string storeFolder;
     std::abort();
 }
 
-int quietBox(const char*, const char*, unsigned) { return IDOK; }
+int quietBox(const char*, const char*, unsigned) {
+    return IDOK;
+}
 
 void writeStoreFile(const std::vector<uint8_t>& bytes) {
     std::ofstream out(storeFolder + "/HKCU.dvreg", std::ios::binary | std::ios::trunc);
@@ -83,7 +85,8 @@ void readTree(HKEY key, int depth) {
         // The narrow read of the same value.
         std::vector<char> narrow(512);
         DWORD narrowSize = static_cast<DWORD>(narrow.size());
-        RegQueryValueExA(key, nullptr, nullptr, &queriedType, reinterpret_cast<BYTE*>(narrow.data()), &narrowSize);
+        RegQueryValueExA(key, nullptr, nullptr, &queriedType, reinterpret_cast<BYTE*>(narrow.data()),
+                         &narrowSize);
     }
     for (DWORD index = 0;; ++index) {
         std::vector<wchar_t> nameBuffer(256);
@@ -93,7 +96,8 @@ void readTree(HKEY key, int depth) {
         if (st == ERROR_NO_MORE_ITEMS) break;
         if (st != ERROR_SUCCESS) fail("RegEnumKeyExW failed on a key it counted");
         HKEY child = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) fail("an enumerated key cannot be opened");
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS)
+            fail("an enumerated key cannot be opened");
         if (depth < 600) readTree(child, depth + 1);
         RegCloseKey(child);
     }
@@ -103,19 +107,22 @@ void checkLoadedSettings() {
     const int32_t mode = runtimeSettings.imageMode;
     const int32_t size = runtimeSettings.sizeIndex;
     if (mode < 0 || mode >= imageModeCount) fail("loaded image mode out of range");
-    if (runtimeSettings.swapCameras != 0 && runtimeSettings.swapCameras != 1) fail("loaded swap flag not 0 or 1");
+    if (runtimeSettings.swapCameras != 0 && runtimeSettings.swapCameras != 1)
+        fail("loaded swap flag not 0 or 1");
     if (size != 0 && size != 1) fail("loaded size index out of range");
-    if (currentVideoFormat().width != (size == 0 ? 320 : 640)) fail("frame store does not follow the size index");
+    if (currentVideoFormat().width != (size == 0 ? 320 : 640))
+        fail("frame store does not follow the size index");
     if (runtimeSettings.leftCameraIndex == runtimeSettings.rightCameraIndex) fail("one camera on both sides");
 }
 
 void storeSettingsValues(FuzzInput& in) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         fail("settings key cannot be created");
     static const char* const names[] = {"camMode", "camPosition", "camSize", "lcamName", "rcamName", "other"};
-    static const DWORD types[] = {REG_DWORD, REG_SZ, REG_BINARY, REG_NONE, REG_EXPAND_SZ, REG_MULTI_SZ, REG_QWORD};
+    static const DWORD types[] = {REG_DWORD,     REG_SZ,       REG_BINARY, REG_NONE,
+                                  REG_EXPAND_SZ, REG_MULTI_SZ, REG_QWORD};
     const int count = 1 + static_cast<int>(in.pick(8));
     for (int i = 0; i < count && !in.exhausted(); ++i) {
         const char* name = names[in.pick(std::size(names))];

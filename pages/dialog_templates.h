@@ -31,7 +31,8 @@
 
 /* Vendor texts shown on both pages. */
 #define DV_VENDOR_NOTICE "Duoview2 stereo webcam. Free software, provided without warranty."
-#define DV_VENDOR_CONTACT "Duoview2 Stereo Webcam\nTwo cameras, one picture\nSee the project's README for help"
+#define DV_VENDOR_CONTACT \
+    "Duoview2 Stereo Webcam\nTwo cameras, one picture\nSee the project's README for help"
 /* The logo control's text names bitmap resource 112. */
 #define DV_LOGO_TEXT "#112"
 
@@ -44,19 +45,17 @@
 
 #define DV_IMAGE_TYPE_PAGE_WIDTH 266
 #define DV_IMAGE_TYPE_PAGE_HEIGHT 213
-#define DV_IMAGE_TYPE_PAGE_CONTROLS(ROW)                                                        \
-    ROW(IDC_IMAGE_TYPE_LABEL, "Static", "Image Type", SS_LEFT, 43, 121, 42, 9)                  \
-    ROW(IDC_LEFT_CAMERA_SETTINGS, "Button", "Left Camera Settings", BS_PUSHBUTTON | WS_TABSTOP, \
-        14, 66, 91, 17)                                                                          \
-    ROW(IDC_RIGHT_CAMERA_SETTINGS, "Button", "Right Camera Settings",                           \
-        BS_PUSHBUTTON | WS_TABSTOP, 123, 66, 95, 17)                                             \
-    ROW(IDC_IMAGE_MODE_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 89,    \
-        119, 110, 90)                                                                            \
-    ROW(IDC_SWAP_CAMERAS, "Button", "Switch Camera", BS_AUTOCHECKBOX | WS_TABSTOP, 195, 91, 12, \
-        12)                                                                                      \
-    ROW(-1, "Static", "Switch Left and Right Camera Image", SS_LEFT, 38, 94, 120, 11)           \
-    ROW(-1, "Static", DV_VENDOR_NOTICE, SS_LEFT | SS_SUNKEN, 24, 153, 190, 20)                   \
-    ROW(-1, "Static", DV_LOGO_TEXT, SS_BITMAP, 13, 13, 107, 46)                                  \
+#define DV_IMAGE_TYPE_PAGE_CONTROLS(ROW)                                                                    \
+    ROW(IDC_IMAGE_TYPE_LABEL, "Static", "Image Type", SS_LEFT, 43, 121, 42, 9)                              \
+    ROW(IDC_LEFT_CAMERA_SETTINGS, "Button", "Left Camera Settings", BS_PUSHBUTTON | WS_TABSTOP, 14, 66, 91, \
+        17)                                                                                                 \
+    ROW(IDC_RIGHT_CAMERA_SETTINGS, "Button", "Right Camera Settings", BS_PUSHBUTTON | WS_TABSTOP, 123, 66,  \
+        95, 17)                                                                                             \
+    ROW(IDC_IMAGE_MODE_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 89, 119, 110, 90)  \
+    ROW(IDC_SWAP_CAMERAS, "Button", "Switch Camera", BS_AUTOCHECKBOX | WS_TABSTOP, 195, 91, 12, 12)         \
+    ROW(-1, "Static", "Switch Left and Right Camera Image", SS_LEFT, 38, 94, 120, 11)                       \
+    ROW(-1, "Static", DV_VENDOR_NOTICE, SS_LEFT | SS_SUNKEN, 24, 153, 190, 20)                              \
+    ROW(-1, "Static", DV_LOGO_TEXT, SS_BITMAP, 13, 13, 107, 46)                                             \
     ROW(-1, "Static", DV_VENDOR_CONTACT, SS_CENTER, 129, 18, 131, 42)
 
 /* Camera selection page: control ids. */
@@ -70,20 +69,16 @@
 
 #define DV_CAMERA_SELECTION_PAGE_WIDTH 354
 #define DV_CAMERA_SELECTION_PAGE_HEIGHT 206
-#define DV_CAMERA_SELECTION_PAGE_CONTROLS(ROW)                                                  \
-    ROW(IDC_LEFT_CAMERA_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 59, 14, \
-        146, 90)                                                                                 \
-    ROW(IDC_LEFT_CAMERA_LABEL, "Static", "Left Camera", SS_LEFT, 11, 16, 42, 9)                  \
-    ROW(IDC_RIGHT_CAMERA_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 59,   \
-        42, 146, 90)                                                                             \
-    ROW(-1, "Static", DV_LOGO_TEXT, SS_BITMAP, 219, 15, 107, 46)                                 \
-    ROW(-1, "Static", DV_VENDOR_CONTACT, SS_CENTER, 203, 71, 133, 37)                            \
-    ROW(IDC_RIGHT_CAMERA_LABEL, "Static", "Right Camera", SS_LEFT, 11, 42, 46, 9)                \
-    ROW(-1, "Static", DV_VENDOR_NOTICE, SS_LEFT | SS_SUNKEN, 75, 129, 190, 20)                   \
-    ROW(IDC_RESOLUTION_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 59, 75, \
-        100, 90)                                                                                 \
-    ROW(IDC_RESOLUTION_LABEL, "Static", "Resolution", SS_LEFT, 13, 78, 46, 9)                    \
-    ROW(IDC_RESOLUTION_HINT, "Static", "Select only size that your cameras support.", SS_LEFT, 42, \
-        94, 138, 9)
+#define DV_CAMERA_SELECTION_PAGE_CONTROLS(ROW)                                                              \
+    ROW(IDC_LEFT_CAMERA_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 59, 14, 146, 90)  \
+    ROW(IDC_LEFT_CAMERA_LABEL, "Static", "Left Camera", SS_LEFT, 11, 16, 42, 9)                             \
+    ROW(IDC_RIGHT_CAMERA_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 59, 42, 146, 90) \
+    ROW(-1, "Static", DV_LOGO_TEXT, SS_BITMAP, 219, 15, 107, 46)                                            \
+    ROW(-1, "Static", DV_VENDOR_CONTACT, SS_CENTER, 203, 71, 133, 37)                                       \
+    ROW(IDC_RIGHT_CAMERA_LABEL, "Static", "Right Camera", SS_LEFT, 11, 42, 46, 9)                           \
+    ROW(-1, "Static", DV_VENDOR_NOTICE, SS_LEFT | SS_SUNKEN, 75, 129, 190, 20)                              \
+    ROW(IDC_RESOLUTION_LIST, "ComboBox", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 59, 75, 100, 90)   \
+    ROW(IDC_RESOLUTION_LABEL, "Static", "Resolution", SS_LEFT, 13, 78, 46, 9)                               \
+    ROW(IDC_RESOLUTION_HINT, "Static", "Select only size that your cameras support.", SS_LEFT, 42, 94, 138, 9)
 
 #endif

@@ -41,8 +41,7 @@ __attribute__((visibility("default"))) void* memalign(size_t alignment, size_t s
 __attribute__((visibility("default"))) int posix_memalign(void** out, size_t alignment, size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     void* block = __libc_memalign(alignment, size);
-    if (!block)
-        return ENOMEM;
+    if (!block) return ENOMEM;
     *out = block;
     return 0;
 }

@@ -30,12 +30,12 @@
 
 #include "capture/rgb24_format.h"
 #include "compositor/compose.h"
-#include "framework/runtime_settings.h"
 #include "counting_malloc.h"
 #include "filter/composed_video_pin.h"
 #include "filter/stereo_camera_filter.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
+#include "framework/runtime_settings.h"
 #include "platform/com_ptr.h"
 #include "platform/win.h"
 
@@ -78,12 +78,9 @@ public:
         return info && info->bmiHeader.biBitCount == 24 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
     HRESULT proposeFormat(int position, MediaFormat* out) override {
-        if (!out)
-            return E_POINTER;
-        if (position < 0)
-            return E_INVALIDARG;
-        if (position > 0)
-            return VFW_S_NO_MORE_ITEMS;
+        if (!out) return E_POINTER;
+        if (position < 0) return E_INVALIDARG;
+        if (position > 0) return VFW_S_NO_MORE_ITEMS;
         *out = format;
         return S_OK;
     }
@@ -123,8 +120,7 @@ public:
     HRESULT deliver() {
         ComPtr<IMediaSample> sample;
         HRESULT hr = pin->obtainOutputBuffer(sample.GetAddressOf(), nullptr, nullptr, 0);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         sample->SetActualDataLength(static_cast<LONG>(pin->format.sampleSize()));
         return pin->sendSample(sample.Get());
     }
@@ -142,8 +138,7 @@ public:
     }
     STDMETHODIMP Receive(IMediaSample* sample) override {
         const HRESULT hr = InputPinCore::Receive(sample);
-        if (hr == S_OK)
-            frames.fetch_add(1, std::memory_order_release);
+        if (hr == S_OK) frames.fetch_add(1, std::memory_order_release);
         if (!canBlock && sample != lastSample) {
             ++distinctSamples;
             lastSample = sample;
@@ -201,13 +196,11 @@ struct DirectGraph {
         storeSizeIndex(static_cast<DWORD>(sizeIndex));  // the input pins take the stored size only
         HRESULT hr = S_OK;
         ComponentCore* object = StereoCameraFilter::create(nullptr, &hr);
-        if (!object || FAILED(hr))
-            return report("create the filter", hr);
+        if (!object || FAILED(hr)) return report("create the filter", hr);
         object->nonDelegatingQueryInterface(IID_IBaseFilter,
                                             reinterpret_cast<void**>(stereoRef.GetAddressOf()));
         stereo = static_cast<StereoCameraFilter*>(object);
-        if (FAILED(hr = stereoRef.As(&imageControl)))
-            return report("IStereoImageControl", hr);
+        if (FAILED(hr = stereoRef.As(&imageControl))) return report("IStereoImageControl", hr);
         const MediaFormat format = sizeIndex == 1 ? rgb24Format(640, 480) : rgb24Format(320, 240);
         left = new DirectSource(format);
         leftRef = static_cast<IBaseFilter*>(left);
@@ -219,8 +212,7 @@ struct DirectGraph {
 
         hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                               reinterpret_cast<void**>(graph.GetAddressOf()));
-        if (FAILED(hr) || FAILED(hr = graph.As(&control)))
-            return report("the graph", hr);
+        if (FAILED(hr) || FAILED(hr = graph.As(&control))) return report("the graph", hr);
         graph->AddFilter(stereoRef.Get(), virtualCameraFriendlyName);
         graph->AddFilter(leftRef.Get(), L"Direct Source L");
         graph->AddFilter(rightRef.Get(), L"Direct Source R");
@@ -232,19 +224,15 @@ struct DirectGraph {
             return report("connect Input2", hr);
         if (FAILED(hr = graph->ConnectDirect(stereo->visibleOutput(), sink->pin, nullptr)))
             return report("connect Output1", hr);
-        if (FAILED(hr = control->Run()))
-            return report("run", hr);
-        if (!left->prefill(0x20) || !right->prefill(0x90))
-            return report("fill the buffers", E_FAIL);
+        if (FAILED(hr = control->Run())) return report("run", hr);
+        if (!left->prefill(0x20) || !right->prefill(0x90)) return report("fill the buffers", E_FAIL);
         return true;
     }
     void tearDown() {
-        if (control)
-            control->Stop();
+        if (control) control->Stop();
         if (graph) {
             for (IBaseFilter* f : {sinkRef.Get(), stereoRef.Get(), leftRef.Get(), rightRef.Get()})
-                if (f)
-                    graph->RemoveFilter(f);
+                if (f) graph->RemoveFilter(f);
         }
         imageControl.Reset();
         control.Reset();
@@ -268,14 +256,14 @@ double composeMicroseconds(DirectGraph& g, long frames, bool* sameBuffers) {
     if (FAILED(g.left->pin->obtainOutputBuffer(l.GetAddressOf(), nullptr, nullptr, 0)) ||
         FAILED(g.right->pin->obtainOutputBuffer(r.GetAddressOf(), nullptr, nullptr, 0)))
         return -1;
-    if (sameBuffers)
-        *sameBuffers = g.sink->pin->distinctSamples == 1 && g.sink->pin->lastSample == l.Get();
+    if (sameBuffers) *sameBuffers = g.sink->pin->distinctSamples == 1 && g.sink->pin->lastSample == l.Get();
     StereoFormats formats;
     formats.left = &g.stereo->leftInput()->connectionMediaFormat().get();
     formats.right = &g.stereo->rightInput()->connectionMediaFormat().get();
     const double start = threadCpuSeconds();
     for (long i = 0; i < frames; ++i)
-        composeStereoFrame(l.Get(), r.Get(), formats, CompositionChoice{runtimeSettings.imageMode, runtimeSettings.swapCameras != 0});
+        composeStereoFrame(l.Get(), r.Get(), formats,
+                           CompositionChoice{runtimeSettings.imageMode, runtimeSettings.swapCameras != 0});
     return (threadCpuSeconds() - start) * 1e6 / static_cast<double>(frames);
 }
 
@@ -295,8 +283,7 @@ RunFigures measure(DirectGraph& g, long frames) {
     const double process = processCpuSeconds();
     const double start = threadCpuSeconds();
     for (long i = 0; i < frames; ++i)
-        if (!g.frame())
-            return f;
+        if (!g.frame()) return f;
     for (int wait = 0; wait < 100000 && g.sink->pin->frames.load(std::memory_order_acquire) - before < frames;
          ++wait)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -366,18 +353,14 @@ bool runTable(long frames, int runs, bool worker) {
 int main(int argc, char** argv) {
     long frames = 4000;
     int runs = 5;
-    if (argc > 1 && std::atol(argv[1]) > 0)
-        frames = std::atol(argv[1]);
-    if (argc > 2 && std::atoi(argv[2]) > 0)
-        runs = std::atoi(argv[2]);
+    if (argc > 1 && std::atol(argv[1]) > 0) frames = std::atol(argv[1]);
+    if (argc > 2 && std::atoi(argv[2]) > 0) runs = std::atoi(argv[2]);
     char registry[] = "/tmp/dv-directdrive-XXXXXX";
     if (const char* dir = std::getenv("DV_REGISTRY_DIR"); !dir || !*dir) {
-        if (!mkdtemp(registry))
-            return 1;
+        if (!mkdtemp(registry)) return 1;
         setenv("DV_REGISTRY_DIR", registry, 1);
     }
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-        return 1;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     std::printf(
         "direct drive: two source pins (pre-filled buffers, %ld each) -> StereoCameraFilter -> sink,\n",
         static_cast<long>(sourceBuffers));

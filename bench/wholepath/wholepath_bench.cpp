@@ -38,9 +38,9 @@
 #include "components.h"
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
-#include "framework/runtime_settings.h"
 #include "counting_malloc.h"
 #include "filter/stereo_interfaces.h"
+#include "framework/runtime_settings.h"
 #include "host_sink.h"
 #include "picture_support/picture_support.h"
 #include "testcams/test_cameras.h"
@@ -137,15 +137,13 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     char vcamName[256] = {};
     std::wcstombs(vcamName, virtualCameraFriendlyName, sizeof vcamName - 1);
     const int index = findDevice(devices, vcamName);
-    if (index < 0)
-        return figures;
+    if (index < 0) return figures;
     ComPtr<IBaseFilter> camera;
     if (FAILED(devices[static_cast<size_t>(index)].moniker->BindToObject(
             nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(camera.GetAddressOf()))))
         return figures;
     ComPtr<IStereoFrameCallback> callback;
-    if (FAILED(camera.As(&callback)))
-        return figures;
+    if (FAILED(camera.As(&callback))) return figures;
     callback->SetFrameCallback(readStamps);
 
     ComPtr<IGraphBuilder> graph;
@@ -158,8 +156,7 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     ComPtr<IPin> output;
     camera->FindPin(L"Output1", output.GetAddressOf());
     ComPtr<IAMStreamConfig> config;
-    if (!graph || !output || FAILED(output.As(&config)))
-        return figures;
+    if (!graph || !output || FAILED(output.As(&config))) return figures;
     graph->AddFilter(camera.Get(), virtualCameraFriendlyName);
     graph->AddFilter(sink.Get(), L"Counting Sink");
     AM_MEDIA_TYPE* format = nullptr;
@@ -182,8 +179,7 @@ PathFigures runPath(int mode, int sizeIndex, double warmup, double seconds, bool
     graph->RemoveFilter(camera.Get());
 
     figures.frames = b.frames - a.frames;
-    if (figures.frames <= 0)
-        return figures;
+    if (figures.frames <= 0) return figures;
     const double wall = std::chrono::duration<double>(b.wall - a.wall).count();
     figures.fps = figures.frames / wall;
     figures.cpuPerFrameUs = (b.cpu - a.cpu) * 1e6 / figures.frames;
@@ -250,17 +246,14 @@ double fillMicroseconds(int sizeIndex) {
 
 int main(int argc, char** argv) {
     double seconds = 2.0;
-    if (argc > 1)
-        seconds = std::atof(argv[1]) > 0 ? std::atof(argv[1]) : seconds;
+    if (argc > 1) seconds = std::atof(argv[1]) > 0 ? std::atof(argv[1]) : seconds;
     char registry[] = "/tmp/dv-wholepath-XXXXXX";
     if (const char* dir = std::getenv("DV_REGISTRY_DIR"); !dir || !*dir) {
-        if (!mkdtemp(registry))
-            return 1;
+        if (!mkdtemp(registry)) return 1;
         setenv("DV_REGISTRY_DIR", registry, 1);
     }
     setenv("DV_TESTCAM_FPS", "0", 0);  // unthrottled cameras unless the caller chose a rate
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-        return 1;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
     if (FAILED(callModuleEntry(DV_PRODUCT_MODULE, "DllRegisterServer")) ||
         FAILED(callModuleEntry(DV_TESTCAMS_MODULE, "DllRegisterServer"))) {
         std::fprintf(stderr, "registration failed\n");

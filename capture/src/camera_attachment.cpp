@@ -7,8 +7,8 @@
 #include "capture/camera_frame_pin.h"
 #include "capture/camera_list.h"
 #include "compositor/frame_store.h"
-#include "framework/runtime_settings.h"
 #include "framework/media_format.h"
+#include "framework/runtime_settings.h"
 #include "platform/trace.h"
 
 namespace {
@@ -56,18 +56,20 @@ struct CameraSide {
     const char* isItself;
 };
 
-const CameraSide leftSide{true,
-                          leftCameraName,
-                          "Can't find left camera",
-                          "failed add cam1",
-                          "Left camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work.",
-                          selfAsLeftCameraText};
-const CameraSide rightSide{false,
-                           rightCameraName,
-                           "Can't find right camera",
-                           "failed add cam2",
-                           "Right camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work",
-                           selfAsRightCameraText};
+const CameraSide leftSide{
+    true,
+    leftCameraName,
+    "Can't find left camera",
+    "failed add cam1",
+    "Left camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work.",
+    selfAsLeftCameraText};
+const CameraSide rightSide{
+    false,
+    rightCameraName,
+    "Can't find right camera",
+    "failed add cam2",
+    "Right camera does not support RGB24 or video size is not 320x240 or 640x480, it may not work",
+    selfAsRightCameraText};
 
 // Whether `filter` is an instance of `ownClass` (the attaching filter's class).
 bool isOwnClass(IBaseFilter* filter, REFCLSID ownClass) {
@@ -86,7 +88,9 @@ struct SideWork {
     IPin* input = nullptr;
 };
 
-const char* sideName(const SideWork& side) { return side.side->left ? "left" : "right"; }
+const char* sideName(const SideWork& side) {
+    return side.side->left ? "left" : "right";
+}
 
 // Takes back what `work` records, right side first: the connections made,
 // the filters added. Filters found in the graph stay there. Both attached
@@ -113,8 +117,9 @@ HRESULT checkSide(IFilterGraph* graph, SideWork& side, int32_t otherIndex, REFCL
         // unless it is another instance of the attaching filter.
         if (isOwnClass(side.present.Get(), ownClass)) {
             side.present.Reset();
-            DV_TRACE(TraceLevel::error, "camera %s: the graph's \"%s\" is this virtual camera: %s", sideName(side),
-                     TraceText(side.side->graphName).text, TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
+            DV_TRACE(TraceLevel::error, "camera %s: the graph's \"%s\" is this virtual camera: %s",
+                     sideName(side), TraceText(side.side->graphName).text,
+                     TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
             showError(side.side->isItself);
             return VFW_E_TYPE_NOT_ACCEPTED;
         }
@@ -125,22 +130,23 @@ HRESULT checkSide(IFilterGraph* graph, SideWork& side, int32_t otherIndex, REFCL
     side.present.Reset();
 
     if (side.index == otherIndex) {
-        DV_TRACE(TraceLevel::error, "camera %s: both sides name list entry %d: %s", sideName(side), side.index,
-                 TraceHr(E_FAIL).text);
+        DV_TRACE(TraceLevel::error, "camera %s: both sides name list entry %d: %s", sideName(side),
+                 side.index, TraceHr(E_FAIL).text);
         return E_FAIL;
     }
     // An index set without a range check (ICameraSelection) is a camera that
     // cannot be found, never a read outside the list.
     const CameraEntry* entry = cameraList.at(side.index);
     if (!entry || !entry->moniker) {
-        DV_TRACE(TraceLevel::error, "camera %s: not found (list entry %d of %zu): %s", sideName(side), side.index,
-                 cameraList.size(), TraceHr(E_FAIL).text);
+        DV_TRACE(TraceLevel::error, "camera %s: not found (list entry %d of %zu): %s", sideName(side),
+                 side.index, cameraList.size(), TraceHr(E_FAIL).text);
         showError(side.side->cannotFind);
         return E_FAIL;
     }
     if (cameraList.isOfClass(side.index, ownClass)) {
-        DV_TRACE(TraceLevel::error, "camera %s: list entry %d \"%s\" is this virtual camera: %s", sideName(side),
-                 side.index, entry->name ? entry->name : "", TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
+        DV_TRACE(TraceLevel::error, "camera %s: list entry %d \"%s\" is this virtual camera: %s",
+                 sideName(side), side.index, entry->name ? entry->name : "",
+                 TraceHr(VFW_E_TYPE_NOT_ACCEPTED).text);
         showError(side.side->isItself);
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
@@ -192,7 +198,8 @@ HRESULT findOrAddCamera(IFilterGraph* graph, SideWork& side, REFCLSID ownClass) 
 // first output pin to the side's input. False when the camera has no output
 // pin (nothing is then done); else *connected receives ConnectDirect's
 // result.
-bool formatAndConnect(IFilterGraph* graph, SideWork& side, const VideoFormatValues& format, HRESULT* connected) {
+bool formatAndConnect(IFilterGraph* graph, SideWork& side, const VideoFormatValues& format,
+                      HRESULT* connected) {
     const ComPtr<IBaseFilter> camera = attachedCamera(side.side->left);
     const ComPtr<IPin> cameraPin = findFirstPin(camera.Get(), PINDIR_OUTPUT);
     if (!cameraPin) {
@@ -208,8 +215,8 @@ bool formatAndConnect(IFilterGraph* graph, SideWork& side, const VideoFormatValu
         showError(side.side->noCaptureFormat);
     }
     *connected = graph->ConnectDirect(cameraPin.Get(), side.input, nullptr);
-    DV_TRACE(FAILED(*connected) ? TraceLevel::error : TraceLevel::state, "camera %s: connection to its input pin: %s",
-             sideName(side), TraceHr(*connected).text);
+    DV_TRACE(FAILED(*connected) ? TraceLevel::error : TraceLevel::state,
+             "camera %s: connection to its input pin: %s", sideName(side), TraceHr(*connected).text);
     if (SUCCEEDED(*connected)) side.cameraPin = cameraPin;
     return true;
 }
@@ -228,7 +235,8 @@ HRESULT attachCameras(FilterCore* owner, IPin* leftInput, IPin* rightInput) {
     if (!leftInput || !rightInput) return E_POINTER;
     // The list also holds this virtual camera: 3 entries are 2 other devices.
     if (cameraList.size() < 3) {
-        DV_TRACE(TraceLevel::error, "cameras: %zu video input devices, this one included; two others are needed: %s",
+        DV_TRACE(TraceLevel::error,
+                 "cameras: %zu video input devices, this one included; two others are needed: %s",
                  cameraList.size(), TraceHr(E_FAIL).text);
         return E_FAIL;
     }
@@ -264,7 +272,8 @@ HRESULT attachCameras(FilterCore* owner, IPin* leftInput, IPin* rightInput) {
     // The left connection's result is not examined; a failure of the right
     // one fails the attachment.
     HRESULT hr = S_OK;
-    if (!formatAndConnect(graph, work[0], format, &connected) || !formatAndConnect(graph, work[1], format, &connected))
+    if (!formatAndConnect(graph, work[0], format, &connected) ||
+        !formatAndConnect(graph, work[1], format, &connected))
         hr = VFW_E_NOT_FOUND;
     else
         hr = connected;
@@ -305,7 +314,8 @@ int setCaptureFormat(IPin* cameraPin, const GUID& subtype, int width, int height
         info->bmiHeader.biSizeImage = bitmapImageSize(info->bmiHeader);
         const HRESULT set = config->SetFormat(type);
         if (FAILED(set)) {
-            DV_TRACE(TraceLevel::error, "camera: SetFormat(%s) failed: %s", TraceType(type).text, TraceHr(set).text);
+            DV_TRACE(TraceLevel::error, "camera: SetFormat(%s) failed: %s", TraceType(type).text,
+                     TraceHr(set).text);
             showError("Set video format not successful");
         }
         deleteMediaType(type);

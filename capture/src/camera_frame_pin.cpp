@@ -4,7 +4,8 @@
 #include "compositor/frame_store.h"
 #include "framework/media_format.h"
 
-CameraFramePin::CameraFramePin(FilterCore* filter, StereoPairingHost* pairing, CriticalSection* lock, LPCWSTR name)
+CameraFramePin::CameraFramePin(FilterCore* filter, StereoPairingHost* pairing, CriticalSection* lock,
+                               LPCWSTR name)
     : InputPinCore(filter, lock, nullptr, name), pairing(pairing) {}
 
 CameraFramePin::~CameraFramePin() {

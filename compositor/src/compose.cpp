@@ -51,10 +51,8 @@ public:
             pix::copyImage(right, left);
             pix::copyImage(workPicture, right);
         }
-        if (mode >= static_cast<uint32_t>(imageModeCount))
-            return;
-        if ((needsWorkPicture(mode) && !workPicture) || (needsWorkPlane(mode) && !workPlane))
-            return;
+        if (mode >= static_cast<uint32_t>(imageModeCount)) return;
+        if ((needsWorkPicture(mode) && !workPicture) || (needsWorkPlane(mode) && !workPlane)) return;
         const int w = left.width, h = left.height;
         switch (mode) {
         case LeftImage:
@@ -80,8 +78,7 @@ public:
             pix::copyChannel(workPlane, 0, left, red);
             extractLuma(right);
             pix::copyChannel(workPlane, 0, left, blue);
-            if (mode == TrueAnaglyph)
-                pix::fillImage(workPlane, 0);
+            if (mode == TrueAnaglyph) pix::fillImage(workPlane, 0);
             pix::copyChannel(workPlane, 0, left, green);
             break;
         case SideBySideRatio:
@@ -144,13 +141,10 @@ public:
 
     static bool applies(const ImageView& a, const ImageView& b, const ImageView& wp, const ImageView& plane,
                         const framestore::ModePlans& p) {
-        if (!a.sameSize(b) || overlaps(a, b))
-            return false;
-        if ((wp && !wp.sameSize(a)) || (plane && !plane.sameSize(a)))
-            return false;
+        if (!a.sameSize(b) || overlaps(a, b)) return false;
+        if ((wp && !wp.sameSize(a)) || (plane && !plane.sameSize(a))) return false;
         const int w = a.width, h = a.height;
-        if (w % 8 != 0 || h % 8 != 0)
-            return false;
+        if (w % 8 != 0 || h % 8 != 0) return false;
         return p.inset.matches(w, h, 3 * w / 8, 3 * h / 8);
     }
 
@@ -162,16 +156,13 @@ public:
         const ImageView& q = swap ? bufferA : bufferB;
         const bool known = mode < static_cast<uint32_t>(imageModeCount) &&
                            !(needsWorkPicture(mode) && !workPicture) && !(needsWorkPlane(mode) && !workPlane);
-        if (!known)
-            mode = LeftImage;
+        if (!known) mode = LeftImage;
         switch (mode) {
         case LeftImage:
-            if (swap)
-                pix::copyImage(bufferB, bufferA);
+            if (swap) pix::copyImage(bufferB, bufferA);
             break;
         case RightImage:
-            if (!swap)
-                pix::copyImage(bufferB, bufferA);
+            if (!swap) pix::copyImage(bufferB, bufferA);
             break;
         case SideBySide:
             sideBySide(swap);
@@ -228,8 +219,7 @@ private:
         const Rect inset = insetRect(w, h);
         int done = 0;  // rows of A below this are finished
         for (int y = 0; y < inset.height; ++y) {
-            if (!pix::resizeRowsWithPlan(red, greenBlue, bufferA, inset, plans.inset, y, y + 1))
-                break;
+            if (!pix::resizeRowsWithPlan(red, greenBlue, bufferA, inset, plans.inset, y, y + 1)) break;
             const int firstNeeded = y + 1 < inset.height ? plans.inset.yOffset[y + 1] : h;
             for (; done < firstNeeded; ++done)
                 outside(done, done < inset.height ? inset.x : w);
@@ -308,8 +298,7 @@ private:
         };
         uint8_t* tmp = workPicture.row(0);
         for (int k = quarterH - 1; k <= quarterH; ++k) {
-            if (k < 0 || k >= half)
-                continue;
+            if (k < 0 || k >= half) continue;
             compose(tmp, k);
             std::memcpy(bufferA.row(quarterH + k), tmp, rowBytes());
         }
@@ -318,8 +307,7 @@ private:
         // from the rows it has read), while it is still in cache.
         auto blackAfter = [&](int k) {
             for (int y = 2 * k; y <= 2 * k + 1; ++y)
-                if (y < quarterH || y >= quarterH + half)
-                    std::memset(bufferA.row(y), 0, rowBytes());
+                if (y < quarterH || y >= quarterH + half) std::memset(bufferA.row(y), 0, rowBytes());
         };
         for (int k = quarterH - 2; k >= 0; --k) {
             compose(bufferA.row(quarterH + k), k);
@@ -392,16 +380,14 @@ private:
 bool makePictureView(const AM_MEDIA_TYPE* mt, BYTE* data, LONG bufferSize, pix::ImageView& view) {
     view = pix::ImageView{};
     const VIDEOINFOHEADER* vih = videoInfoOf(mt);
-    if (vih == nullptr || data == nullptr || vih->bmiHeader.biBitCount != 24)
-        return false;
+    if (vih == nullptr || data == nullptr || vih->bmiHeader.biBitCount != 24) return false;
     const LONG width = vih->bmiHeader.biWidth;
     const LONG rawHeight = vih->bmiHeader.biHeight;
     if (width <= 0 || width > maxPictureDimension || rawHeight == 0 ||
         rawHeight == std::numeric_limits<LONG>::min())
         return false;
     const LONG height = rawHeight < 0 ? -rawHeight : rawHeight;
-    if (height > maxPictureDimension)
-        return false;
+    if (height > maxPictureDimension) return false;
     const std::ptrdiff_t stride = pix::pictureStride(width);
     if (bufferSize < 0 || static_cast<long long>(stride) * height > static_cast<long long>(bufferSize))
         return false;
@@ -417,10 +403,8 @@ HRESULT composeStereoFrame(IMediaSample* left, IMediaSample* right, const Stereo
                            const CompositionChoice& choice) {
     BYTE* leftData = nullptr;
     BYTE* rightData = nullptr;
-    if (left != nullptr)
-        left->GetPointer(&leftData);
-    if (right != nullptr)
-        right->GetPointer(&rightData);
+    if (left != nullptr) left->GetPointer(&leftData);
+    if (right != nullptr) right->GetPointer(&rightData);
     if (leftData == nullptr || rightData == nullptr) {
         MessageBoxA(nullptr, "One or both data pointer null", "null pointer", MB_OK | MB_ICONWARNING);
         return S_OK;

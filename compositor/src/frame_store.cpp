@@ -50,7 +50,8 @@ void buildPlans(ModePlans& plans, int w, int h) {
 WorkImageInfo infoOf(const WorkImage& image) {
     const pix::ImageView& v = image.view;
     if (!v) return WorkImageInfo{false, 0, 0, 0, 0, 0};
-    return WorkImageInfo{true, v.width, v.height, v.channels, v.stride, reinterpret_cast<std::uintptr_t>(v.data)};
+    return WorkImageInfo{true,       v.width,  v.height,
+                         v.channels, v.stride, reinterpret_cast<std::uintptr_t>(v.data)};
 }
 
 }  // namespace
@@ -58,27 +59,28 @@ WorkImageInfo infoOf(const WorkImage& image) {
 
 VideoFormatValues currentVideoFormat() {
     std::lock_guard<std::mutex> guard(framestore::state().lock);
-    return VideoFormatValues{videoFormat.width, videoFormat.height, videoFormat.frameInterval, videoFormat.frameRate};
+    return VideoFormatValues{videoFormat.width, videoFormat.height, videoFormat.frameInterval,
+                             videoFormat.frameRate};
 }
 
 void applySizeIndex(int32_t sizeIndex) {
     framestore::State& s = framestore::state();
     std::lock_guard<std::mutex> guard(s.lock);
     switch (sizeIndex) {
-        case 0:
-            videoFormat.width = 320;
-            videoFormat.height = 240;
-            videoFormat.frameInterval = 333333;
-            videoFormat.frameRate = 30;
-            break;
-        case 1:
-            videoFormat.width = 640;
-            videoFormat.height = 480;
-            videoFormat.frameInterval = 333333;
-            videoFormat.frameRate = 30;
-            break;
-        default:
-            break;
+    case 0:
+        videoFormat.width = 320;
+        videoFormat.height = 240;
+        videoFormat.frameInterval = 333333;
+        videoFormat.frameRate = 30;
+        break;
+    case 1:
+        videoFormat.width = 640;
+        videoFormat.height = 480;
+        videoFormat.frameInterval = 333333;
+        videoFormat.frameRate = 30;
+        break;
+    default:
+        break;
     }
     const int w = videoFormat.width;
     const int h = videoFormat.height;

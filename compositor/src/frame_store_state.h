@@ -20,10 +20,10 @@ struct WorkImage {
 // Bilinear plans for the rectangles the modes resize into, for the current
 // `VideoFormat` (source W x H in every case).
 struct ModePlans {
-    pix::ResizePlan halfWidth;     // W/2 x H      (side by side)
-    pix::ResizePlan halfHeight;    // W x H/2      (up and down)
-    pix::ResizePlan quarter;       // W/2 x H/2    (with ratio)
-    pix::ResizePlan inset;         // 3W/8 x 3H/8  (picture in picture, nested modes)
+    pix::ResizePlan halfWidth;   // W/2 x H      (side by side)
+    pix::ResizePlan halfHeight;  // W x H/2      (up and down)
+    pix::ResizePlan quarter;     // W/2 x H/2    (with ratio)
+    pix::ResizePlan inset;       // 3W/8 x 3H/8  (picture in picture, nested modes)
 };
 
 struct State {

@@ -73,8 +73,7 @@ bool kernelsFor(const char* isa, KernelTable& table) {
 KernelTable chooseKernels() {
     KernelTable table = baselineKernels();
     for (const char* isa : {"avx2", "ssse3"})
-        if (kernelsFor(isa, table))
-            break;
+        if (kernelsFor(isa, table)) break;
     return table;
 }
 
@@ -126,8 +125,7 @@ LinearTap linearTap(int dstPos, int srcSize, int dstSize) {
 
 bool ResizePlan::build(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
     clear();
-    if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0)
-        return false;
+    if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return false;
     try {
         xOffset.resize(dstWidth);
         xOffsetNext.resize(dstWidth);
@@ -180,8 +178,7 @@ void ResizePlan::clear() {
 }
 
 void resizeBilinear(const ImageView& src, const ImageView& dst, Rect target) {
-    if (!validPicture(src, 3) || !validPicture(dst, 3) || target.width <= 0 || target.height <= 0)
-        return;
+    if (!validPicture(src, 3) || !validPicture(dst, 3) || target.width <= 0 || target.height <= 0) return;
     // Clip the target rectangle to dst; the mapping stays that of the whole rectangle.
     const int x0 = target.x < 0 ? -target.x : 0;
     const int y0 = target.y < 0 ? -target.y : 0;
@@ -212,8 +209,7 @@ bool resizeWithPlan(const ImageView& red, const ImageView& greenBlue, const Imag
 
 bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const ImageView& dst, Rect target,
                         ResizePlan& plan, int firstRow, int endRow) {
-    if (!validPicture(red, 3) || !validPicture(greenBlue, 3) || !validPicture(dst, 3))
-        return false;
+    if (!validPicture(red, 3) || !validPicture(greenBlue, 3) || !validPicture(dst, 3)) return false;
     if (!red.sameSize(greenBlue) || !plan.matches(red.width, red.height, target.width, target.height))
         return false;
     if (target.x < 0 || target.y < 0 || target.x + target.width > dst.width ||
@@ -269,8 +265,7 @@ bool resizeRowsWithPlan(const ImageView& red, const ImageView& greenBlue, const 
 }
 
 void copyImage(const ImageView& src, const ImageView& dst) {
-    if (!src || !dst || !src.sameSize(dst) || src.channels != dst.channels || src.data == dst.data)
-        return;
+    if (!src || !dst || !src.sameSize(dst) || src.channels != dst.channels || src.data == dst.data) return;
     const size_t rowBytes = static_cast<size_t>(src.width) * src.channels;
     if (src.stride == dst.stride && static_cast<size_t>(src.stride) == ((rowBytes + 3) & ~size_t{3})) {
         std::memmove(dst.data, src.data, static_cast<size_t>(src.stride) * (src.height - 1) + rowBytes);
@@ -281,10 +276,8 @@ void copyImage(const ImageView& src, const ImageView& dst) {
 }
 
 void copyChannel(const ImageView& src, int srcChannel, const ImageView& dst, int dstChannel) {
-    if (!src || !dst || !src.sameSize(dst))
-        return;
-    if (srcChannel < 0 || srcChannel >= src.channels || dstChannel < 0 || dstChannel >= dst.channels)
-        return;
+    if (!src || !dst || !src.sameSize(dst)) return;
+    if (srcChannel < 0 || srcChannel >= src.channels || dstChannel < 0 || dstChannel >= dst.channels) return;
     for (int y = 0; y < src.height; ++y) {
         const uint8_t* s = src.row(y) + srcChannel;
         uint8_t* d = dst.row(y) + dstChannel;
@@ -294,15 +287,13 @@ void copyChannel(const ImageView& src, int srcChannel, const ImageView& dst, int
 }
 
 void fillImage(const ImageView& dst, uint8_t value) {
-    if (!dst)
-        return;
+    if (!dst) return;
     for (int y = 0; y < dst.height; ++y)
         std::memset(dst.row(y), value, static_cast<size_t>(dst.width) * dst.channels);
 }
 
 void lumaPlane(const ImageView& src, const ImageView& dst) {
-    if (!validPicture(src, 3) || !validPicture(dst, 1) || !src.sameSize(dst))
-        return;
+    if (!validPicture(src, 3) || !validPicture(dst, 1) || !src.sameSize(dst)) return;
     for (int y = 0; y < src.height; ++y) {
         const uint8_t* s = src.row(y);
         uint8_t* d = dst.row(y);
@@ -312,8 +303,7 @@ void lumaPlane(const ImageView& src, const ImageView& dst) {
 }
 
 void convertToYCrCb(const ImageView& src, const ImageView& dst) {
-    if (!validPicture(src, 3) || !validPicture(dst, 3) || !src.sameSize(dst))
-        return;
+    if (!validPicture(src, 3) || !validPicture(dst, 3) || !src.sameSize(dst)) return;
     // Cr = (R - Y) * 0.713 + 128, Cb = (B - Y) * 0.564 + 128, 14-bit fixed point.
     constexpr int crCoef = 11682, cbCoef = 9241, delta = 128 << 14, half = 1 << 13;
     for (int y = 0; y < src.height; ++y) {
@@ -356,8 +346,7 @@ bool useKernelIsaForTesting(const char* isa) {
         return true;
     }
     KernelTable table;
-    if (!kernelsFor(isa, table))
-        return false;
+    if (!kernelsFor(isa, table)) return false;
     kernels() = table;
     return true;
 }

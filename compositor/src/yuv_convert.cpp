@@ -37,8 +37,7 @@ void yuyvRowPortable(const uint8_t* src, uint8_t* dst, int pixels) {
         storePixel(dst, src[0], src[1], src[3]);
         storePixel(dst + 3, src[2], src[1], src[3]);
     }
-    if (p < pixels)
-        storePixel(dst, src[0], src[1], src[3]);
+    if (p < pixels) storePixel(dst, src[0], src[1], src[3]);
 }
 
 void nv12RowPortable(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int pixels) {
@@ -330,8 +329,7 @@ bool tableFor(const char* isa, ConvertTable& table) {
 ConvertTable chooseTable() {
     ConvertTable table{};
     for (const char* isa : {"avx2", "ssse3", "baseline"})
-        if (tableFor(isa, table))
-            break;
+        if (tableFor(isa, table)) break;
     return table;
 }
 
@@ -354,8 +352,7 @@ uint8_t* targetRow(const BgrTarget& dst, int sourceRow) {
 }  // namespace
 
 void yuyvToBgrRow(const uint8_t* src, uint8_t* dst, int pixels) {
-    if (src && dst && pixels > 0)
-        convertTable().yuyvRow(src, dst, pixels);
+    if (src && dst && pixels > 0) convertTable().yuyvRow(src, dst, pixels);
 }
 
 void nv12ToBgrRow(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int pixels) {
@@ -367,8 +364,7 @@ void nv12ToBgrRow(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int 
 }
 
 void convertYuyvToBgr(const uint8_t* src, std::ptrdiff_t srcStride, const BgrTarget& dst) {
-    if (!src || !usable(dst))
-        return;
+    if (!src || !usable(dst)) return;
     const auto row = convertTable().yuyvRow;
     for (int y = 0; y < dst.height; ++y)
         row(src + static_cast<std::ptrdiff_t>(y) * srcStride, targetRow(dst, y), dst.width);
@@ -376,8 +372,7 @@ void convertYuyvToBgr(const uint8_t* src, std::ptrdiff_t srcStride, const BgrTar
 
 void convertNv12ToBgr(const uint8_t* luma, std::ptrdiff_t lumaStride, const uint8_t* chroma,
                       std::ptrdiff_t chromaStride, const BgrTarget& dst) {
-    if (!luma || !chroma || !usable(dst))
-        return;
+    if (!luma || !chroma || !usable(dst)) return;
     const auto rows = convertTable().nv12Rows;
     for (int y = 0; y < dst.height; y += 2) {
         const bool pair = y + 1 < dst.height;
@@ -399,8 +394,7 @@ bool useYuvConvertIsaForTesting(const char* isa) {
         return true;
     }
     ConvertTable table{};
-    if (!tableFor(isa, table))
-        return false;
+    if (!tableFor(isa, table)) return false;
     convertTable() = table;
     return true;
 }

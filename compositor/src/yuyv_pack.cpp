@@ -39,8 +39,7 @@ void yuyvRowBaseline(const uint8_t* s, uint8_t* d, int width) {
     int x = 0;
     for (; x + 1 < width; x += 2)
         packYuyvPair(s + 3 * x, s + 3 * x + 3, d + 2 * x);
-    if (x < width)
-        packYuyvPair(s + 3 * x, s + 3 * x, d + 2 * x);
+    if (x < width) packYuyvPair(s + 3 * x, s + 3 * x, d + 2 * x);
 }
 
 #ifdef DV_HAVE_YUYV_SIMD
@@ -218,8 +217,7 @@ bool variantFor(const char* isa, YuyvVariant& variant) {
 YuyvVariant chooseVariant() {
     YuyvVariant variant{yuyvRowBaseline, "baseline"};
     for (const char* isa : {"avx2", "ssse3"})
-        if (variantFor(isa, variant))
-            break;
+        if (variantFor(isa, variant)) break;
     return variant;
 }
 
@@ -243,8 +241,7 @@ bool fits(const ImageView& src, std::ptrdiff_t rowBytes, const uint8_t* dst, std
 }  // namespace
 
 bool packBgrToYuyv(const ImageView& src, uint8_t* dst, std::ptrdiff_t dstStride, std::size_t dstSize) {
-    if (!fits(src, yuyvRowBytes(src.width), dst, dstStride, dstSize))
-        return false;
+    if (!fits(src, yuyvRowBytes(src.width), dst, dstStride, dstSize)) return false;
     const YuyvRow row = yuyvVariant().row;
     for (int y = 0; y < src.height; ++y)
         row(src.row(src.height - 1 - y), dst + static_cast<std::ptrdiff_t>(y) * dstStride, src.width);
@@ -252,8 +249,7 @@ bool packBgrToYuyv(const ImageView& src, uint8_t* dst, std::ptrdiff_t dstStride,
 }
 
 bool packBgrToRgb24(const ImageView& src, uint8_t* dst, std::ptrdiff_t dstStride, std::size_t dstSize) {
-    if (!fits(src, static_cast<std::ptrdiff_t>(src.width) * 3, dst, dstStride, dstSize))
-        return false;
+    if (!fits(src, static_cast<std::ptrdiff_t>(src.width) * 3, dst, dstStride, dstSize)) return false;
     for (int y = 0; y < src.height; ++y) {
         const uint8_t* s = src.row(src.height - 1 - y);
         uint8_t* d = dst + static_cast<std::ptrdiff_t>(y) * dstStride;
@@ -276,8 +272,7 @@ bool useYuyvPackIsaForTesting(const char* isa) {
         return true;
     }
     YuyvVariant variant;
-    if (!variantFor(isa, variant))
-        return false;
+    if (!variantFor(isa, variant)) return false;
     yuyvVariant() = variant;
     return true;
 }

@@ -90,9 +90,13 @@ HRESULT serverGetClassObject(REFCLSID classId, REFIID riid, void** ppv) {
     return S_OK;
 }
 
-HRESULT serverCanUnloadNow() { return serverLocks.load() > 0 || liveObjectCount() != 0 ? S_FALSE : S_OK; }
+HRESULT serverCanUnloadNow() {
+    return serverLocks.load() > 0 || liveObjectCount() != 0 ? S_FALSE : S_OK;
+}
 
-LONG serverLockCount() { return serverLocks.load(); }
+LONG serverLockCount() {
+    return serverLocks.load();
+}
 
 void moduleAttach(HINSTANCE instance) {
     instanceHandle = instance;
@@ -111,4 +115,6 @@ void moduleDetach(bool processEnding) {
     if (!processEnding) releaseCameraList();
 }
 
-HINSTANCE moduleInstance() { return instanceHandle; }
+HINSTANCE moduleInstance() {
+    return instanceHandle;
+}

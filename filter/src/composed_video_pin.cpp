@@ -6,8 +6,8 @@
 #include "capture/camera_attachment.h"
 #include "capture/rgb24_format.h"
 #include "compositor/frame_store.h"
-#include "framework/runtime_settings.h"
 #include "filter/stereo_camera_filter.h"
+#include "framework/runtime_settings.h"
 #include "platform/trace.h"
 
 namespace {
@@ -41,10 +41,11 @@ HRESULT checkStreamFormat(const AM_MEDIA_TYPE& format, int32_t* sizeIndex) {
     const VIDEOINFOHEADER* info = videoInfoOf(format);
     if (!info || !format.pbFormat) return E_INVALIDARG;
     const BITMAPINFOHEADER& bitmap = info->bmiHeader;
-    if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24 || bitmap.biBitCount != 24 ||
-        bitmap.biCompression != BI_RGB)
+    if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24 ||
+        bitmap.biBitCount != 24 || bitmap.biCompression != BI_RGB)
         return VFW_E_INVALIDMEDIATYPE;
-    for (int32_t index = 0; index < static_cast<int32_t>(sizeof(captureSizes) / sizeof(captureSizes[0])); ++index) {
+    for (int32_t index = 0; index < static_cast<int32_t>(sizeof(captureSizes) / sizeof(captureSizes[0]));
+         ++index) {
         if (bitmap.biWidth == captureSizes[index].width && bitmap.biHeight == captureSizes[index].height) {
             *sizeIndex = index;
             return S_OK;
@@ -94,11 +95,14 @@ ComposedVideoPin::~ComposedVideoPin() = default;
 
 HRESULT ComposedVideoPin::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IAMStreamConfig) return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet) return ComponentCore::getInterface(static_cast<IKsPropertySet*>(this), ppv);
+    if (riid == IID_IAMStreamConfig)
+        return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
+    if (riid == IID_IKsPropertySet)
+        return ComponentCore::getInterface(static_cast<IKsPropertySet*>(this), ppv);
     if (riid == IID_ISpecifyPropertyPages)
         return ComponentCore::getInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
-    if (riid == IID_ICameraSelection) return ComponentCore::getInterface(static_cast<ICameraSelection*>(this), ppv);
+    if (riid == IID_ICameraSelection)
+        return ComponentCore::getInterface(static_cast<ICameraSelection*>(this), ppv);
     return OutputPinCore::nonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -151,7 +155,8 @@ STDMETHODIMP ComposedVideoPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* form
     {
         ScopedLock hold(lock);
         agreed = connectionFormat;
-        camerasDiffer = linkedInput && !sameInEveryField(agreed.get(), linkedInput->connectionMediaFormat().get());
+        camerasDiffer =
+            linkedInput && !sameInEveryField(agreed.get(), linkedInput->connectionMediaFormat().get());
     }
     if (camerasDiffer && FAILED(agreed.status())) hr = E_OUTOFMEMORY;
     // The delivered buffer is the left camera's: both cameras must produce the
@@ -214,9 +219,13 @@ STDMETHODIMP ComposedVideoPin::EnumMediaTypes(IEnumMediaTypes** out) {
     return OutputPinCore::EnumMediaTypes(out);
 }
 
-STDMETHODIMP ComposedVideoPin::QueryInternalConnections(IPin** /*pins*/, ULONG* /*count*/) { return E_NOTIMPL; }
+STDMETHODIMP ComposedVideoPin::QueryInternalConnections(IPin** /*pins*/, ULONG* /*count*/) {
+    return E_NOTIMPL;
+}
 
-STDMETHODIMP ComposedVideoPin::Notify(IBaseFilter* /*sender*/, Quality /*quality*/) { return E_NOTIMPL; }
+STDMETHODIMP ComposedVideoPin::Notify(IBaseFilter* /*sender*/, Quality /*quality*/) {
+    return E_NOTIMPL;
+}
 
 HRESULT ComposedVideoPin::acceptFormat(const AM_MEDIA_TYPE& format) {
     const VIDEOINFOHEADER* info = videoInfoOf(format);
@@ -445,8 +454,9 @@ STDMETHODIMP ComposedVideoPin::Set(REFGUID /*propSet*/, DWORD /*id*/, LPVOID /*i
     return E_NOTIMPL;
 }
 
-STDMETHODIMP ComposedVideoPin::Get(REFGUID propSet, DWORD id, LPVOID /*instanceData*/, DWORD /*instanceLength*/,
-                                   LPVOID propertyData, DWORD dataLength, DWORD* returned) {
+STDMETHODIMP ComposedVideoPin::Get(REFGUID propSet, DWORD id, LPVOID /*instanceData*/,
+                                   DWORD /*instanceLength*/, LPVOID propertyData, DWORD dataLength,
+                                   DWORD* returned) {
     if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
     if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
     if (!propertyData && !returned) return E_POINTER;

@@ -14,26 +14,32 @@ DV_MODULE_ENTRY DllGetClassObject(REFCLSID classId, REFIID riid, void** ppv) {
     return serverGetClassObject(classId, riid, ppv);
 }
 
-DV_MODULE_ENTRY DllCanUnloadNow() { return serverCanUnloadNow(); }
+DV_MODULE_ENTRY DllCanUnloadNow() {
+    return serverCanUnloadNow();
+}
 
-DV_MODULE_ENTRY DllRegisterServer() { return serverRegister(); }
+DV_MODULE_ENTRY DllRegisterServer() {
+    return serverRegister();
+}
 
-DV_MODULE_ENTRY DllUnregisterServer() { return serverUnregister(); }
+DV_MODULE_ENTRY DllUnregisterServer() {
+    return serverUnregister();
+}
 
 #ifdef _WIN32
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
-        case DLL_PROCESS_ATTACH:
-            DisableThreadLibraryCalls(instance);
-            moduleAttach(instance);
-            break;
-        case DLL_PROCESS_DETACH:
-            // `reserved` is non-null when the process is exiting.
-            moduleDetach(reserved != nullptr);
-            break;
-        default:
-            break;
+    case DLL_PROCESS_ATTACH:
+        DisableThreadLibraryCalls(instance);
+        moduleAttach(instance);
+        break;
+    case DLL_PROCESS_DETACH:
+        // `reserved` is non-null when the process is exiting.
+        moduleDetach(reserved != nullptr);
+        break;
+    default:
+        break;
     }
     return TRUE;
 }

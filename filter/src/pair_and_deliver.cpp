@@ -5,9 +5,9 @@
 
 #include "compositor/compose.h"
 #include "compositor/image.h"
-#include "framework/runtime_settings.h"
 #include "filter/composed_video_pin.h"
 #include "filter/stereo_camera_filter.h"
+#include "framework/runtime_settings.h"
 #include "platform/trace.h"
 
 namespace {

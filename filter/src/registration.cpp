@@ -15,7 +15,8 @@
 namespace {
 
 // The older filter mapper, tried when IFilterMapper2's class cannot be created.
-constexpr CLSID legacyFilterMapperClass = {0xE436EBB2, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+constexpr CLSID legacyFilterMapperClass = {
+    0xE436EBB2, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 
 // The "file not found" result with which the mapper reports a missing registration.
 const HRESULT notFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -38,7 +39,9 @@ const REGFILTERPINS2 captureDevicePins[] = {
     {REG_PINFLAG_B_OUTPUT, 1, 1, &videoRgb24Type, 0, nullptr, &PIN_CATEGORY_CAPTURE},
 };
 
-HRESULT lastErrorResult(LSTATUS status) { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
+HRESULT lastErrorResult(LSTATUS status) {
+    return HRESULT_FROM_WIN32(static_cast<DWORD>(status));
+}
 
 // HKEY_CLASSES_ROOT\CLSID\{...} of `classId`.
 std::wstring classKeyName(const CLSID& classId) {
@@ -54,14 +57,15 @@ LSTATUS setStringValue(HKEY key, const WCHAR* name, const std::wstring& value) {
 
 HRESULT writeServerKeys(const ClassEntry& entry, const std::wstring& modulePath) {
     RegistryKey classKey;
-    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, classKeyName(*entry.classId).c_str(), 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, classKey.receive(), nullptr);
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, classKeyName(*entry.classId).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, classKey.receive(), nullptr);
     if (status != ERROR_SUCCESS) return lastErrorResult(status);
     status = setStringValue(classKey.get(), nullptr, entry.name);
     if (status != ERROR_SUCCESS) return lastErrorResult(status);
     RegistryKey serverKey;
-    status = RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                             nullptr, serverKey.receive(), nullptr);
+    status = RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_ALL_ACCESS, nullptr, serverKey.receive(), nullptr);
     if (status != ERROR_SUCCESS) return lastErrorResult(status);
     status = setStringValue(serverKey.get(), nullptr, modulePath);
     if (status != ERROR_SUCCESS) return lastErrorResult(status);
@@ -74,12 +78,15 @@ HRESULT writeServerKeys(const ClassEntry& entry, const std::wstring& modulePath)
 // cannot be opened counts as already removed.
 LSTATUS deleteKeyTree(HKEY parent, const std::wstring& name) {
     RegistryKey key;
-    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS) return ERROR_SUCCESS;
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
     std::vector<std::wstring> children;
     for (DWORD index = 0;; ++index) {
         WCHAR child[256];
         DWORD chars = 256;
-        if (RegEnumKeyExW(key.get(), index, child, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExW(key.get(), index, child, &chars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
         children.emplace_back(child, chars);
     }
     for (const std::wstring& child : children) {
@@ -93,8 +100,9 @@ LSTATUS deleteKeyTree(HKEY parent, const std::wstring& name) {
 // This module's full path as the platform's ANSI file name, widened.
 HRESULT modulePathOf(std::wstring* path) {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&modulePathOf), &module)) {
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&modulePathOf), &module)) {
         return HRESULT_FROM_WIN32(GetLastError());
     }
     char ansi[MAX_PATH] = {};
@@ -155,7 +163,8 @@ HRESULT generalRegistration(bool registering) {
                     record.dwMerit = setup->merit;
                     record.cPins = setup->pinCount;
                     record.rgPins = setup->pins;
-                    hr = mapper->RegisterFilter(*setup->classId, setup->name, nullptr, nullptr, nullptr, &record);
+                    hr = mapper->RegisterFilter(*setup->classId, setup->name, nullptr, nullptr, nullptr,
+                                                &record);
                 }
                 if (hr == notFound) hr = S_OK;
                 if (FAILED(hr)) break;
@@ -176,8 +185,9 @@ HRESULT generalRegistration(bool registering) {
 
 }  // namespace
 
-const FilterSetupRecord stereoFilterSetup = {&CLSID_StereoCameraFilter, virtualCameraFriendlyName, MERIT_DO_NOT_USE,
-                                             sizeof(filterPins) / sizeof(filterPins[0]), filterPins};
+const FilterSetupRecord stereoFilterSetup = {&CLSID_StereoCameraFilter, virtualCameraFriendlyName,
+                                             MERIT_DO_NOT_USE, sizeof(filterPins) / sizeof(filterPins[0]),
+                                             filterPins};
 
 HRESULT serverRegister() {
     HRESULT hr = generalRegistration(true);
@@ -214,7 +224,8 @@ HRESULT serverUnregister() {
         hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                               reinterpret_cast<void**>(mapper.GetAddressOf()));
         if (SUCCEEDED(hr))
-            hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, virtualCameraFriendlyName, CLSID_StereoCameraFilter);
+            hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, virtualCameraFriendlyName,
+                                          CLSID_StereoCameraFilter);
     }
     if (SUCCEEDED(init)) CoUninitialize();
     return hr;

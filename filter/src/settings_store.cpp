@@ -38,7 +38,8 @@ DWORD readDword(const RegistryKey& key, const char* name, DWORD fallback) {
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+        ERROR_SUCCESS)
         return fallback;
     if (type != REG_DWORD || size != sizeof(value)) return fallback;
     return value;
@@ -52,7 +53,8 @@ std::string readName(const RegistryKey& key, const char* name) {
     char data[nameDataBytes + 2];  // room for a terminator and one byte more to see a longer name
     DWORD type = REG_NONE;
     DWORD size = sizeof(data);
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS)
         return noCameraName;
     if (type != REG_SZ || size > sizeof(data)) return noCameraName;
     DWORD length = size;

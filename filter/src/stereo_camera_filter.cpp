@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "compositor/image_mode.h"
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
-#include "compositor/image_mode.h"
 #include "framework/runtime_settings.h"
 #include "platform/trace.h"
 
@@ -52,7 +52,8 @@ StereoCameraFilter::~StereoCameraFilter() {
 
 HRESULT StereoCameraFilter::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_ISpecifyPropertyPages) return getInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+    if (riid == IID_ISpecifyPropertyPages)
+        return getInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     if (riid == IID_IStereoImageControl) return getInterface(static_cast<IStereoImageControl*>(this), ppv);
     if (riid == IID_IStereoFrameCallback) return getInterface(static_cast<IStereoFrameCallback*>(this), ppv);
     return FilterCore::nonDelegatingQueryInterface(riid, ppv);
@@ -60,11 +61,16 @@ HRESULT StereoCameraFilter::nonDelegatingQueryInterface(REFIID riid, void** ppv)
 
 PinCore* StereoCameraFilter::pinAt(int index) {
     switch (index) {
-        case 0: return input1.get();
-        case 1: return input2.get();
-        case 2: return output1.get();
-        case 3: return output2.get();
-        default: return nullptr;
+    case 0:
+        return input1.get();
+    case 1:
+        return input2.get();
+    case 2:
+        return output1.get();
+    case 3:
+        return output2.get();
+    default:
+        return nullptr;
     }
 }
 

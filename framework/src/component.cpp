@@ -23,7 +23,9 @@ void freeAutomationLibraryIfIdle() {
 
 }  // namespace
 
-LONG liveObjectCount() { return liveCount.load(); }
+LONG liveObjectCount() {
+    return liveCount.load();
+}
 
 HMODULE loadAutomationLibrary() {
 #ifdef _WIN32
@@ -35,8 +37,12 @@ HMODULE loadAutomationLibrary() {
 #endif
 }
 
-LiveObject::LiveObject() { liveCount.fetch_add(1); }
-LiveObject::LiveObject(const LiveObject&) { liveCount.fetch_add(1); }
+LiveObject::LiveObject() {
+    liveCount.fetch_add(1);
+}
+LiveObject::LiveObject(const LiveObject&) {
+    liveCount.fetch_add(1);
+}
 LiveObject::~LiveObject() {
     if (liveCount.fetch_sub(1) == 1) {
 #ifdef _WIN32

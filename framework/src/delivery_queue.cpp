@@ -25,8 +25,7 @@ public:
         const LONG wakes = queue.wakesDue;
         queue.wakesDue = 0;
         queue.queueLock.unlock();
-        if (wakes != 0)
-            queue.wakeSemaphore.release(wakes);
+        if (wakes != 0) queue.wakeSemaphore.release(wakes);
     }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
@@ -45,11 +44,9 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, const DeliveryQueueOpti
     const bool queue = options.queue;
     const LONG listNodes = options.listNodes;
     HRESULT hr = result ? *result : S_OK;
-    if (FAILED(hr))
-        return;
+    if (FAILED(hr)) return;
     auto report = [result](HRESULT code) {
-        if (result)
-            *result = code;
+        if (result) *result = code;
     };
     if (!pin) {
         report(E_POINTER);
@@ -57,8 +54,7 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, const DeliveryQueueOpti
     }
     hr = ComPtr<IPin>(pin).As(&downstreamInput);
     report(hr);
-    if (FAILED(hr))
-        return;
+    if (FAILED(hr)) return;
 
     bool withWorker = queue;
     if (autoDecide) {
@@ -71,8 +67,7 @@ DeliveryQueue::DeliveryQueue(IPin* pin, HRESULT* result, const DeliveryQueueOpti
     const size_t slots = static_cast<size_t>(batchSize);
     batch.reset(new (std::nothrow) ComPtr<IMediaSample>[slots]);
     rawBatch.reset(new (std::nothrow) IMediaSample*[slots]);
-    if (withWorker)
-        sending.reset(new (std::nothrow) ComPtr<IMediaSample>[slots]);
+    if (withWorker) sending.reset(new (std::nothrow) ComPtr<IMediaSample>[slots]);
     if (!batch || !rawBatch || (withWorker && !sending)) {
         report(E_OUTOFMEMORY);
         return;
@@ -128,8 +123,7 @@ DeliveryQueue::Entry* DeliveryQueue::takeNode(EntryKind kind) {
         spareNodes = node->next;
     else
         node = new (std::nothrow) Entry;
-    if (!node)
-        return nullptr;
+    if (!node) return nullptr;
     node->kind = kind;
     node->next = nullptr;
     return node;
@@ -148,22 +142,17 @@ void DeliveryQueue::append(Entry* node) {
     else
         workHead = node;
     workTail = node;
-    if (node->kind == EntryKind::sample)
-        ++workSamples;
+    if (node->kind == EntryKind::sample) ++workSamples;
 }
 
 DeliveryQueue::Entry* DeliveryQueue::popHead() {
     Entry* node = workHead;
-    if (!node)
-        return nullptr;
+    if (!node) return nullptr;
     workHead = node->next;
-    if (!workHead)
-        workTail = nullptr;
+    if (!workHead) workTail = nullptr;
     node->next = nullptr;
-    if (node->kind == EntryKind::sample)
-        --workSamples;
-    if (popEvent)
-        popEvent->set();
+    if (node->kind == EntryKind::sample) --workSamples;
+    if (popEvent) popEvent->set();
     return node;
 }
 
@@ -207,22 +196,18 @@ HRESULT DeliveryQueue::receive(ComPtr<IMediaSample> sample) {
 }
 
 HRESULT DeliveryQueue::receiveMultiple(IMediaSample** samples, LONG count, LONG* processed) {
-    if (count > 0 && !samples)
-        return E_POINTER;
-    if (count < 0)
-        count = 0;
+    if (count > 0 && !samples) return E_POINTER;
+    if (count < 0) count = 0;
     HRESULT refused;
     {
         Hold hold(*this);
-        if (stickyResult == S_OK)
-            return acceptSamples(samples, count, processed);
+        if (stickyResult == S_OK) return acceptSamples(samples, count, processed);
         refused = stickyResult;
     }
     // Discarded: the references handed over are released outside the lock.
     for (LONG i = 0; i < count; ++i)
         adopt(samples[i]);
-    if (processed)
-        *processed = 0;
+    if (processed) *processed = 0;
     return refused;
 }
 
@@ -238,24 +223,19 @@ HRESULT DeliveryQueue::acceptSamples(IMediaSample** samples, LONG count, LONG* p
             node->sample.Attach(samples[i]);
             append(node);
         }
-        if (processed)
-            *processed = count;
+        if (processed) *processed = count;
         const bool holdBack = batchExact && batchedCount + workSamples < batchSize;
-        if (!holdBack)
-            wakeWorker();
+        if (!holdBack) wakeWorker();
         return S_OK;
     }
 
     LONG lost = 0;
     for (LONG i = 0; i < count; ++i) {
         batch[static_cast<size_t>(batchedCount)].Attach(samples[i]);
-        if (++batchedCount >= batchSize)
-            lost += deliverBatchDirect();
+        if (++batchedCount >= batchSize) lost += deliverBatchDirect();
     }
-    if (count == 0 && batchedCount > 0 && (sendAnywayFlag || !batchExact))
-        lost += deliverBatchDirect();
-    if (processed)
-        *processed = std::max<LONG>(0, count - lost);
+    if (count == 0 && batchedCount > 0 && (sendAnywayFlag || !batchExact)) lost += deliverBatchDirect();
+    if (processed) *processed = std::max<LONG>(0, count - lost);
     return stickyResult;
 }
 
@@ -264,8 +244,7 @@ HRESULT DeliveryQueue::endOfStream() {
         Hold hold(*this);
         if (stickyResult == S_OK) {
             Entry* node = takeNode(EntryKind::endOfStream);
-            if (!node)
-                return S_OK;  // nothing queued
+            if (!node) return S_OK;  // nothing queued
             flushed = false;
             append(node);
             wakeWorker();
@@ -274,8 +253,7 @@ HRESULT DeliveryQueue::endOfStream() {
     }
     Hold hold(*this);
     // Whatever is still batched goes first, so that end of stream follows it.
-    if (batchedCount > 0)
-        deliverBatchDirect();
+    if (batchedCount > 0) deliverBatchDirect();
     if (stickyResult == S_OK) {
         flushed = false;
         downstreamPin->EndOfStream();
@@ -288,10 +266,8 @@ HRESULT DeliveryQueue::beginFlush() {
         {
             Hold hold(*this);
             flushing = true;
-            if (stickyResult == S_OK)
-                stickyResult = S_FALSE;
-            if (flushOptimised && flushed)
-                return S_OK;
+            if (stickyResult == S_OK) stickyResult = S_FALSE;
+            if (flushOptimised && flushed) return S_OK;
             flushDone.reset();
             wakeWorker();
         }
@@ -303,8 +279,7 @@ HRESULT DeliveryQueue::beginFlush() {
     downstreamPin->BeginFlush();
     Hold hold(*this);
     flushing = true;
-    if (stickyResult == S_OK)
-        stickyResult = S_FALSE;
+    if (stickyResult == S_OK) stickyResult = S_FALSE;
     return S_OK;
 }
 
@@ -317,13 +292,11 @@ HRESULT DeliveryQueue::endFlush() {
             stickyResult = S_OK;
             return S_OK;
         }
-        if (!useWorker)
-            releasePending();
+        if (!useWorker) releasePending();
         // Without a flush in progress the worker will not signal flushDone.
         waitForWorker = useWorker && flushing;
     }
-    if (waitForWorker)
-        flushDone.wait();
+    if (waitForWorker) flushDone.wait();
     {
         Hold hold(*this);
         flushing = false;
@@ -337,12 +310,10 @@ HRESULT DeliveryQueue::endFlush() {
 
 HRESULT DeliveryQueue::newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     Hold hold(*this);
-    if (stickyResult != S_OK)
-        return S_OK;
+    if (stickyResult != S_OK) return S_OK;
     if (useWorker) {
         Entry* node = takeNode(EntryKind::newSegment);
-        if (!node)
-            return S_OK;  // nothing queued
+        if (!node) return S_OK;  // nothing queued
         node->start = start;
         node->stop = stop;
         node->rate = rate;
@@ -350,8 +321,7 @@ HRESULT DeliveryQueue::newSegment(REFERENCE_TIME start, REFERENCE_TIME stop, dou
         wakeWorker();
         return S_OK;
     }
-    if (batchedCount > 0)
-        deliverBatchDirect();
+    if (batchedCount > 0) deliverBatchDirect();
     downstreamPin->NewSegment(start, stop, rate);
     return S_OK;
 }
@@ -360,14 +330,12 @@ void DeliveryQueue::sendAnyway() {
     Hold hold(*this);
     if (useWorker) {
         Entry* node = takeNode(EntryKind::sendBatch);
-        if (!node)
-            return;
+        if (!node) return;
         append(node);
         wakeWorker();
         return;
     }
-    if (batchedCount > 0)
-        deliverBatchDirect();
+    if (batchedCount > 0) deliverBatchDirect();
 }
 
 void DeliveryQueue::reset() {
@@ -379,8 +347,7 @@ void DeliveryQueue::reset() {
     {
         Hold hold(*this);
         Entry* node = takeNode(EntryKind::reset);
-        if (!node)
-            return;         // nothing queued, nothing to wait for
+        if (!node) return;  // nothing queued, nothing to wait for
         flushDone.reset();  // only the worker's answer to this reset counts
         append(node);
         wakeWorker();
@@ -401,8 +368,7 @@ void DeliveryQueue::setPopEvent(Event* event) {
 void DeliveryQueue::workerLoop() {
     const HRESULT coInit = CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
 #ifdef _WIN32
-    if (priority != 0)
-        SetThreadPriority(GetCurrentThread(), priority);
+    if (priority != 0) SetThreadPriority(GetCurrentThread(), priority);
 #endif
     for (;;) {
         bool waiting = false;
@@ -437,8 +403,7 @@ void DeliveryQueue::workerLoop() {
                 if (entry->kind == EntryKind::sample) {
                     batch[static_cast<size_t>(batchedCount)] = std::move(entry->sample);
                     recycleNode(entry);
-                    if (++batchedCount >= batchSize)
-                        break;
+                    if (++batchedCount >= batchSize) break;
                     continue;
                 }
                 const bool emptySend = entry->kind == EntryKind::sendBatch && batchedCount == 0;
@@ -448,8 +413,7 @@ void DeliveryQueue::workerLoop() {
                 segmentStop = entry->stop;
                 segmentRate = entry->rate;
                 recycleNode(entry);
-                if (emptySend)
-                    continue;
+                if (emptySend) continue;
                 break;
             }
             if (!ending && !waiting) {
@@ -459,8 +423,7 @@ void DeliveryQueue::workerLoop() {
                 batchedCount = 0;
             }
         }
-        if (ending)
-            break;
+        if (ending) break;
         if (waiting) {
             wakeSemaphore.acquire();
             continue;
@@ -483,15 +446,13 @@ void DeliveryQueue::workerLoop() {
                         "delivery (worker): downstream refused a sample: %s; delivery stops until the next "
                         "flush or run",
                         TraceHr(hr).text);
-                if (stickyResult == S_OK)
-                    stickyResult = hr;
+                if (stickyResult == S_OK) stickyResult = hr;
             }
             // Releases every sample of the batch.
             for (LONG i = 0; i < sendingCount; ++i)
                 sending[static_cast<size_t>(i)].Reset();
         }
-        if (!haveMarker)
-            continue;
+        if (!haveMarker) continue;
         switch (markerKind) {
         case EntryKind::endOfStream: {
             bool normal;
@@ -500,8 +461,7 @@ void DeliveryQueue::workerLoop() {
                 normal = stickyResult == S_OK;
             }
             // After a delivery failure the downstream pin ends the stream itself.
-            if (normal)
-                downstreamPin->EndOfStream();
+            if (normal) downstreamPin->EndOfStream();
             break;
         }
         case EntryKind::reset: {
@@ -519,6 +479,5 @@ void DeliveryQueue::workerLoop() {
             break;
         }
     }
-    if (coInit == S_OK)
-        CoUninitialize();
+    if (coInit == S_OK) CoUninitialize();
 }

@@ -3,18 +3,15 @@
 #include "platform/com_ptr.h"
 
 HRESULT forEachVideoInputDevice(ICreateDevEnum* devices, const VideoInputVisitor& visit) {
-    if (!devices)
-        return E_POINTER;
+    if (!devices) return E_POINTER;
     ComPtr<IEnumMoniker> category;
     HRESULT hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, category.GetAddressOf(), 0);
-    if (hr != S_OK || !category)
-        return hr;
+    if (hr != S_OK || !category) return hr;
     for (;;) {
         ComPtr<IMoniker> moniker;
         ULONG fetched = 0;
         hr = category->Next(1, moniker.GetAddressOf(), &fetched);
-        if (hr != S_OK || fetched != 1 || !moniker)
-            break;
+        if (hr != S_OK || fetched != 1 || !moniker) break;
         ComPtr<IPropertyBag> bag;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, iidOf<IPropertyBag>(),
                                           reinterpret_cast<void**>(bag.GetAddressOf()))))
@@ -34,9 +31,7 @@ HRESULT forEachVideoInputDevice(const VideoInputVisitor& visit) {
     const HRESULT hr =
         CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, iidOf<ICreateDevEnum>(),
                          reinterpret_cast<void**>(devices.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
-    if (!devices)
-        return E_UNEXPECTED;
+    if (FAILED(hr)) return hr;
+    if (!devices) return E_UNEXPECTED;
     return forEachVideoInputDevice(devices.Get(), visit);
 }

@@ -46,11 +46,17 @@ HRESULT FilterCore::currentStreamTime(REFERENCE_TIME* out) {
     return S_OK;
 }
 
-LONG FilterCore::pinSetVersion() { return pinVersion.load(); }
+LONG FilterCore::pinSetVersion() {
+    return pinVersion.load();
+}
 
-const FilterSetupRecord* FilterCore::registrationRecord() { return nullptr; }
+const FilterSetupRecord* FilterCore::registrationRecord() {
+    return nullptr;
+}
 
-LONG FilterCore::bumpPinSetVersion() { return pinVersion.fetch_add(1) + 1; }
+LONG FilterCore::bumpPinSetVersion() {
+    return pinVersion.fetch_add(1) + 1;
+}
 
 IFilterGraph* FilterCore::filterGraph() const {
     ScopedLock hold(lock);
@@ -235,7 +241,9 @@ STDMETHODIMP FilterCore::JoinFilterGraph(IFilterGraph* newGraph, LPCWSTR newName
     return S_OK;
 }
 
-STDMETHODIMP FilterCore::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
+STDMETHODIMP FilterCore::QueryVendorInfo(LPWSTR*) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP FilterCore::Register() {
     const FilterSetupRecord* record = registrationRecord();

@@ -91,11 +91,17 @@ bool mediaTypeFullySpecified(const AM_MEDIA_TYPE& type) {
 
 // ---- MediaFormat ------------------------------------------------------------
 
-MediaFormat::MediaFormat() { makeEmpty(type); }
+MediaFormat::MediaFormat() {
+    makeEmpty(type);
+}
 
-MediaFormat::MediaFormat(const AM_MEDIA_TYPE& source) { copyStatus = copyMediaType(&type, source); }
+MediaFormat::MediaFormat(const AM_MEDIA_TYPE& source) {
+    copyStatus = copyMediaType(&type, source);
+}
 
-MediaFormat::MediaFormat(const MediaFormat& other) { copyStatus = copyMediaType(&type, other.type); }
+MediaFormat::MediaFormat(const MediaFormat& other) {
+    copyStatus = copyMediaType(&type, other.type);
+}
 
 MediaFormat::MediaFormat(MediaFormat&& other) noexcept : type(other.type), copyStatus(other.copyStatus) {
     makeEmpty(other.type);
@@ -118,7 +124,9 @@ MediaFormat& MediaFormat::operator=(MediaFormat&& other) noexcept {
     return *this;
 }
 
-MediaFormat::~MediaFormat() { freeMediaType(type); }
+MediaFormat::~MediaFormat() {
+    freeMediaType(type);
+}
 
 HRESULT MediaFormat::assign(const AM_MEDIA_TYPE& source) {
     if (&source == &type) return S_OK;
@@ -217,17 +225,25 @@ GUID bitmapSubtype(const BITMAPINFOHEADER& header, const DWORD* bitMasks) {
     if (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS)
         return fourccSubtype(header.biCompression);
     switch (header.biBitCount) {
-        case 1: return MEDIASUBTYPE_RGB1;
-        case 4: return MEDIASUBTYPE_RGB4;
-        case 8: return MEDIASUBTYPE_RGB8;
-        case 16:
-            if (header.biCompression == BI_RGB) return MEDIASUBTYPE_RGB555;
-            if (!bitMasks) return GUID_NULL;
-            if (bitMasks[0] == 0x7C00 && bitMasks[1] == 0x03E0 && bitMasks[2] == 0x001F) return MEDIASUBTYPE_RGB555;
-            if (bitMasks[0] == 0xF800 && bitMasks[1] == 0x07E0 && bitMasks[2] == 0x001F) return MEDIASUBTYPE_RGB565;
-            return GUID_NULL;
-        case 24: return MEDIASUBTYPE_RGB24;
-        case 32: return MEDIASUBTYPE_RGB32;
-        default: return GUID_NULL;
+    case 1:
+        return MEDIASUBTYPE_RGB1;
+    case 4:
+        return MEDIASUBTYPE_RGB4;
+    case 8:
+        return MEDIASUBTYPE_RGB8;
+    case 16:
+        if (header.biCompression == BI_RGB) return MEDIASUBTYPE_RGB555;
+        if (!bitMasks) return GUID_NULL;
+        if (bitMasks[0] == 0x7C00 && bitMasks[1] == 0x03E0 && bitMasks[2] == 0x001F)
+            return MEDIASUBTYPE_RGB555;
+        if (bitMasks[0] == 0xF800 && bitMasks[1] == 0x07E0 && bitMasks[2] == 0x001F)
+            return MEDIASUBTYPE_RGB565;
+        return GUID_NULL;
+    case 24:
+        return MEDIASUBTYPE_RGB24;
+    case 32:
+        return MEDIASUBTYPE_RGB32;
+    default:
+        return GUID_NULL;
     }
 }

@@ -11,7 +11,9 @@
 namespace {
 
 // Failures that only say "this type will not do" and so do not end the search.
-bool isIgnorableRefusal(HRESULT hr) { return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED; }
+bool isIgnorableRefusal(HRESULT hr) {
+    return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED;
+}
 
 // acceptFormat's answer as a connection attempt sees it.
 HRESULT asConnectionResult(HRESULT accepted) {
@@ -57,19 +59,27 @@ PinCore::~PinCore() = default;
 
 HRESULT PinCore::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IPin || riid == IID_IUnknown) return ComponentCore::getInterface(static_cast<IPin*>(this), ppv);
-    if (riid == IID_IQualityControl) return ComponentCore::getInterface(static_cast<IQualityControl*>(this), ppv);
+    if (riid == IID_IPin || riid == IID_IUnknown)
+        return ComponentCore::getInterface(static_cast<IPin*>(this), ppv);
+    if (riid == IID_IQualityControl)
+        return ComponentCore::getInterface(static_cast<IQualityControl*>(this), ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
 
-LONG PinCore::formatVersion() { return typeVersion.load(); }
-HRESULT PinCore::onActivate() { return S_OK; }
+LONG PinCore::formatVersion() {
+    return typeVersion.load();
+}
+HRESULT PinCore::onActivate() {
+    return S_OK;
+}
 HRESULT PinCore::onDeactivate() {
     runtimeError = false;
     return S_OK;
 }
-HRESULT PinCore::onRun(REFERENCE_TIME) { return S_OK; }
+HRESULT PinCore::onRun(REFERENCE_TIME) {
+    return S_OK;
+}
 
 HRESULT PinCore::adoptFormat(const AM_MEDIA_TYPE& format) {
     return FAILED(connectionFormat.assign(format)) ? E_OUTOFMEMORY : S_OK;
@@ -83,11 +93,19 @@ HRESULT PinCore::checkPeer(IPin* peer) {
     return peerDirection == direction ? VFW_E_INVALID_DIRECTION : S_OK;
 }
 
-HRESULT PinCore::onDisconnected() { return S_OK; }
-HRESULT PinCore::onConnected(IPin*) { return S_OK; }
-HRESULT PinCore::proposeFormat(int, MediaFormat*) { return E_UNEXPECTED; }
+HRESULT PinCore::onDisconnected() {
+    return S_OK;
+}
+HRESULT PinCore::onConnected(IPin*) {
+    return S_OK;
+}
+HRESULT PinCore::proposeFormat(int, MediaFormat*) {
+    return E_UNEXPECTED;
+}
 
-LONG PinCore::bumpFormatVersion() { return typeVersion.fetch_add(1) + 1; }
+LONG PinCore::bumpFormatVersion() {
+    return typeVersion.fetch_add(1) + 1;
+}
 
 bool PinCore::isConnected() const {
     std::lock_guard<std::mutex> hold(peerGuard);
@@ -106,7 +124,9 @@ void PinCore::setPeer(IPin* peer) {
     connected = peer;
 }
 
-bool PinCore::mayChangeConnection() const { return canReconnectWhenActive || filter->isStopped(); }
+bool PinCore::mayChangeConnection() const {
+    return canReconnectWhenActive || filter->isStopped();
+}
 
 STDMETHODIMP PinCore::Connect(IPin* receiver, const AM_MEDIA_TYPE* format) {
     if (!receiver) return E_POINTER;
@@ -294,11 +314,16 @@ STDMETHODIMP PinCore::EnumMediaTypes(IEnumMediaTypes** out) {
     *out = nullptr;
     auto* enumerator = new (std::nothrow) FormatEnumerator(this);
     if (!enumerator) return E_OUTOFMEMORY;
-    return ComponentCore::getInterface(static_cast<IEnumMediaTypes*>(enumerator), reinterpret_cast<void**>(out));
+    return ComponentCore::getInterface(static_cast<IEnumMediaTypes*>(enumerator),
+                                       reinterpret_cast<void**>(out));
 }
 
-STDMETHODIMP PinCore::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-STDMETHODIMP PinCore::EndOfStream() { return S_OK; }
+STDMETHODIMP PinCore::QueryInternalConnections(IPin**, ULONG*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP PinCore::EndOfStream() {
+    return S_OK;
+}
 
 STDMETHODIMP PinCore::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     segmentStart = start;
@@ -307,7 +332,9 @@ STDMETHODIMP PinCore::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, doub
     return S_OK;
 }
 
-STDMETHODIMP PinCore::Notify(IBaseFilter*, Quality) { return E_NOTIMPL; }
+STDMETHODIMP PinCore::Notify(IBaseFilter*, Quality) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP PinCore::SetSink(IQualityControl* sink) {
     ScopedLock hold(lock);
@@ -365,7 +392,9 @@ STDMETHODIMP InputPinCore::EndFlush() {
     return S_OK;
 }
 
-STDMETHODIMP InputPinCore::Notify(IBaseFilter* sender, Quality) { return sender ? S_OK : E_POINTER; }
+STDMETHODIMP InputPinCore::Notify(IBaseFilter* sender, Quality) {
+    return sender ? S_OK : E_POINTER;
+}
 
 STDMETHODIMP InputPinCore::GetAllocator(IMemAllocator** out) {
     if (!out) return E_POINTER;
@@ -389,7 +418,9 @@ STDMETHODIMP InputPinCore::NotifyAllocator(IMemAllocator* newAllocator, BOOL isR
     return S_OK;
 }
 
-STDMETHODIMP InputPinCore::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+STDMETHODIMP InputPinCore::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP InputPinCore::Receive(IMediaSample* sample) {
     if (!sample) return E_POINTER;
@@ -560,7 +591,9 @@ HRESULT OutputPinCore::sendSample(IMediaSample* sample) {
     return peerInput->Receive(sample);
 }
 
-HRESULT OutputPinCore::makeDefaultAllocator(IMemAllocator** out) { return createMemoryAllocator(out); }
+HRESULT OutputPinCore::makeDefaultAllocator(IMemAllocator** out) {
+    return createMemoryAllocator(out);
+}
 
 HRESULT OutputPinCore::forwardEndOfStream() {
     ComPtr<IPin> peer = connectedPeer();
@@ -582,9 +615,15 @@ HRESULT OutputPinCore::forwardNewSegment(REFERENCE_TIME start, REFERENCE_TIME st
     return peer ? peer->NewSegment(start, stop, rate) : VFW_E_NOT_CONNECTED;
 }
 
-STDMETHODIMP OutputPinCore::EndOfStream() { return E_UNEXPECTED; }
-STDMETHODIMP OutputPinCore::BeginFlush() { return E_UNEXPECTED; }
-STDMETHODIMP OutputPinCore::EndFlush() { return E_UNEXPECTED; }
+STDMETHODIMP OutputPinCore::EndOfStream() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP OutputPinCore::BeginFlush() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP OutputPinCore::EndFlush() {
+    return E_UNEXPECTED;
+}
 
 // ---- FormatEnumerator -------------------------------------------------------------
 

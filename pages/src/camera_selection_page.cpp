@@ -12,8 +12,10 @@ constexpr const char* sameCameraCaption = "Camera's Selection";
 // The two sides' messages differ only in the space after the comma.
 constexpr const char* sameCameraLeftText = "Left and Right camera can not be the same one,please reselect.";
 constexpr const char* sameCameraRightText = "Left and Right camera can not be the same one, please reselect.";
-constexpr const char* selfAsLeftText = "The virtual camera can not use itself as the left camera, please reselect.";
-constexpr const char* selfAsRightText = "The virtual camera can not use itself as the right camera, please reselect.";
+constexpr const char* selfAsLeftText =
+    "The virtual camera can not use itself as the left camera, please reselect.";
+constexpr const char* selfAsRightText =
+    "The virtual camera can not use itself as the right camera, please reselect.";
 
 // Item data of the selected entry of list `id`, or CB_ERR without a selection.
 LRESULT selectedItemData(HWND dialog, int id) {
@@ -62,17 +64,21 @@ HRESULT CameraSelectionPage::initControls() {
         // Item data = position in the camera list; the lists keep insertion order.
         for (size_t i = 0; i < cameraList.size(); ++i) {
             const auto name = reinterpret_cast<LPARAM>(cameraList[i].name);
-            const LRESULT left = SendDlgItemMessageA(dialogWindow, IDC_LEFT_CAMERA_LIST, CB_ADDSTRING, 0, name);
+            const LRESULT left =
+                SendDlgItemMessageA(dialogWindow, IDC_LEFT_CAMERA_LIST, CB_ADDSTRING, 0, name);
             SendDlgItemMessageA(dialogWindow, IDC_LEFT_CAMERA_LIST, CB_SETITEMDATA, static_cast<WPARAM>(left),
                                 static_cast<LPARAM>(i));
-            const LRESULT right = SendDlgItemMessageA(dialogWindow, IDC_RIGHT_CAMERA_LIST, CB_ADDSTRING, 0, name);
-            SendDlgItemMessageA(dialogWindow, IDC_RIGHT_CAMERA_LIST, CB_SETITEMDATA, static_cast<WPARAM>(right),
-                                static_cast<LPARAM>(i));
+            const LRESULT right =
+                SendDlgItemMessageA(dialogWindow, IDC_RIGHT_CAMERA_LIST, CB_ADDSTRING, 0, name);
+            SendDlgItemMessageA(dialogWindow, IDC_RIGHT_CAMERA_LIST, CB_SETITEMDATA,
+                                static_cast<WPARAM>(right), static_cast<LPARAM>(i));
         }
         // An index beyond the list leaves that list without a selection.
-        SendDlgItemMessageA(dialogWindow, IDC_LEFT_CAMERA_LIST, CB_SETCURSEL, static_cast<WPARAM>(committedLeft), 0);
+        SendDlgItemMessageA(dialogWindow, IDC_LEFT_CAMERA_LIST, CB_SETCURSEL,
+                            static_cast<WPARAM>(committedLeft), 0);
         EnableWindow(GetDlgItem(dialogWindow, IDC_LEFT_CAMERA_LIST), TRUE);
-        SendDlgItemMessageA(dialogWindow, IDC_RIGHT_CAMERA_LIST, CB_SETCURSEL, static_cast<WPARAM>(committedRight), 0);
+        SendDlgItemMessageA(dialogWindow, IDC_RIGHT_CAMERA_LIST, CB_SETCURSEL,
+                            static_cast<WPARAM>(committedRight), 0);
         EnableWindow(GetDlgItem(dialogWindow, IDC_RIGHT_CAMERA_LIST), TRUE);
     }
 
@@ -83,14 +89,18 @@ HRESULT CameraSelectionPage::initControls() {
     for (int i = 0; i < 2; ++i) {
         const LRESULT position = SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_ADDSTRING, 0,
                                                      reinterpret_cast<LPARAM>(resolutionNames[i]));
-        SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_SETITEMDATA, static_cast<WPARAM>(position), i);
+        SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_SETITEMDATA, static_cast<WPARAM>(position),
+                            i);
     }
-    SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_SETCURSEL, static_cast<WPARAM>(committedSize), 0);
+    SendDlgItemMessageA(dialogWindow, IDC_RESOLUTION_LIST, CB_SETCURSEL, static_cast<WPARAM>(committedSize),
+                        0);
     EnableWindow(GetDlgItem(dialogWindow, IDC_RESOLUTION_LIST), TRUE);
     return sizeResult;
 }
 
-HRESULT CameraSelectionPage::releaseControls() { return S_OK; }
+HRESULT CameraSelectionPage::releaseControls() {
+    return S_OK;
+}
 
 HRESULT CameraSelectionPage::commitChanges() {
     committedSize = pendingSize;
@@ -138,22 +148,22 @@ INT_PTR CameraSelectionPage::handleMessage(HWND window, UINT message, WPARAM wPa
     if (message == WM_COMMAND && cameraSelection) {
         // Every notification of a list counts, whatever its code.
         switch (LOWORD(wParam)) {
-            case IDC_LEFT_CAMERA_LIST:
-                cameraChosen(true);
-                break;
-            case IDC_RIGHT_CAMERA_LIST:
-                cameraChosen(false);
-                break;
-            case IDC_RESOLUTION_LIST: {
-                const LRESULT size = selectedItemData(dialogWindow, IDC_RESOLUTION_LIST);
-                if (size == CB_ERR) break;
-                pendingSize = static_cast<int>(size);
-                cameraSelection->SetSizeIndex(static_cast<unsigned>(pendingSize));
-                markDirty();
-                break;
-            }
-            default:
-                break;
+        case IDC_LEFT_CAMERA_LIST:
+            cameraChosen(true);
+            break;
+        case IDC_RIGHT_CAMERA_LIST:
+            cameraChosen(false);
+            break;
+        case IDC_RESOLUTION_LIST: {
+            const LRESULT size = selectedItemData(dialogWindow, IDC_RESOLUTION_LIST);
+            if (size == CB_ERR) break;
+            pendingSize = static_cast<int>(size);
+            cameraSelection->SetSizeIndex(static_cast<unsigned>(pendingSize));
+            markDirty();
+            break;
+        }
+        default:
+            break;
         }
     }
     return DialogPropertyPage::handleMessage(window, message, wParam, lParam);

@@ -61,8 +61,8 @@ STDMETHODIMP DialogPropertyPage::Activate(HWND parent, LPCRECT rect, BOOL /*moda
     if (!rect) return E_POINTER;
     if (!objectsSet) return E_UNEXPECTED;
     if (pageWindow) return E_UNEXPECTED;
-    HWND window = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(dialogId), parent, &dialogProcedure,
-                                     reinterpret_cast<LPARAM>(this));
+    HWND window = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(dialogId), parent,
+                                     &dialogProcedure, reinterpret_cast<LPARAM>(this));
     if (!window) return E_OUTOFMEMORY;
     pageWindow = window;
     initControls();
@@ -130,7 +130,9 @@ STDMETHODIMP DialogPropertyPage::Move(LPCRECT rect) {
     return S_OK;
 }
 
-STDMETHODIMP DialogPropertyPage::IsPageDirty() { return dirty ? S_OK : S_FALSE; }
+STDMETHODIMP DialogPropertyPage::IsPageDirty() {
+    return dirty ? S_OK : S_FALSE;
+}
 
 STDMETHODIMP DialogPropertyPage::Apply() {
     if (!objectsSet) return E_UNEXPECTED;
@@ -141,13 +143,18 @@ STDMETHODIMP DialogPropertyPage::Apply() {
     return hr;
 }
 
-STDMETHODIMP DialogPropertyPage::Help(LPCOLESTR /*directory*/) { return E_NOTIMPL; }
+STDMETHODIMP DialogPropertyPage::Help(LPCOLESTR /*directory*/) {
+    return E_NOTIMPL;
+}
 
-STDMETHODIMP DialogPropertyPage::TranslateAccelerator(MSG* /*message*/) { return E_NOTIMPL; }
+STDMETHODIMP DialogPropertyPage::TranslateAccelerator(MSG* /*message*/) {
+    return E_NOTIMPL;
+}
 
 // ---- dialog ------------------------------------------------------------------------
 
-INT_PTR CALLBACK DialogPropertyPage::dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK DialogPropertyPage::dialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                                     LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
         auto* page = reinterpret_cast<DialogPropertyPage*>(lParam);
@@ -177,8 +184,8 @@ void DialogPropertyPage::markDirty() {
 // ---- helpers -----------------------------------------------------------------------
 
 bool getDialogSize(int dialogId, DLGPROC procedure, LPARAM param, SIZE* size) {
-    HWND window = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(dialogId), GetDesktopWindow(), procedure,
-                                     param);
+    HWND window = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(dialogId), GetDesktopWindow(),
+                                     procedure, param);
     if (!window) return false;
     RECT rect{};
     GetWindowRect(window, &rect);

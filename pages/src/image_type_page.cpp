@@ -2,8 +2,8 @@
 
 #include "../dialog_templates.h"
 #include "capture/camera_attachment.h"
-#include "framework/runtime_settings.h"
 #include "filter/settings_store.h"
+#include "framework/runtime_settings.h"
 #include "pages/frame_placement.h"
 
 ImageTypePage::ImageTypePage(IUnknown* outer)
@@ -12,7 +12,8 @@ ImageTypePage::ImageTypePage(IUnknown* outer)
 HRESULT ImageTypePage::attachObject(IUnknown* object) {
     if (!object) return E_POINTER;
     valuesRead = false;
-    return object->QueryInterface(IID_IStereoImageControl, reinterpret_cast<void**>(imageControl.ReleaseAndGetAddressOf()));
+    return object->QueryInterface(IID_IStereoImageControl,
+                                  reinterpret_cast<void**>(imageControl.ReleaseAndGetAddressOf()));
 }
 
 HRESULT ImageTypePage::detachObject() {
@@ -43,9 +44,11 @@ HRESULT ImageTypePage::initControls() {
         for (int mode = 0; imageModeName(mode); ++mode) {
             SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>(imageModeName(mode)));
-            SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_SETITEMDATA, static_cast<WPARAM>(mode), mode);
+            SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_SETITEMDATA, static_cast<WPARAM>(mode),
+                                mode);
         }
-        SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_SETCURSEL, static_cast<WPARAM>(committedMode), 0);
+        SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_SETCURSEL,
+                            static_cast<WPARAM>(committedMode), 0);
         EnableWindow(GetDlgItem(dialogWindow, IDC_IMAGE_MODE_LIST), TRUE);
     }
 
@@ -57,7 +60,9 @@ HRESULT ImageTypePage::initControls() {
     return swapResult;
 }
 
-HRESULT ImageTypePage::releaseControls() { return S_OK; }
+HRESULT ImageTypePage::releaseControls() {
+    return S_OK;
+}
 
 HRESULT ImageTypePage::commitChanges() {
     committedMode = pendingMode;
@@ -73,29 +78,30 @@ INT_PTR ImageTypePage::handleMessage(HWND window, UINT message, WPARAM wParam, L
     if (message == WM_COMMAND && imageControl) {
         // Every notification of a control counts, whatever its code.
         switch (LOWORD(wParam)) {
-            case IDC_LEFT_CAMERA_SETTINGS:
-                if (!openCameraSettings(true, L"Left Camera Settings")) return 0;
-                break;
-            case IDC_RIGHT_CAMERA_SETTINGS:
-                if (!openCameraSettings(false, L"Right Camera Settings")) return 0;
-                break;
-            case IDC_SWAP_CAMERAS:
-                pendingSwap = IsDlgButtonChecked(dialogWindow, IDC_SWAP_CAMERAS) == BST_CHECKED ? 1 : 0;
-                imageControl->SetSwapFlag(pendingSwap);
-                markDirty();
-                break;
-            case IDC_IMAGE_MODE_LIST: {
-                const LRESULT position = SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_GETCURSEL, 0, 0);
-                // A list without a selection (the filter's mode was not listed) has no mode to send.
-                if (position == CB_ERR) break;
-                pendingMode = static_cast<int>(SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_GETITEMDATA,
-                                                                   static_cast<WPARAM>(position), 0));
-                imageControl->SetImageMode(pendingMode);
-                markDirty();
-                break;
-            }
-            default:
-                break;
+        case IDC_LEFT_CAMERA_SETTINGS:
+            if (!openCameraSettings(true, L"Left Camera Settings")) return 0;
+            break;
+        case IDC_RIGHT_CAMERA_SETTINGS:
+            if (!openCameraSettings(false, L"Right Camera Settings")) return 0;
+            break;
+        case IDC_SWAP_CAMERAS:
+            pendingSwap = IsDlgButtonChecked(dialogWindow, IDC_SWAP_CAMERAS) == BST_CHECKED ? 1 : 0;
+            imageControl->SetSwapFlag(pendingSwap);
+            markDirty();
+            break;
+        case IDC_IMAGE_MODE_LIST: {
+            const LRESULT position =
+                SendDlgItemMessageA(dialogWindow, IDC_IMAGE_MODE_LIST, CB_GETCURSEL, 0, 0);
+            // A list without a selection (the filter's mode was not listed) has no mode to send.
+            if (position == CB_ERR) break;
+            pendingMode = static_cast<int>(SendDlgItemMessageA(
+                dialogWindow, IDC_IMAGE_MODE_LIST, CB_GETITEMDATA, static_cast<WPARAM>(position), 0));
+            imageControl->SetImageMode(pendingMode);
+            markDirty();
+            break;
+        }
+        default:
+            break;
         }
     }
     return DialogPropertyPage::handleMessage(window, message, wParam, lParam);
@@ -112,7 +118,8 @@ bool ImageTypePage::openCameraSettings(bool left, LPCOLESTR caption) {
     // A camera that cannot list its pages gets no frame.
     if (FAILED(listed)) return false;
     IUnknown* object = camera.Get();
-    OleCreatePropertyFrame(dialogWindow, 0, 0, caption, 1, &object, pages.cElems, pages.pElems, 0, 0, nullptr);
+    OleCreatePropertyFrame(dialogWindow, 0, 0, caption, 1, &object, pages.cElems, pages.pElems, 0, 0,
+                           nullptr);
     CoTaskMemFree(pages.pElems);
     markDirty();
     return true;

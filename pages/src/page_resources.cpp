@@ -13,23 +13,29 @@ HINSTANCE findOwnModule() {
 }
 
 #ifndef _WIN32
-#define DV_WINDOW_MODEL_CONTROL(id, cls, text, style, x, y, w, h) {id, cls, text, static_cast<DWORD>(style), x, y, w, h},
+#define DV_WINDOW_MODEL_CONTROL(id, cls, text, style, x, y, w, h) \
+    {id, cls, text, static_cast<DWORD>(style), x, y, w, h},
 
 const DvDialogControl imageTypeControls[] = {DV_IMAGE_TYPE_PAGE_CONTROLS(DV_WINDOW_MODEL_CONTROL)};
-const DvDialogControl cameraSelectionControls[] = {DV_CAMERA_SELECTION_PAGE_CONTROLS(DV_WINDOW_MODEL_CONTROL)};
+const DvDialogControl cameraSelectionControls[] = {
+    DV_CAMERA_SELECTION_PAGE_CONTROLS(DV_WINDOW_MODEL_CONTROL)};
 
 // Registers this module's templates and strings for as long as the module is
 // loaded (a function-local static: destroyed when the module is unloaded).
 class ResourceRegistration {
 public:
     explicit ResourceRegistration(HINSTANCE module) : module(module) {
-        const DvDialogTemplate imageType{IDD_IMAGE_TYPE_PAGE, DV_PAGE_DIALOG_STYLE, DV_IMAGE_TYPE_PAGE_WIDTH,
-                                         DV_IMAGE_TYPE_PAGE_HEIGHT, imageTypeControls,
-                                         sizeof(imageTypeControls) / sizeof(imageTypeControls[0])};
-        const DvDialogTemplate cameraSelection{IDD_CAMERA_SELECTION_PAGE, DV_PAGE_DIALOG_STYLE,
-                                               DV_CAMERA_SELECTION_PAGE_WIDTH, DV_CAMERA_SELECTION_PAGE_HEIGHT,
-                                               cameraSelectionControls,
-                                               sizeof(cameraSelectionControls) / sizeof(cameraSelectionControls[0])};
+        const DvDialogTemplate imageType{
+            IDD_IMAGE_TYPE_PAGE,      DV_PAGE_DIALOG_STYLE,
+            DV_IMAGE_TYPE_PAGE_WIDTH, DV_IMAGE_TYPE_PAGE_HEIGHT,
+            imageTypeControls,        sizeof(imageTypeControls) / sizeof(imageTypeControls[0])};
+        const DvDialogTemplate cameraSelection{
+            IDD_CAMERA_SELECTION_PAGE,
+            DV_PAGE_DIALOG_STYLE,
+            DV_CAMERA_SELECTION_PAGE_WIDTH,
+            DV_CAMERA_SELECTION_PAGE_HEIGHT,
+            cameraSelectionControls,
+            sizeof(cameraSelectionControls) / sizeof(cameraSelectionControls[0])};
         dvRegisterDialogTemplate(module, &imageType);
         dvRegisterDialogTemplate(module, &cameraSelection);
         dvRegisterStringResource(module, IDS_IMAGE_TYPE_PAGE_TITLE, DV_IMAGE_TYPE_PAGE_TITLE);

@@ -47,8 +47,7 @@ struct LogFile {
     bool failed = false;  // opening failed once: not tried again until a reload
     ~LogFile() { close(); }
     void close() {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
         handle = INVALID_HANDLE_VALUE;
         failed = false;
     }
@@ -67,8 +66,7 @@ bool readEnvironment(const char* name, char* out, size_t size) {
     // Nothing in the product sets the environment; hosts set it before
     // they start threads.
     const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
-    if (!value || !*value)
-        return false;
+    if (!value || !*value) return false;
     std::snprintf(out, size, "%s", value);
     return true;
 #endif
@@ -77,17 +75,14 @@ bool readEnvironment(const char* name, char* out, size_t size) {
 int levelFromText(const char* text) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (end == text)
-        return static_cast<int>(TraceLevel::state);
-    if (value < 0)
-        return 0;
+    if (end == text) return static_cast<int>(TraceLevel::state);
+    if (value < 0) return 0;
     return value > 3 ? 3 : static_cast<int>(value);
 }
 
 // A REG_DWORD value of the settings key, or -1 when there is none.
 long readRegistryDword(const RegistryKey& key, const char* name) {
-    if (!key)
-        return -1;
+    if (!key) return -1;
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof(value);
@@ -110,8 +105,7 @@ void readConfig() {
         level = levelFromText(text);
     } else {
         const long stored = readRegistryDword(key, "TraceLevel");
-        if (stored > 0)
-            level = stored > 3 ? 3 : static_cast<int>(stored);
+        if (stored > 0) level = stored > 3 ? 3 : static_cast<int>(stored);
     }
 #ifdef _WIN32
     if (readEnvironment("DV_TRACE_FILE", text, sizeof(text)))
@@ -126,11 +120,9 @@ void readConfig() {
 
 int currentLevel() {
     const int gate = dvTraceGate.load(std::memory_order_relaxed);
-    if (gate != INT_MAX)
-        return gate;
+    if (gate != INT_MAX) return gate;
     std::lock_guard<std::mutex> hold(configGuard());
-    if (!configRead)
-        readConfig();
+    if (!configRead) readConfig();
     return dvTraceGate.load(std::memory_order_relaxed);
 }
 
@@ -159,8 +151,7 @@ void platformOutput(const char* line) {
 #ifdef _WIN32
     OutputDebugStringA(line);
     std::lock_guard<std::mutex> hold(configGuard());
-    if (!fileWanted)
-        return;
+    if (!fileWanted) return;
     if (logFile.handle == INVALID_HANDLE_VALUE && !logFile.failed) {
         char path[MAX_PATH + 16];
         if (dvTraceLogPath(path, sizeof(path)))
@@ -169,14 +160,12 @@ void platformOutput(const char* line) {
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         logFile.failed = logFile.handle == INVALID_HANDLE_VALUE;
     }
-    if (logFile.handle == INVALID_HANDLE_VALUE)
-        return;
+    if (logFile.handle == INVALID_HANDLE_VALUE) return;
     // One write per line, ended "\r\n" for Windows editors; appends from
     // several processes stay whole lines.
     char fileLine[lineBytes + 2];
     size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\n')
-        --length;
+    if (length > 0 && line[length - 1] == '\n') --length;
     std::memcpy(fileLine, line, length);
     fileLine[length++] = '\r';
     fileLine[length++] = '\n';
@@ -211,8 +200,7 @@ char* appendUtf8(char* at, const char* end, unsigned long code) {
         bytes[3] = static_cast<char>(0x80 | (code & 0x3F));
         count = 4;
     }
-    if (end - at < count)
-        return nullptr;
+    if (end - at < count) return nullptr;
     std::memcpy(at, bytes, static_cast<size_t>(count));
     return at + count;
 }
@@ -252,16 +240,11 @@ const NamedResult resultNames[] = {
 };
 
 const char* subtypeName(const GUID& subtype, char* fourCc) {
-    if (subtype == MEDIASUBTYPE_RGB24)
-        return "RGB24";
-    if (subtype == MEDIASUBTYPE_RGB32)
-        return "RGB32";
-    if (subtype == MEDIASUBTYPE_RGB565)
-        return "RGB565";
-    if (subtype == MEDIASUBTYPE_RGB555)
-        return "RGB555";
-    if (subtype == MEDIASUBTYPE_RGB8)
-        return "RGB8";
+    if (subtype == MEDIASUBTYPE_RGB24) return "RGB24";
+    if (subtype == MEDIASUBTYPE_RGB32) return "RGB32";
+    if (subtype == MEDIASUBTYPE_RGB565) return "RGB565";
+    if (subtype == MEDIASUBTYPE_RGB555) return "RGB555";
+    if (subtype == MEDIASUBTYPE_RGB8) return "RGB8";
     // A FOURCC subtype: XXXXXXXX-0000-0010-8000-00AA00389B71.
     static const unsigned char fourCcTail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
     if (subtype.Data2 == 0 && subtype.Data3 == 0x10 && std::memcmp(subtype.Data4, fourCcTail, 8) == 0) {
@@ -295,20 +278,17 @@ DV_TRACE_API TraceSink dvSetTraceSink(TraceSink sink) {
 }
 
 DV_TRACE_API void dvTraceWrite(int level, const char* format, ...) {
-    if (!dvTraceEnabled(level))
-        return;
+    if (!dvTraceEnabled(level)) return;
     char line[lineBytes];
     int used = std::snprintf(line, sizeof(line), "Duoview2 [%lu] %s: ", currentThreadId(), levelName(level));
-    if (used < 0)
-        return;
+    if (used < 0) return;
     va_list args;
     va_start(args, format);
     const int message = std::vsnprintf(line + used, sizeof(line) - static_cast<size_t>(used), format, args);
     va_end(args);
     size_t length = message < 0 ? static_cast<size_t>(used)
                                 : std::strlen(line);  // a long message was cut at the buffer's end
-    if (length > sizeof(line) - 2)
-        length = sizeof(line) - 2;
+    if (length > sizeof(line) - 2) length = sizeof(line) - 2;
     line[length++] = '\n';
     line[length] = 0;
     const TraceSink sink = installedSink.load();
@@ -320,20 +300,17 @@ DV_TRACE_API void dvTraceWrite(int level, const char* format, ...) {
 
 #ifdef _WIN32
 DV_TRACE_API bool dvTraceLogPath(char* out, DWORD size) {
-    if (!out || size == 0)
-        return false;
+    if (!out || size == 0) return false;
     static const char logFileName[] = "Duoview2.log";
     const DWORD folder = GetTempPathA(size, out);
-    if (folder == 0 || folder + sizeof(logFileName) > size)
-        return false;
+    if (folder == 0 || folder + sizeof(logFileName) > size) return false;
     std::memcpy(out + folder, logFileName, sizeof(logFileName));
     return true;
 }
 #endif
 
 DV_TRACE_API void dvFormatHresult(HRESULT hr, char* out, size_t size) {
-    if (!out || size == 0)
-        return;
+    if (!out || size == 0) return;
     for (const NamedResult& known : resultNames) {
         if (known.code == hr) {
             std::snprintf(out, size, "0x%08lX %s", static_cast<unsigned long>(static_cast<uint32_t>(hr)),
@@ -345,8 +322,7 @@ DV_TRACE_API void dvFormatHresult(HRESULT hr, char* out, size_t size) {
 }
 
 DV_TRACE_API void dvFormatMediaType(const AM_MEDIA_TYPE* type, char* out, size_t size) {
-    if (!out || size == 0)
-        return;
+    if (!out || size == 0) return;
     if (!type) {
         std::snprintf(out, size, "(none)");
         return;
@@ -382,8 +358,7 @@ DV_TRACE_API void dvFormatMediaType(const AM_MEDIA_TYPE* type, char* out, size_t
 }
 
 DV_TRACE_API void dvFormatWide(const wchar_t* text, char* out, size_t size) {
-    if (!out || size == 0)
-        return;
+    if (!out || size == 0) return;
     if (!text) {
         std::snprintf(out, size, "(null)");
         return;
@@ -398,11 +373,9 @@ DV_TRACE_API void dvFormatWide(const wchar_t* text, char* out, size_t size) {
             code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<unsigned long>(from[1]) - 0xDC00);
             ++from;
         }
-        if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF)
-            code = 0xFFFD;
+        if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) code = 0xFFFD;
         char* next = appendUtf8(at, end, code);
-        if (!next)
-            break;
+        if (!next) break;
         at = next;
     }
     *at = 0;

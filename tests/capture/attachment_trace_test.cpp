@@ -35,8 +35,7 @@ public:
         stereo->input1->Disconnect();
         stereo->input2->Disconnect();
         for (const auto& device : devices->devices)
-            if (device->camera && device->camera->pin)
-                device->camera->pin->Disconnect();
+            if (device->camera && device->camera->pin) device->camera->pin->Disconnect();
         graph->clear();
         releaseCameraList();
         messages.take();
@@ -73,8 +72,7 @@ std::string lineWith(const std::vector<std::string>& lines, const std::vector<st
         bool all = true;
         for (const std::string& part : parts)
             all = all && line.find(part) != std::string::npos;
-        if (all)
-            return line;
+        if (all) return line;
     }
     return "";
 }

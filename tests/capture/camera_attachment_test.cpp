@@ -237,8 +237,9 @@ TEST_F(CameraAttachmentTest, CameraThatCannotBeAddedIsReportedAndTheLeftOneTaken
     graph->failAddFilterName = rightCameraName;
     EXPECT_EQ(attach(), E_OUTOFMEMORY);
     expectOneMessage("failed add cam2");
-    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
-                                   "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "RemoveFilter"}));
+    EXPECT_EQ(graph->calls,
+              (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                     "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "RemoveFilter"}));
     EXPECT_FALSE(graph->contains(cameraAt(1)));
 
     graph->addFilterResult = S_OK;
@@ -295,8 +296,9 @@ TEST_F(CameraAttachmentTest, FilterAlreadyNamedStereoCamera1IsReused) {
     EXPECT_EQ(devices->devices[1]->binds, 0);
     EXPECT_EQ(attachedCamera(true).Get(), static_cast<IBaseFilter*>(present.Get()));
     EXPECT_EQ(stereo->input1->connectedPeer().Get(), static_cast<IPin*>(present->pin.get()));
-    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
-                                   "AddFilter Stereo Camera 2", "ConnectDirect Input1", "ConnectDirect Input2"}));
+    EXPECT_EQ(graph->calls,
+              (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                     "AddFilter Stereo Camera 2", "ConnectDirect Input1", "ConnectDirect Input2"}));
     detachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get());
     present->pin->Disconnect();
 }
@@ -316,9 +318,10 @@ TEST_F(CameraAttachmentTest, CameraWithoutOutputPinStopsTheAttachment) {
     ASSERT_EQ(graph->AddFilter(stereo.Get(), L"Vanto 3D Virtual Camera2"), S_OK);
     EXPECT_EQ(attach(), VFW_E_NOT_FOUND);
     // The left camera was set up and connected; it is disconnected and taken out.
-    EXPECT_EQ(graph->calls, (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
-                                   "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "ConnectDirect Input1",
-                                   "RemoveFilter", "Disconnect Input1", "Disconnect Capture", "RemoveFilter"}));
+    EXPECT_EQ(graph->calls,
+              (Calls{"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2",
+                     "AddFilter Stereo Camera 1", "AddFilter Stereo Camera 2", "ConnectDirect Input1",
+                     "RemoveFilter", "Disconnect Input1", "Disconnect Capture", "RemoveFilter"}));
     EXPECT_FALSE(stereo->input1->isConnected());
     EXPECT_FALSE(stereo->input2->isConnected());
     EXPECT_EQ(graph->filterCount(), 1u);
@@ -342,16 +345,32 @@ TEST_F(CameraAttachmentTest, TheVirtualCameraIsNeverItsOwnCamera) {
         int selfBinds;
     };
     const Case cases[] = {
-        {"left entry", 0, 1, false, false, selfAsLeftCameraText,
-         {"FindFilterByName Stereo Camera 1"}, 0},
-        {"right entry", 1, 0, false, false, selfAsRightCameraText,
-         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}, 0},
-        {"right entry without its class in the bag", 1, 0, true, false, selfAsRightCameraText,
+        {"left entry", 0, 1, false, false, selfAsLeftCameraText, {"FindFilterByName Stereo Camera 1"}, 0},
+        {"right entry",
+         1,
+         0,
+         false,
+         false,
+         selfAsRightCameraText,
+         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"},
+         0},
+        {"right entry without its class in the bag",
+         1,
+         0,
+         true,
+         false,
+         selfAsRightCameraText,
          {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2", "AddFilter Stereo Camera 1",
           "RemoveFilter"},
          1},
-        {"stereo filter found under the right name", 1, 2, false, true, selfAsRightCameraText,
-         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"}, 0},
+        {"stereo filter found under the right name",
+         1,
+         2,
+         false,
+         true,
+         selfAsRightCameraText,
+         {"FindFilterByName Stereo Camera 1", "FindFilterByName Stereo Camera 2"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -398,7 +417,8 @@ TEST_F(CameraAttachmentTest, TheVirtualCameraIsNeverItsOwnCamera) {
         EXPECT_EQ(stereo->input2->connectedPeer().Get(), static_cast<IPin*>(cameraAt(2)->pin.get()));
         EXPECT_EQ(graph->filterCount(), filtersBefore + 2 - (c.instanceInGraph ? 1 : 0));
         detachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get());
-        for (size_t i : {1, 2}) cameraAt(i)->pin->Disconnect();
+        for (size_t i : {1, 2})
+            cameraAt(i)->pin->Disconnect();
     }
 }
 
@@ -448,8 +468,11 @@ TEST_F(CaptureFormatTest, TheFirstRgb24VideoInfoCapabilityIsRewrittenAndSet) {
     shortBlock.setFormatBlock(shortBlock.formatBlock(), sizeof(VIDEOINFOHEADER) - 8);
     MediaFormat audio = videoType(640, 480);
     audio.setMajorType(MEDIATYPE_Audio);
-    pin().capabilities = {videoType(640, 480, 16, MEDIASUBTYPE_YUY2), info2, shortBlock, audio,
-                          videoType(640, 480),  // fails to be read
+    pin().capabilities = {videoType(640, 480, 16, MEDIASUBTYPE_YUY2),
+                          info2,
+                          shortBlock,
+                          audio,
+                          videoType(640, 480),      // fails to be read
                           videoType(640, 480, 32),  // RGB24 subtype carrying 32 bits
                           videoType(160, 120)};
     pin().failingCapability = 4;
@@ -556,8 +579,10 @@ TEST(CameraAttachmentPlatformGraph, AttachAndDetachInThePlatformGraph) {
         ASSERT_EQ(graph->FindFilterByName(leftCameraName, found.GetAddressOf()), S_OK);
         EXPECT_EQ(found.Get(), static_cast<IBaseFilter*>(devices->devices[1]->camera.Get()));
         found.Reset();
-        EXPECT_EQ(stereo->input1->connectedPeer().Get(), static_cast<IPin*>(devices->devices[1]->camera->pin.get()));
-        EXPECT_EQ(stereo->input2->connectedPeer().Get(), static_cast<IPin*>(devices->devices[0]->camera->pin.get()));
+        EXPECT_EQ(stereo->input1->connectedPeer().Get(),
+                  static_cast<IPin*>(devices->devices[1]->camera->pin.get()));
+        EXPECT_EQ(stereo->input2->connectedPeer().Get(),
+                  static_cast<IPin*>(devices->devices[0]->camera->pin.get()));
 
         EXPECT_TRUE(SUCCEEDED(detachCameras(stereo.Get(), stereo->input1.get(), stereo->input2.get())));
         EXPECT_TRUE(FAILED(graph->FindFilterByName(leftCameraName, found.GetAddressOf())));

@@ -288,8 +288,10 @@ TEST_F(CameraFramePinTest, TheFirstSampleIsHeldUntilPairedAndPairingResultsAreIg
 TEST_F(CameraFramePinTest, FastLeftCameraIsPairedWithItsFirstFrameAfterEachPair) {
     ASSERT_EQ(filter->Run(0), S_OK);
     std::vector<ComPtr<TestSample>> left, right;
-    for (int i = 0; i < 6; ++i) left.push_back(makeSample());
-    for (int i = 0; i < 3; ++i) right.push_back(makeSample());
+    for (int i = 0; i < 6; ++i)
+        left.push_back(makeSample());
+    for (int i = 0; i < 3; ++i)
+        right.push_back(makeSample());
     // Left at twice the right rate: L0 L1 R0 L2 L3 R1 L4 L5 R2.
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(input1().Receive(left[2 * i].Get()), S_OK);

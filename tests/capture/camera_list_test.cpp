@@ -28,7 +28,8 @@ protected:
     // Lists `names` through a fake device enumerator.
     void listDevices(const std::vector<std::wstring>& names) {
         devices = makeDeviceEnum();
-        for (const std::wstring& name : names) devices->devices.push_back(makeMoniker(name));
+        for (const std::wstring& name : names)
+            devices->devices.push_back(makeMoniker(name));
         ASSERT_EQ(enumerateCamerasFrom(devices.Get()), S_FALSE);  // Next's answer at the end
         ASSERT_EQ(cameraList.size(), names.size());
     }
@@ -90,7 +91,8 @@ TEST_F(CameraListTest, EachEntryKeepsTheFilterClassItsDeviceNames) {
     WCHAR text[40] = {};
     ASSERT_GT(StringFromGUID2(named, text, 40), 0);
     devices = makeDeviceEnum();
-    for (const wchar_t* name : {L"named", L"no class", L"not a class id"}) devices->devices.push_back(makeMoniker(name));
+    for (const wchar_t* name : {L"named", L"no class", L"not a class id"})
+        devices->devices.push_back(makeMoniker(name));
     devices->devices[0]->classIdText = text;
     devices->devices[2]->classIdText = L"{not a class id}";
     enumerateCamerasFrom(devices.Get());
@@ -202,13 +204,15 @@ TEST_F(CameraListTest, MatchingOverwritesPreviousIndices) {
 // The system device enumerator of the platform, fed by IFilterMapper2 in the
 // test's own registry folder.
 void registerDevice(IFilterMapper2* mapper, const wchar_t* instance, const wchar_t* name, int n) {
-    const CLSID filter = {0x5d3e1a40u + static_cast<unsigned>(n), 0x1111, 0x4222, {0x83, 0x33, 0, 0, 0, 0, 0, 1}};
+    const CLSID filter = {
+        0x5d3e1a40u + static_cast<unsigned>(n), 0x1111, 0x4222, {0x83, 0x33, 0, 0, 0, 0, 0, 1}};
     REGFILTER2 data{};
     data.dwVersion = 2;
     data.dwMerit = MERIT_DO_NOT_USE;
     data.cPins2 = 0;
     data.rgPins2 = nullptr;
-    ASSERT_EQ(mapper->RegisterFilter(filter, name, nullptr, &CLSID_VideoInputDeviceCategory, instance, &data), S_OK);
+    ASSERT_EQ(mapper->RegisterFilter(filter, name, nullptr, &CLSID_VideoInputDeviceCategory, instance, &data),
+              S_OK);
 }
 
 TEST_F(CameraListTest, SystemDeviceEnumeratorIsReadOncePerLoad) {

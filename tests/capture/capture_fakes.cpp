@@ -18,7 +18,8 @@ const CLSID CLSID_TestSink = {0x6a1e0c52, 0x3b0f, 0x4b7e, {0x9e, 0x55, 0x2c, 0x1
 
 std::string narrow(LPCWSTR text) {
     std::string out;
-    for (; text && *text; ++text) out += static_cast<char>(*text);
+    for (; text && *text; ++text)
+        out += static_cast<char>(*text);
     return out;
 }
 
@@ -278,11 +279,13 @@ STDMETHODIMP TestGraph::Disconnect(IPin* pin) {
 void TestGraph::clear() {
     std::vector<Member> leaving;
     leaving.swap(members);
-    for (Member& member : leaving) member.filter->JoinFilterGraph(nullptr, nullptr);
+    for (Member& member : leaving)
+        member.filter->JoinFilterGraph(nullptr, nullptr);
 }
 
 bool TestGraph::contains(IBaseFilter* filter) const {
-    return std::any_of(members.begin(), members.end(), [&](const Member& m) { return m.filter.Get() == filter; });
+    return std::any_of(members.begin(), members.end(),
+                       [&](const Member& m) { return m.filter.Get() == filter; });
 }
 
 ComPtr<TestGraph> makeGraph() {
@@ -462,11 +465,16 @@ StereoTestFilter::~StereoTestFilter() = default;
 
 PinCore* StereoTestFilter::pinAt(int index) {
     switch (index) {
-        case 0: return input1.get();
-        case 1: return input2.get();
-        case 2: return output1.get();
-        case 3: return output2.get();
-        default: return nullptr;
+    case 0:
+        return input1.get();
+    case 1:
+        return input2.get();
+    case 2:
+        return output1.get();
+    case 3:
+        return output2.get();
+    default:
+        return nullptr;
     }
 }
 

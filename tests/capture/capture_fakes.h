@@ -62,7 +62,9 @@ public:
     STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* props) override;
     STDMETHODIMP Commit() override;
     STDMETHODIMP Decommit() override;
-    STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return S_OK; }
     int commits = 0;
     int decommits = 0;
@@ -119,8 +121,8 @@ public:
     size_t filterCount() const { return members.size(); }
 
     std::vector<std::string> calls;
-    HRESULT addFilterResult = S_OK;      // failure for AddFilter (no join)
-    std::wstring failAddFilterName;      // only for this name when not empty
+    HRESULT addFilterResult = S_OK;  // failure for AddFilter (no join)
+    std::wstring failAddFilterName;  // only for this name when not empty
     HRESULT reconnectResult = S_OK;
     MediaFormat lastReconnectType;
 
@@ -161,7 +163,7 @@ public:
     bool offersStreamConfig = true;
     std::vector<MediaFormat> capabilities;
     int capabilitySize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    int failingCapability = -1;       // GetStreamCaps fails for this index
+    int failingCapability = -1;  // GetStreamCaps fails for this index
     HRESULT setFormatResult = S_OK;
     std::vector<MediaFormat> setFormats;  // every type given to SetFormat
     std::vector<MediaFormat> proposals;
@@ -209,14 +211,16 @@ public:
     STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
     STDMETHODIMP RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
     STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP IsSystemMoniker(DWORD*) override { return E_NOTIMPL; }
 
     std::wstring name;
-    HRESULT storageResult = S_OK;  // BindToStorage failure
-    HRESULT readResult = S_OK;     // IPropertyBag::Read failure
-    bool nameIsNumber = false;     // Read answers VT_I4 instead of a string
-    HRESULT bindResult = S_OK;     // BindToObject failure
+    HRESULT storageResult = S_OK;     // BindToStorage failure
+    HRESULT readResult = S_OK;        // IPropertyBag::Read failure
+    bool nameIsNumber = false;        // Read answers VT_I4 instead of a string
+    HRESULT bindResult = S_OK;        // BindToObject failure
     ComPtr<TestCameraFilter> camera;  // what BindToObject hands out (a new one when null)
     ComPtr<IBaseFilter> filter;       // handed out instead of `camera` when set
     std::wstring classIdText;

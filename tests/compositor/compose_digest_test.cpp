@@ -78,13 +78,11 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
                              " swap " + std::to_string(swap));
                 const ComposeDigest* recorded = nullptr;
                 for (const ComposeDigest& d : recordedDigests)
-                    if (d.sizeIndex == sizeIndex && d.mode == mode && d.swap == swap)
-                        recorded = &d;
+                    if (d.sizeIndex == sizeIndex && d.mode == mode && d.swap == swap) recorded = &d;
                 uint64_t levelDigests[2] = {0, 0};  // vector levels, portable
                 bool haveVector = false;
                 for (const char* isa : {"avx2", "ssse3", "baseline"}) {
-                    if (!pix::useKernelIsaForTesting(isa))
-                        continue;
+                    if (!pix::useKernelIsaForTesting(isa)) continue;
                     const bool portable = std::string(isa) == "baseline";
                     const uint64_t digest = digestOf(composeSyntheticPair(sizeIndex, mode, swap));
                     if (!portable && haveVector) {
@@ -92,8 +90,7 @@ TEST_F(ComposeDigests, EveryModeSizeAndSwapAtEveryLevelMatchesTheRecordedDigest)
                     }
                     levelDigests[portable ? 1 : 0] = digest;
                     haveVector = haveVector || !portable;
-                    if (recording)
-                        continue;
+                    if (recording) continue;
                     ASSERT_NE(recorded, nullptr)
                         << "no recorded digest; run scripts/update-compose-digests.sh";
                     EXPECT_EQ(digest, portable ? recorded->portable : recorded->vectorLevels) << isa;

@@ -31,7 +31,8 @@ struct Pair {
 
     void compose(int32_t mode, bool swap) {
         BufferSample l(left.bytes), r(right.bytes);
-        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&leftType.mt, &rightType.mt}, CompositionChoice{mode, swap}),
+        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&leftType.mt, &rightType.mt},
+                                     CompositionChoice{mode, swap}),
                   S_OK);
     }
 };
@@ -73,16 +74,20 @@ std::vector<ModeCase> allModeCases() {
     std::vector<ModeCase> cases;
     for (int s = 0; s < 2; ++s)
         for (int32_t m = 0; m < imageModeCount; ++m)
-            for (bool swap : {false, true}) cases.push_back({s, m, swap});
-    for (int32_t m : {12, -1, 1000}) cases.push_back({0, m, true});
+            for (bool swap : {false, true})
+                cases.push_back({s, m, swap});
+    for (int32_t m : {12, -1, 1000})
+        cases.push_back({0, m, true});
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, EveryMode, ::testing::ValuesIn(allModeCases()),
                          [](const ::testing::TestParamInfo<ModeCase>& info) {
                              const ModeCase& c = info.param;
-                             std::string mode = c.mode < 0 ? "minus" + std::to_string(-c.mode) : std::to_string(c.mode);
-                             return std::string(c.sizeIndex ? "640_" : "320_") + "mode" + mode + (c.swap ? "_swap" : "");
+                             std::string mode =
+                                 c.mode < 0 ? "minus" + std::to_string(-c.mode) : std::to_string(c.mode);
+                             return std::string(c.sizeIndex ? "640_" : "320_") + "mode" + mode +
+                                    (c.swap ? "_swap" : "");
                          });
 
 // ---- properties stated for particular modes ----------------------------------
@@ -109,7 +114,9 @@ TEST_F(Compose, PictureInPictureTouchesOnlyTheInset) {
     pair.compose(PictureInPicture, false);
     cv::Mat after = pair.left.mat();
     const cv::Rect inset(400, 0, 240, 180);
-    EXPECT_EQ(cv::countNonZero(after(inset).reshape(1) != cv::Mat(180, 240, CV_8UC3, cv::Scalar(0, 255, 0)).reshape(1)), 0);
+    EXPECT_EQ(cv::countNonZero(after(inset).reshape(1) !=
+                               cv::Mat(180, 240, CV_8UC3, cv::Scalar(0, 255, 0)).reshape(1)),
+              0);
     cv::Mat outside = after.clone();
     before(inset).copyTo(outside(inset));
     EXPECT_EQ(maxDifference(outside, before), 0);
@@ -121,8 +128,12 @@ TEST_F(Compose, SideBySideAndUpAndDownPlaceEachEye) {
     fillColor(pair.right, 200, 0, 0);
     pair.compose(SideBySide, false);
     cv::Mat out = pair.left.mat();
-    EXPECT_EQ(cv::countNonZero(out(cv::Rect(0, 0, 160, 240)).reshape(1) != cv::Mat(240, 160, CV_8UC3, cv::Scalar(0, 0, 200)).reshape(1)), 0);
-    EXPECT_EQ(cv::countNonZero(out(cv::Rect(160, 0, 160, 240)).reshape(1) != cv::Mat(240, 160, CV_8UC3, cv::Scalar(200, 0, 0)).reshape(1)), 0);
+    EXPECT_EQ(cv::countNonZero(out(cv::Rect(0, 0, 160, 240)).reshape(1) !=
+                               cv::Mat(240, 160, CV_8UC3, cv::Scalar(0, 0, 200)).reshape(1)),
+              0);
+    EXPECT_EQ(cv::countNonZero(out(cv::Rect(160, 0, 160, 240)).reshape(1) !=
+                               cv::Mat(240, 160, CV_8UC3, cv::Scalar(200, 0, 0)).reshape(1)),
+              0);
 
     fillColor(pair.left, 0, 0, 200);
     fillColor(pair.right, 200, 0, 0);
@@ -138,7 +149,9 @@ TEST_F(Compose, AnaglyphChannelsFollowTheEyes) {
     fillColor(pair.left, 0, 0, 255);
     fillColor(pair.right, 255, 0, 0);
     pair.compose(ColorAnaglyph, false);
-    EXPECT_EQ(cv::countNonZero(pair.left.mat().reshape(1) != cv::Mat(240, 320, CV_8UC3, cv::Scalar(255, 0, 255)).reshape(1)), 0);
+    EXPECT_EQ(cv::countNonZero(pair.left.mat().reshape(1) !=
+                               cv::Mat(240, 320, CV_8UC3, cv::Scalar(255, 0, 255)).reshape(1)),
+              0);
 
     fillColor(pair.left, 255, 255, 255);
     fillColor(pair.right, 0, 0, 0);
@@ -245,8 +258,9 @@ TEST_F(Compose, NullBufferShowsTheWarningOncePerPairAndComposesNothing) {
         const LONG size = static_cast<LONG>(pair.left.bytes.size());
         BufferSample l(which != 1 ? nullptr : pair.left.bytes.data(), size);
         BufferSample r(which != 0 ? nullptr : pair.right.bytes.data(), size);
-        EXPECT_EQ(composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt}, rightSwapped),
-                  S_OK);
+        EXPECT_EQ(
+            composeStereoFrame(&l, &r, StereoFormats{&pair.leftType.mt, &pair.rightType.mt}, rightSwapped),
+            S_OK);
         EXPECT_EQ(captured.count, which + 1);
     }
     BufferSample r(pair.right.bytes);
@@ -271,8 +285,11 @@ TEST_F(Compose, UnusableFormatsChangeNothing) {
     VideoType bits32(320, 240, 32), bits16(320, 240, 16), shortBlock(320, 240), good(320, 240);
     shortBlock.mt.cbFormat = 40;
     const CompositionChoice sideBySideSwapped{SideBySide, true};
-    const StereoFormats formats[] = {{&bits32.mt, &good.mt}, {&good.mt, &bits16.mt}, {&shortBlock.mt, &good.mt},
-                                     {&good.mt, nullptr}, {nullptr, nullptr}};
+    const StereoFormats formats[] = {{&bits32.mt, &good.mt},
+                                     {&good.mt, &bits16.mt},
+                                     {&shortBlock.mt, &good.mt},
+                                     {&good.mt, nullptr},
+                                     {nullptr, nullptr}};
     for (const StereoFormats& f : formats) {
         BufferSample l(pair.left.bytes), r(pair.right.bytes);
         composeStereoFrame(&l, &r, f, sideBySideSwapped);
@@ -309,7 +326,8 @@ TEST_P(MissingWorkImage, ModesThatNeedItLeaveThePicturesAsTheyWere) {
             const cv::Mat original = pair.left.copy();
             pair.compose(mode, swap);
             EXPECT_LE(maxDifference(pair.left.mat(), expectedLeft), 1) << "mode " << mode << " swap " << swap;
-            const bool needsPicture = mode == 2 || mode == 5 || mode == 6 || mode == 7 || mode == 8 || mode == 9;
+            const bool needsPicture =
+                mode == 2 || mode == 5 || mode == 6 || mode == 7 || mode == 8 || mode == 9;
             const bool needsPlane = mode == 4 || mode == 5 || mode == 6 || mode == 10 || mode == 11;
             if (c.picture && (needsPicture || (needsPlane && c.plane))) {
                 EXPECT_EQ(maxDifference(pair.left.mat(), original), 0) << "mode " << mode;
@@ -319,7 +337,8 @@ TEST_P(MissingWorkImage, ModesThatNeedItLeaveThePicturesAsTheyWere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, MissingWorkImage,
-                         ::testing::Values(MissingCase{true, false}, MissingCase{false, true}, MissingCase{true, true}),
+                         ::testing::Values(MissingCase{true, false}, MissingCase{false, true},
+                                           MissingCase{true, true}),
                          [](const ::testing::TestParamInfo<MissingCase>& info) {
                              return std::string(info.param.picture ? "NoPicture" : "") +
                                     (info.param.plane ? "NoPlane" : "");
@@ -338,7 +357,9 @@ struct GuardedPicture {
     size_t size;
     std::vector<BYTE> storage;
     BYTE* pixels() { return storage.data() + guard; }
-    std::vector<BYTE> content() const { return std::vector<BYTE>(storage.begin() + guard, storage.begin() + guard + size); }
+    std::vector<BYTE> content() const {
+        return std::vector<BYTE>(storage.begin() + guard, storage.begin() + guard + size);
+    }
     bool guardsIntact() const {
         for (size_t i = 0; i < guard; ++i)
             if (storage[i] != 0xA5 || storage[guard + size + i] != 0xA5) return false;
@@ -360,11 +381,15 @@ TEST_F(Compose, MismatchedSizesStayInsideEveryBuffer) {
             for (bool swap : {false, true}) {
                 GuardedPicture l(s.lw, s.lh), r(s.rw, s.rh);
                 std::uniform_int_distribution<int> byte(0, 255);
-                for (size_t i = 0; i < l.size; ++i) l.pixels()[i] = static_cast<BYTE>(byte(rng));
-                for (size_t i = 0; i < r.size; ++i) r.pixels()[i] = static_cast<BYTE>(byte(rng));
+                for (size_t i = 0; i < l.size; ++i)
+                    l.pixels()[i] = static_cast<BYTE>(byte(rng));
+                for (size_t i = 0; i < r.size; ++i)
+                    r.pixels()[i] = static_cast<BYTE>(byte(rng));
                 const std::vector<BYTE> leftBefore = l.content();
-                BufferSample ls(l.pixels(), static_cast<LONG>(l.size)), rs(r.pixels(), static_cast<LONG>(r.size));
-                composeStereoFrame(&ls, &rs, StereoFormats{&l.type.mt, &r.type.mt}, CompositionChoice{mode, swap});
+                BufferSample ls(l.pixels(), static_cast<LONG>(l.size)),
+                    rs(r.pixels(), static_cast<LONG>(r.size));
+                composeStereoFrame(&ls, &rs, StereoFormats{&l.type.mt, &r.type.mt},
+                                   CompositionChoice{mode, swap});
                 EXPECT_TRUE(l.guardsIntact() && r.guardsIntact());
                 const bool sameSize = s.lw == s.rw && s.lh == s.rh;
                 if (!sameSize && (mode == LeftImage || mode == RightImage)) {
@@ -373,7 +398,8 @@ TEST_F(Compose, MismatchedSizesStayInsideEveryBuffer) {
                 if (!sameSize && mode == PictureInPicture && !swap) {
                     // The whole right picture is still scaled into the inset.
                     cv::Mat right(s.rh, s.rw, CV_8UC3, r.pixels(), pix::pictureStride(s.rw));
-                    cv::Mat expected(s.lh, s.lw, CV_8UC3, const_cast<BYTE*>(leftBefore.data()), pix::pictureStride(s.lw));
+                    cv::Mat expected(s.lh, s.lw, CV_8UC3, const_cast<BYTE*>(leftBefore.data()),
+                                     pix::pictureStride(s.lw));
                     expected = expected.clone();
                     const cv::Rect inset(5 * s.lw / 8, 0, 3 * s.lw / 8, 3 * s.lh / 8);
                     if (inset.area() > 0) {

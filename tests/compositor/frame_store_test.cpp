@@ -97,7 +97,8 @@ TEST(PictureView, StrideAndExtentFollowTheFormat) {
         VideoType type(c.width, c.height);
         std::vector<BYTE> buffer(c.bytes);
         pix::ImageView view;
-        ASSERT_TRUE(makePictureView(&type.mt, buffer.data(), static_cast<LONG>(buffer.size()), view)) << c.width;
+        ASSERT_TRUE(makePictureView(&type.mt, buffer.data(), static_cast<LONG>(buffer.size()), view))
+            << c.width;
         EXPECT_EQ(view.width, c.width);
         EXPECT_EQ(view.height, c.height);
         EXPECT_EQ(view.channels, 3);

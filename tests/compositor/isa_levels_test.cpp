@@ -138,8 +138,7 @@ std::map<std::string, std::vector<uint8_t>> runEveryKernel() {
 
 // The kernels' outputs at `isa`, or an empty map when this processor lacks it.
 std::map<std::string, std::vector<uint8_t>> outputsAt(const char* isa) {
-    if (!pix::useKernelIsaForTesting(isa))
-        return {};
+    if (!pix::useKernelIsaForTesting(isa)) return {};
     auto out = runEveryKernel();
     pix::useKernelIsaForTesting(nullptr);
     return out;
@@ -163,8 +162,7 @@ class IsaLevel : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(IsaLevel, EqualsPortableKernelsOnMainAndOwnThread) {
     const char* isa = GetParam();
-    if (!pix::useKernelIsaForTesting(isa))
-        GTEST_SKIP() << isa << " not available here";
+    if (!pix::useKernelIsaForTesting(isa)) GTEST_SKIP() << isa << " not available here";
     pix::useKernelIsaForTesting(nullptr);
 
     const auto portable = outputsAt("baseline");
@@ -243,8 +241,7 @@ void runOffStack(void* arg) {
 
 TEST_P(IsaLevel, SameOutputsWhenEnteredWithAStackAlignedToFourBytesOnly) {
     const char* isa = GetParam();
-    if (!pix::useKernelIsaForTesting(isa))
-        GTEST_SKIP() << isa << " not available here";
+    if (!pix::useKernelIsaForTesting(isa)) GTEST_SKIP() << isa << " not available here";
     pix::useKernelIsaForTesting(nullptr);
     const auto onMain = outputsAt(isa);
     ASSERT_FALSE(onMain.empty());

@@ -264,8 +264,7 @@ TEST(Copy, ChannelAndImageCopiesChangeNothingBetweenDifferentSizes) {
 class EveryIsa : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        if (!pix::useKernelIsaForTesting(GetParam()))
-            GTEST_SKIP() << GetParam() << " not available here";
+        if (!pix::useKernelIsaForTesting(GetParam())) GTEST_SKIP() << GetParam() << " not available here";
     }
     void TearDown() override { pix::useKernelIsaForTesting(nullptr); }
 };
@@ -336,8 +335,7 @@ TEST_P(EveryIsa, HalvingKernelsAgreeWithPortableOnesIncludingTails) {
         pix::halveWidthRow(portableHalf.data, row0.data, outPixels);
         pix::quarterRow(portableQuarter.data, row0.data, row1.data, outPixels);
         const bool haveSsse3 = pix::useKernelIsaForTesting("ssse3");
-        if (haveSsse3)
-            pix::quarterRow(ssse3Quarter.data, row0.data, row1.data, outPixels);
+        if (haveSsse3) pix::quarterRow(ssse3Quarter.data, row0.data, row1.data, outPixels);
         ASSERT_TRUE(pix::useKernelIsaForTesting(GetParam()));
         EXPECT_EQ(maxDifference(half, portableHalf), 0) << outPixels;
         EXPECT_LE(maxDifference(quarter, portableQuarter), 1) << outPixels;

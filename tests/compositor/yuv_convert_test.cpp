@@ -42,8 +42,7 @@ TEST(YuvConvert, HandComputedPointsAtEveryLevel) {
     IsaGuard guard;
     constexpr int width = 67;  // two vector blocks and a tail at every level
     for (const char* isa : allIsas) {
-        if (!pix::useYuvConvertIsaForTesting(isa))
-            continue;
+        if (!pix::useYuvConvertIsaForTesting(isa)) continue;
         for (const Point& p : points) {
             SCOPED_TRACE(std::string(isa) + " " + p.what);
             std::vector<uint8_t> yuyv;
@@ -129,8 +128,7 @@ TEST(YuvConvert, EveryLevelMatchesPortableOnRandomFrames) {
                         ASSERT_EQ(topDown[y * stride + pad], 0xA5);
                 }
                 for (const char* isa : allIsas) {
-                    if (!pix::useYuvConvertIsaForTesting(isa))
-                        continue;
+                    if (!pix::useYuvConvertIsaForTesting(isa)) continue;
                     SCOPED_TRACE(testing::Message()
                                  << isa << (nv12 ? " nv12 " : " yuyv ") << width << "x" << height);
                     ASSERT_EQ(convert(isa, nv12, true), bottomUp);
@@ -177,8 +175,7 @@ TEST(YuvConvert, EveryLevelMatchesPortableForAllInputs) {
             }
             const std::vector<uint8_t> expected = convert("baseline", nv12);
             for (const char* isa : allIsas) {
-                if (std::strcmp(isa, "baseline") == 0 || !pix::useYuvConvertIsaForTesting(isa))
-                    continue;
+                if (std::strcmp(isa, "baseline") == 0 || !pix::useYuvConvertIsaForTesting(isa)) continue;
                 const std::vector<uint8_t> got = convert(isa, nv12);
                 const auto diff = std::mismatch(got.begin(), got.end(), expected.begin());
                 ASSERT_TRUE(diff.first == got.end()) << isa << (nv12 ? " nv12" : " yuyv") << " Y " << y

@@ -20,8 +20,8 @@
 #include "components.h"
 #include "compositor/compose.h"
 #include "compositor/frame_store.h"
-#include "framework/runtime_settings.h"
 #include "filter/stereo_interfaces.h"
+#include "framework/runtime_settings.h"
 #include "picture_files.h"
 #include "picture_support/picture_support.h"
 #include "testcams/test_cameras.h"
@@ -58,8 +58,7 @@ std::string hostProgram() {
     std::string path = DV_HOST_PROGRAM;  // relative to the test's working folder
 #ifdef _WIN32
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
 #endif
     return path;
 }
@@ -75,8 +74,7 @@ HostRun runHost(const std::string& arguments) {
     HostRun run;
     const std::string command = hostProgram() + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
+    if (!pipe) return run;
     char buffer[4096];
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         run.output.append(buffer, n);
@@ -100,8 +98,7 @@ std::vector<std::string> listedNames() {
 
 bool listed(const std::string& name) {
     for (const std::string& n : listedNames())
-        if (n == name)
-            return true;
+        if (n == name) return true;
     return false;
 }
 
@@ -177,8 +174,7 @@ Comparison compare(const RgbPicture& actual, const RgbPicture& expected, const s
             const uint8_t* a = actual.at(x, y);
             const uint8_t* e = expected.at(x, y);
             for (int c = 0; c < 3; ++c) {
-                if (std::abs(a[c] - e[c]) <= tolerance)
-                    continue;
+                if (std::abs(a[c] - e[c]) <= tolerance) continue;
                 if (result.mismatches++ == 0)
                     result.first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") channel " +
                                    std::to_string(c) + ": " + std::to_string(a[c]) + " instead of " +
@@ -237,8 +233,7 @@ protected:
                                   std::to_string(swap)),
                   std::string::npos)
             << run.output;
-        if (run.status != 0)
-            return;
+        if (run.status != 0) return;
 
         const RgbPicture expected = expectedPicture(mode, swap, leftEye, rightEye, sizeIndex, 0);
         const RgbPicture swapped = expectedPicture(mode, swap ? 0 : 1, leftEye, rightEye, sizeIndex, 0);
@@ -285,17 +280,14 @@ protected:
         while (std::fread(marker, 1, 6, file) == 6) {
             ASSERT_EQ(std::string(marker, 6), "FRAME\n");
             ASSERT_EQ(std::fread(planes.data(), 1, frameSize, file), frameSize);
-            if (++count > 1)
-                continue;
+            if (++count > 1) continue;
             for (int y = 0; y < expected.height; ++y) {
                 for (int x = 0; x < expected.width; ++x) {
                     const size_t i = static_cast<size_t>(y) * expected.width + x;
-                    if (mask[i])
-                        continue;
+                    if (mask[i]) continue;
                     const uint8_t* p = expected.at(x, y);
                     const double luma = 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
-                    if (std::abs(planes[i] - luma) > 1.0)
-                        ++lumaMismatches;
+                    if (std::abs(planes[i] - luma) > 1.0) ++lumaMismatches;
                 }
             }
             // Chroma planes (Cb, then Cr) of half width and height; blocks
@@ -317,8 +309,7 @@ protected:
                             b += p[2] / 4.0;
                         }
                     }
-                    if (masked)
-                        continue;
+                    if (masked) continue;
                     ++chromaChecked;
                     const size_t c = static_cast<size_t>(cy) * chromaWidth + cx;
                     const double cb = 128 - 0.168736 * r - 0.331264 * g + 0.5 * b;
@@ -470,8 +461,7 @@ std::string readText(const std::string& path) {
 // The value of `key` in the fake device's report ("key value" lines).
 std::string reportValue(const std::string& report, const std::string& key) {
     const size_t at = report.find(key + " ");
-    if (at == std::string::npos)
-        return "(missing)";
+    if (at == std::string::npos) return "(missing)";
     const size_t from = at + key.size() + 1;
     return report.substr(from, report.find('\n', from) - from);
 }
@@ -498,7 +488,7 @@ TEST_F(HostEndToEnd, OutputRunsUntilSigintAndReleasesTheDevice) {
     const std::string program = hostProgram();
     const std::vector<std::string> args = {
         program,   "--mode", "2",        "--size",          "0",        "--left",           cameraA,
-        "--right", cameraB, "--output", fakeLoopbackLabel, "--record", "--snapshot-every", "0",
+        "--right", cameraB,  "--output", fakeLoopbackLabel, "--record", "--snapshot-every", "0",
         "--out",   out};
     std::vector<char*> argv;
     for (const std::string& arg : args)

@@ -28,8 +28,8 @@ TEST(HostCameraPair, TwoCamerasOfOneModelAreTwoCameras) {
         int wantLeft, wantRight;
         bool same;
     } cases[] = {
-        {"vivid", "vivid", 1, 3, false},    // the first is left, the next of that name right
-        {"VIVID", "viv", 1, 3, false},      // spelt differently, still the two of one model
+        {"vivid", "vivid", 1, 3, false},       // the first is left, the next of that name right
+        {"VIVID", "viv", 1, 3, false},         // spelt differently, still the two of one model
         {"Camera A", "Camera A", 0, 0, true},  // one camera with its name alone
         {"Test Camera A", "camera a", 0, 0, true},
         {"Camera A", "vivid", 0, 1, false},
@@ -285,7 +285,7 @@ TEST(PngFiles, TruncatedOrForeignFilesAreRefused) {
     // 8-bit RGB (the IHDR data starts at byte 16: bit depth at 24, colour type at 25).
     ASSERT_GT(bytes.size(), 26u);
     std::vector<uint8_t> rgba = bytes, deep = bytes;
-    rgba[25] = 6;  // RGB with alpha
+    rgba[25] = 6;   // RGB with alpha
     deep[24] = 16;  // 16 bits per channel
     const std::string text = "P6\n20 10\n255\n";
     for (const auto& foreign : {std::vector<uint8_t>(text.begin(), text.end()), rgba, deep}) {

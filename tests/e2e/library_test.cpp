@@ -13,8 +13,7 @@ std::string testCamerasModule() {
     std::string path = DV_TESTCAMS_MODULE;
 #ifdef _WIN32
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
 #endif
     return path;
 }

@@ -1,8 +1,8 @@
 #include "callback_pair_driver.h"
 
 #include "compositor/image_mode.h"
-#include "framework/runtime_settings.h"
 #include "filter_fakes.h"
+#include "framework/runtime_settings.h"
 
 struct CallbackPairDriver::Rig {
     StereoRig stereo{width, height};
@@ -37,9 +37,7 @@ std::vector<BYTE>& CallbackPairDriver::rightBuffer() {
 
 bool CallbackPairDriver::deliverPair() {
     const size_t before = rig->stereo.sink->pin->deliveries.size();
-    if (rig->stereo.filter->leftInput()->Receive(rig->left.Get()) != S_OK)
-        return false;
-    if (rig->stereo.filter->rightInput()->Receive(rig->right.Get()) != S_OK)
-        return false;
+    if (rig->stereo.filter->leftInput()->Receive(rig->left.Get()) != S_OK) return false;
+    if (rig->stereo.filter->rightInput()->Receive(rig->right.Get()) != S_OK) return false;
     return rig->stereo.sink->pin->deliveries.size() == before + 1;
 }

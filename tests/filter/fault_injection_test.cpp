@@ -22,9 +22,9 @@
 
 #include "../platform/trace_capture.h"
 #include "compositor/image_mode.h"
-#include "framework/runtime_settings.h"
 #include "filter/settings_store.h"
 #include "filter_fakes.h"
+#include "framework/runtime_settings.h"
 
 namespace {
 
@@ -36,7 +36,8 @@ bool anyLineHas(const std::vector<std::string>& lines, const std::string& a, con
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string all;
-    for (const std::string& line : lines) all += line;
+    for (const std::string& line : lines)
+        all += line;
     return all;
 }
 
@@ -74,9 +75,10 @@ TEST_F(FaultTest, RefusedDeliveryIsStickyTracedAndClearedByFlushOrRestart) {
         EXPECT_EQ(rig.sink->pin->deliveryCount(), 2u);
         const std::vector<std::string> lines = trace.take();
         EXPECT_TRUE(anyLineHas(lines, "0x80004005")) << joined(lines);
-        EXPECT_LE(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string& l) { return l.find("0x80004005") != std::string::npos; }),
-                  1)
+        EXPECT_LE(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("0x80004005") != std::string::npos; }),
+            1)
             << "a refused delivery is traced once, not per frame:\n"
             << joined(lines);
 
@@ -113,8 +115,9 @@ TEST_F(FaultTest, StalledCameraKeepsNothingOfTheOtherAndEndsTheStream) {
         ComPtr<IMediaSample> sample;
         // Without waiting: a sample the filter kept beyond one would show as
         // an allocator with no free buffer.
-        ASSERT_EQ(rig.rightCamera->pin->obtainOutputBuffer(sample.GetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT),
-                  S_OK)
+        ASSERT_EQ(
+            rig.rightCamera->pin->obtainOutputBuffer(sample.GetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT),
+            S_OK)
             << "frame " << i << ": the filter keeps the right camera's buffers";
         sample->SetActualDataLength(sample->GetSize());
         EXPECT_EQ(rig.rightCamera->pin->sendSample(sample.Get()), S_OK);

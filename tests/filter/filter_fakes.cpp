@@ -78,7 +78,9 @@ HRESULT FakeCameraPin::sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIE
 FakeCameraFilter::FakeCameraFilter(const MediaFormat& format)
     : FilterCore(CLSID_FakeCameraFilter, &filterLock), pin(new FakeCameraPin(this, &filterLock, format)) {}
 
-FakeCameraFilter::~FakeCameraFilter() { delete pin; }
+FakeCameraFilter::~FakeCameraFilter() {
+    delete pin;
+}
 
 HRESULT FakeCameraFilter::deliver(BYTE fill) {
     ComPtr<IMediaSample> sample;
@@ -93,7 +95,8 @@ HRESULT FakeCameraFilter::deliver(BYTE fill) {
 
 // ---- sink ----------------------------------------------------------------------
 
-FakeSinkPin::FakeSinkPin(FilterCore* filter, CriticalSection* lock) : InputPinCore(filter, lock, nullptr, L"In") {}
+FakeSinkPin::FakeSinkPin(FilterCore* filter, CriticalSection* lock)
+    : InputPinCore(filter, lock, nullptr, L"In") {}
 
 HRESULT FakeSinkPin::acceptFormat(const AM_MEDIA_TYPE& type) {
     if (acceptResult != S_OK) return acceptResult;
@@ -130,7 +133,8 @@ std::vector<FakeSinkPin::Delivery> FakeSinkPin::deliveriesSoFar() {
 
 bool FakeSinkPin::waitForDeliveries(size_t count, int milliseconds) {
     std::unique_lock<std::mutex> hold(guard);
-    return arrived.wait_for(hold, std::chrono::milliseconds(milliseconds), [&] { return deliveries.size() >= count; });
+    return arrived.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                            [&] { return deliveries.size() >= count; });
 }
 
 STDMETHODIMP FakeSinkPin::EndOfStream() {
@@ -144,9 +148,12 @@ STDMETHODIMP FakeSinkPin::NotifyAllocator(IMemAllocator* newAllocator, BOOL read
     return InputPinCore::NotifyAllocator(newAllocator, readOnly);
 }
 
-FakeSinkFilter::FakeSinkFilter() : FilterCore(CLSID_FakeSinkFilter, &filterLock), pin(new FakeSinkPin(this, &filterLock)) {}
+FakeSinkFilter::FakeSinkFilter()
+    : FilterCore(CLSID_FakeSinkFilter, &filterLock), pin(new FakeSinkPin(this, &filterLock)) {}
 
-FakeSinkFilter::~FakeSinkFilter() { delete pin; }
+FakeSinkFilter::~FakeSinkFilter() {
+    delete pin;
+}
 
 // ---- sample ----------------------------------------------------------------------
 
@@ -190,7 +197,8 @@ StereoRig::StereoRig(int width, int height, bool withRight) : withRight(withRigh
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\VANTO Automation\\stereoWebcam", 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
         const DWORD sizeIndex = width == 640 ? 1 : 0;
-        RegSetValueExA(key, "camSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&sizeIndex), sizeof(sizeIndex));
+        RegSetValueExA(key, "camSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&sizeIndex),
+                       sizeof(sizeIndex));
         RegCloseKey(key);
     }
     filterRef = makeStereoFilter(&filter);

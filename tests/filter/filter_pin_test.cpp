@@ -8,10 +8,10 @@
 #include <string>
 
 #include "compositor/frame_store.h"
-#include "framework/runtime_settings.h"
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
 #include "filter_fakes.h"
+#include "framework/runtime_settings.h"
 
 namespace {
 
@@ -53,9 +53,9 @@ protected:
 
 TEST_F(FilterObjectTest, QueriesAddExactlyOneReference) {
     EXPECT_EQ(refsOf(filter.Get()), 1u);
-    const IID offered[] = {IID_IUnknown,          IID_IBaseFilter,        IID_IMediaFilter,
-                           IID_IPersist,          IID_IAMovieSetup,       IID_ISpecifyPropertyPages,
-                           IID_IStereoImageControl, IID_IStereoFrameCallback};
+    const IID offered[] = {
+        IID_IUnknown,     IID_IBaseFilter,           IID_IMediaFilter,        IID_IPersist,
+        IID_IAMovieSetup, IID_ISpecifyPropertyPages, IID_IStereoImageControl, IID_IStereoFrameCallback};
     ComPtr<IUnknown> identity;
     ASSERT_EQ(filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())), S_OK);
     for (const IID& iid : offered) {
@@ -69,7 +69,8 @@ TEST_F(FilterObjectTest, QueriesAddExactlyOneReference) {
         itf->Release();
         EXPECT_EQ(refsOf(filter.Get()), 2u);
     }
-    const IID refused[] = {IID_IPin, IID_IMemInputPin, IID_IAMStreamConfig, IID_ICameraSelection, IID_IClassFactory};
+    const IID refused[] = {IID_IPin, IID_IMemInputPin, IID_IAMStreamConfig, IID_ICameraSelection,
+                           IID_IClassFactory};
     for (const IID& iid : refused) {
         void* itf = reinterpret_cast<void*>(0x1);
         EXPECT_EQ(filter->QueryInterface(iid, &itf), E_NOINTERFACE);
@@ -108,7 +109,8 @@ TEST_F(FilterObjectTest, EnumeratesInput1Input2Output1) {
     PIN_DIRECTION direction = PINDIR_INPUT;
     got[2]->QueryDirection(&direction);
     EXPECT_EQ(direction, PINDIR_OUTPUT);
-    for (ULONG i = 0; i < fetched; ++i) got[i]->Release();
+    for (ULONG i = 0; i < fetched; ++i)
+        got[i]->Release();
 
     // "Output2" exists only at index 3.
     ASSERT_NE(raw->pinAt(3), nullptr);
@@ -157,9 +159,9 @@ TEST_F(FilterObjectTest, PausingWithBothCamerasSendsNoEndOfStreamAndDropsHeldFra
 TEST_F(FilterObjectTest, OutputPinInterfacesAndReferences) {
     ComPtr<IPin> pin(output);
     EXPECT_EQ(refsOf(filter.Get()), 2u);  // the pin counts on its filter
-    const IID offered[] = {IID_IPin,       IID_IQualityControl,      IID_IUnknown,
-                           IID_IAMStreamConfig, IID_IKsPropertySet, IID_ISpecifyPropertyPages,
-                           IID_ICameraSelection};
+    const IID offered[] = {
+        IID_IPin,           IID_IQualityControl,       IID_IUnknown,        IID_IAMStreamConfig,
+        IID_IKsPropertySet, IID_ISpecifyPropertyPages, IID_ICameraSelection};
     for (const IID& iid : offered) {
         IUnknown* itf = nullptr;
         ASSERT_EQ(pin->QueryInterface(iid, reinterpret_cast<void**>(&itf)), S_OK);
@@ -222,7 +224,8 @@ TEST_F(FilterObjectTest, MediaTypePositions) {
     ULONG fetched = 0;
     EXPECT_EQ(types->Next(12, got, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 11u);
-    for (ULONG i = 0; i < fetched; ++i) deleteMediaType(got[i]);
+    for (ULONG i = 0; i < fetched; ++i)
+        deleteMediaType(got[i]);
     EXPECT_EQ(output->EnumMediaTypes(nullptr), E_POINTER);
 }
 
@@ -448,7 +451,8 @@ TEST_F(FilterObjectTest, SetFormatTakesOnlyATypeOfACaptureSize) {
         ASSERT_NE(current.videoInfo(), nullptr);
         EXPECT_EQ(current.videoInfo()->bmiHeader.biWidth, c.width);
         EXPECT_EQ(current.videoInfo()->bmiHeader.biHeight, c.width * 3 / 4);
-        EXPECT_EQ(current.videoInfo()->bmiHeader.biSizeImage, static_cast<DWORD>(c.width * 3 * c.width * 3 / 4));
+        EXPECT_EQ(current.videoInfo()->bmiHeader.biSizeImage,
+                  static_cast<DWORD>(c.width * 3 * c.width * 3 / 4));
         EXPECT_EQ(current.sampleSize(), current.videoInfo()->bmiHeader.biSizeImage);
         EXPECT_EQ(current.videoInfo()->AvgTimePerFrame, c.interval);
         // The capability records describe the running size.
@@ -471,14 +475,16 @@ TEST_F(FilterObjectTest, PinCategoryProperty) {
     ComPtr<IKsPropertySet> props = outputAs<IKsPropertySet>();
     GUID category{};
     DWORD returned = 0;
-    EXPECT_EQ(props->Get(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
-                         &returned),
+    EXPECT_EQ(props->Get(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                         sizeof(category), &returned),
               E_PROP_SET_UNSUPPORTED);
-    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_MEDIUM, nullptr, 0, &category, sizeof(category), &returned),
+    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_MEDIUM, nullptr, 0, &category, sizeof(category),
+                         &returned),
               E_PROP_ID_UNSUPPORTED);
     EXPECT_EQ(E_PROP_SET_UNSUPPORTED, static_cast<HRESULT>(0x80070492));
     EXPECT_EQ(E_PROP_ID_UNSUPPORTED, static_cast<HRESULT>(0x80070490));
-    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, nullptr), E_POINTER);
+    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, nullptr),
+              E_POINTER);
 
     returned = 0;
     EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &returned), S_OK);
@@ -486,11 +492,13 @@ TEST_F(FilterObjectTest, PinCategoryProperty) {
 
     returned = 0;
     BYTE small[15] = {};
-    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, small, sizeof(small), &returned),
-              E_UNEXPECTED);
+    EXPECT_EQ(
+        props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, small, sizeof(small), &returned),
+        E_UNEXPECTED);
     EXPECT_EQ(returned, 16u);
 
-    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category), nullptr),
+    EXPECT_EQ(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
+                         nullptr),
               S_OK);
     EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
 
@@ -498,7 +506,8 @@ TEST_F(FilterObjectTest, PinCategoryProperty) {
     EXPECT_EQ(props->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support), S_OK);
     EXPECT_EQ(support, static_cast<DWORD>(KSPROPERTY_SUPPORT_GET));
     EXPECT_EQ(props->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr), S_OK);
-    EXPECT_EQ(props->QuerySupported(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, &support), E_PROP_SET_UNSUPPORTED);
+    EXPECT_EQ(props->QuerySupported(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, &support),
+              E_PROP_SET_UNSUPPORTED);
     EXPECT_EQ(props->QuerySupported(AMPROPSETID_Pin, 7, &support), E_PROP_ID_UNSUPPORTED);
     EXPECT_EQ(props->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category)),
               E_NOTIMPL);

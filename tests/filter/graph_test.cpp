@@ -19,9 +19,9 @@
 #include <thread>
 #include <utility>
 
+#include "../platform/loaded_module.h"
 #include "filter/stereo_interfaces.h"
 #include "filter_fakes.h"
-#include "../platform/loaded_module.h"
 
 namespace {
 
@@ -112,7 +112,8 @@ protected:
         ASSERT_TRUE(SUCCEEDED(control->Stop()));
         const auto got = sink->pin->deliveriesSoFar();
         ASSERT_GE(got.size(), before + count);
-        for (size_t i = before; i < got.size(); ++i) EXPECT_EQ(got[i].length, bytes) << i;
+        for (size_t i = before; i < got.size(); ++i)
+            EXPECT_EQ(got[i].length, bytes) << i;
     }
 
     // The capability type at `index` of Output1's IAMStreamConfig.
@@ -138,7 +139,8 @@ protected:
 
 TEST_F(HostGraphTest, HostConnectsTheVirtualCameraAndReceivesComposedPairs) {
     for (int attachment = 0; attachment < 2; ++attachment) {
-        ASSERT_EQ(graph->ConnectDirect(output.Get(), sink->pin, nullptr), S_OK) << "attachment " << attachment;
+        ASSERT_EQ(graph->ConnectDirect(output.Get(), sink->pin, nullptr), S_OK)
+            << "attachment " << attachment;
         // Both cameras joined the host's graph and feed the input pins.
         EXPECT_TRUE(findFilter(graph.Get(), L"Stereo Camera 1"));
         EXPECT_TRUE(findFilter(graph.Get(), L"Stereo Camera 2"));

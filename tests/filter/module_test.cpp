@@ -39,7 +39,9 @@ public:
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
-    explicit operator bool() const { return handle != nullptr; }
+    explicit operator bool() const {
+        return handle != nullptr;
+    }
     template <class F>
     F entry(const char* name) const {
 #ifdef _WIN32
@@ -78,8 +80,8 @@ TEST(Duoview2Module, RegistersAndCreatesTheFilterThroughClassActivation) {
         ASSERT_EQ(registerServer(), S_OK);
         {
             ComPtr<IBaseFilter> filter;
-            ASSERT_EQ(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                       reinterpret_cast<void**>(filter.GetAddressOf())),
+            ASSERT_EQ(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf())),
                       S_OK);
             EXPECT_EQ(canUnload(), S_FALSE);  // the same module instance serves the activation
             ComPtr<IEnumPins> pins;
@@ -88,7 +90,8 @@ TEST(Duoview2Module, RegistersAndCreatesTheFilterThroughClassActivation) {
             ULONG fetched = 0;
             EXPECT_EQ(pins->Next(4, got, &fetched), S_FALSE);
             EXPECT_EQ(fetched, 3u);
-            for (ULONG i = 0; i < fetched; ++i) got[i]->Release();
+            for (ULONG i = 0; i < fetched; ++i)
+                got[i]->Release();
             ComPtr<IStereoImageControl> control;
             ASSERT_EQ(filter.As(&control), S_OK);
             int mode = -1;

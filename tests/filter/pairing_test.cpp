@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "compositor/image_mode.h"
-#include "framework/runtime_settings.h"
 #include "filter_fakes.h"
+#include "framework/runtime_settings.h"
 
 namespace {
 
@@ -69,7 +69,8 @@ TEST_F(PairingTest, NothingIsSentUntilBothCamerasDelivered) {
     StereoRig rig;
     runtimeSettings.imageMode = LeftImage;
     ASSERT_EQ(rig.start(), S_OK);
-    for (BYTE fill = 1; fill <= 3; ++fill) EXPECT_EQ(rig.leftCamera->deliver(fill), S_OK);
+    for (BYTE fill = 1; fill <= 3; ++fill)
+        EXPECT_EQ(rig.leftCamera->deliver(fill), S_OK);
     EXPECT_TRUE(rig.sink->pin->deliveries.empty());
     // The right camera's first frame pairs with the first kept left frame.
     EXPECT_EQ(rig.rightCamera->deliver(0x80), S_OK);
@@ -94,7 +95,8 @@ TEST_F(PairingTest, FasterCameraSurplusFramesAreNotKept) {
     const auto& got = rig.sink->pin->deliveries;
     ASSERT_EQ(got.size(), 10u);
     for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].firstByte, static_cast<BYTE>(2 * i + 1)) << i;  // the first left frame after the last pair
+        EXPECT_EQ(got[i].firstByte, static_cast<BYTE>(2 * i + 1))
+            << i;  // the first left frame after the last pair
         EXPECT_EQ(got[i].mediaStart, first.start + static_cast<LONGLONG>(i));
         EXPECT_EQ(got[i].mediaEnd, first.end + static_cast<LONGLONG>(i));
     }
@@ -269,8 +271,8 @@ TEST_F(PairingSampleTest, CallbackHeadersHaveTheClassicLayoutAndFilling) {
     };
     const PointerField nullFields[] = {
         {"roi", 48, 48}, {"maskROI", 56, 52}, {"imageId", 64, 56}, {"tileInfo", 72, 60}};
-    const std::pair<const std::vector<BYTE>*, FakeSample*> sides[] = {{&callbackRecords[0].leftRaw, left.Get()},
-                                                                      {&callbackRecords[0].rightRaw, right.Get()}};
+    const std::pair<const std::vector<BYTE>*, FakeSample*> sides[] = {
+        {&callbackRecords[0].leftRaw, left.Get()}, {&callbackRecords[0].rightRaw, right.Get()}};
     for (const auto& [raw, sample] : sides) {
         for (const IntField& f : intFields)
             EXPECT_EQ(classicField<int>(*raw, f.offset64, f.offset32), f.expected) << f.name;
@@ -307,7 +309,8 @@ TEST_F(PairingTest, CamerasOnTheirOwnThreads) {
     std::atomic<bool> stop{false};
     auto camera = [&stop](FakeCameraFilter* cam) {
         BYTE n = 0;
-        while (!stop) cam->deliver(++n);
+        while (!stop)
+            cam->deliver(++n);
     };
     std::thread left(camera, rig.leftCamera.Get());
     std::thread right(camera, rig.rightCamera.Get());

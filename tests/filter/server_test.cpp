@@ -32,7 +32,8 @@ protected:
 
     static ComPtr<IClassFactory> factoryFor(REFCLSID classId) {
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(serverGetClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+        EXPECT_EQ(serverGetClassObject(classId, IID_IClassFactory,
+                                       reinterpret_cast<void**>(factory.GetAddressOf())),
                   S_OK);
         return factory;
     }
@@ -44,11 +45,13 @@ protected:
     }
     static std::wstring stringValue(const std::wstring& path, const wchar_t* name) {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return L"<no key>";
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return L"<no key>";
         WCHAR data[600] = {};
         DWORD size = sizeof(data) - sizeof(WCHAR);
         DWORD type = 0;
-        const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        const LSTATUS status =
+            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
         RegCloseKey(key);
         if (status != ERROR_SUCCESS) return L"<no value>";
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
@@ -101,13 +104,15 @@ TEST_F(ServerTest, ClassObjectsForKnownClassesOnly) {
     EXPECT_EQ(serverGetClassObject(CLSID_StereoCameraFilter, IID_IBaseFilter, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(serverGetClassObject(CLSID_StereoCameraFilter, IID_IClassFactory, nullptr), E_POINTER);
-    EXPECT_EQ(serverGetClassObject(IID_IStereoImageControl, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(serverGetClassObject(IID_IStereoImageControl, IID_IClassFactory, &out),
+              CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, static_cast<HRESULT>(0x80040111));
 
     ASSERT_EQ(serverGetClassObject(CLSID_StereoCameraFilter, IID_IUnknown, &out), S_OK);
     auto* unknown = static_cast<IUnknown*>(out);
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(unknown->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
+    ASSERT_EQ(unknown->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+              S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(factory.Get()), unknown);
     EXPECT_EQ(unknown->Release(), 1u);
     EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
@@ -138,7 +143,9 @@ TEST_F(ServerTest, CreateInstanceRules) {
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, nullptr), E_POINTER);
 
     ComPtr<IBaseFilter> filter;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf())), S_OK);
+    ASSERT_EQ(
+        factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf())),
+        S_OK);
     EXPECT_EQ(refsOf(filter.Get()), 1u);
     CLSID id{};
     filter->GetClassID(&id);
@@ -178,7 +185,8 @@ TEST_F(ServerTest, CanUnloadOnlyWithoutObjectsAndServerLocks) {
         ComPtr<IClassFactory> factory = factoryFor(CLSID_StereoCameraFilter);
         EXPECT_EQ(serverCanUnloadNow(), S_FALSE);
         ComPtr<IBaseFilter> filter;
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf())),
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter,
+                                          reinterpret_cast<void**>(filter.GetAddressOf())),
                   S_OK);
         EXPECT_EQ(factory->LockServer(TRUE), S_OK);
         EXPECT_EQ(serverLockCount(), 1);

@@ -8,10 +8,10 @@
 
 #include "capture/camera_list.h"
 #include "compositor/frame_store.h"
-#include "framework/runtime_settings.h"
 #include "filter/composed_video_pin.h"
 #include "filter/settings_store.h"
 #include "filter_fakes.h"
+#include "framework/runtime_settings.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ protected:
         releaseCameraList();
         ensureCameraList();
         cameraList.clear();
-        for (const wchar_t* name : names) ASSERT_TRUE(cameraList.append(name, nullptr));
+        for (const wchar_t* name : names)
+            ASSERT_TRUE(cameraList.append(name, nullptr));
     }
 
     static HKEY settingsKey() {
@@ -64,7 +65,8 @@ protected:
         HKEY key = settingsKey();
         char data[512];
         DWORD size = sizeof(data);
-        const LSTATUS status = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(data), &size);
+        const LSTATUS status =
+            RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(data), &size);
         RegCloseKey(key);
         if (status != ERROR_SUCCESS) return false;
         bytes->assign(data, size);
@@ -116,7 +118,8 @@ TEST_F(SettingsTest, ImageModeTakesZeroToElevenOnly) {
     const struct {
         DWORD stored;
         int32_t expected;
-    } cases[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {11, 11}, {12, 3}, {40, 3}, {0xFFFFFFFF, 3}, {0x80000000, 3}};
+    } cases[] = {{0, 0},   {1, 1},  {2, 2},  {3, 3},          {4, 4},
+                 {11, 11}, {12, 3}, {40, 3}, {0xFFFFFFFF, 3}, {0x80000000, 3}};
     for (const auto& c : cases) {
         storeDword("camMode", c.stored);
         runtimeSettings.imageMode = -7;

@@ -25,13 +25,11 @@ __attribute__((noinline)) void countedDelete(void* block) noexcept {
 }  // namespace
 
 void* operator new(std::size_t size) {
-    if (void* block = countedNew(size))
-        return block;
+    if (void* block = countedNew(size)) return block;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) {
-    if (void* block = countedNew(size))
-        return block;
+    if (void* block = countedNew(size)) return block;
     throw std::bad_alloc();
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
@@ -79,15 +77,13 @@ public:
             threads.push_back(std::this_thread::get_id());
         }
         changed.notify_all();
-        if (id == blockOn)
-            changed.wait(hold, [this] { return gateOpen; });
+        if (id == blockOn) changed.wait(hold, [this] { return gateOpen; });
         return id == failOn ? failWith : S_OK;
     }
     STDMETHODIMP ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed) override {
         {
             std::lock_guard<std::mutex> hold(mutex);
-            if (!quiet)
-                batchSizes.push_back(count);
+            if (!quiet) batchSizes.push_back(count);
         }
         return InputPinCore::ReceiveMultiple(samples, count, processed);
     }
@@ -155,8 +151,7 @@ private:
 bool waitUntilIdle(DeliveryQueue& queue) {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!queue.isIdle()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+        if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(1ms);
     }
     return true;
@@ -304,7 +299,8 @@ TEST_F(DeliveryQueueTest, EndFlushWithoutAFlushReturnsAndReachesDownstream) {
         returned = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!returned && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    while (!returned && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
     const bool hung = !returned;
     if (hung) q->beginFlush();  // lets the worker signal the flush the end flush waits for
     host.join();

@@ -16,7 +16,8 @@
 #include "framework/framework.h"
 
 // {5A0F47B4-3C51-4E0B-9C6B-1D0E7B8A1001}
-inline const GUID CLSID_FrameworkTestFilter = {0x5a0f47b4, 0x3c51, 0x4e0b, {0x9c, 0x6b, 0x1d, 0x0e, 0x7b, 0x8a, 0x10, 0x01}};
+inline const GUID CLSID_FrameworkTestFilter = {
+    0x5a0f47b4, 0x3c51, 0x4e0b, {0x9c, 0x6b, 0x1d, 0x0e, 0x7b, 0x8a, 0x10, 0x01}};
 
 // A video type whose subtype's first field is `tag` (so tests can tell types apart).
 inline MediaFormat taggedFormat(uint32_t tag, ULONG sampleSize = 100) {
@@ -42,7 +43,9 @@ ULONG refsOf(T* object) {
     return object->Release();
 }
 
-inline uint32_t tagOf(const AM_MEDIA_TYPE& type) { return type.subtype.Data1; }
+inline uint32_t tagOf(const AM_MEDIA_TYPE& type) {
+    return type.subtype.Data1;
+}
 
 // ---- a counted IUnknown (for pUnk, outer unknowns) ---------------------------
 class FakeUnknown : public ComponentCore {
@@ -172,7 +175,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return fail(); }
-    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override { return fail(); }
+    STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+        return fail();
+    }
     STDMETHODIMP Unadvise(DWORD_PTR) override { return fail(); }
     REFERENCE_TIME now = 0;
 
@@ -189,9 +194,11 @@ public:
     DV_FORWARD_IUNKNOWN
     HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IFilterGraph || (offerGraph2 && (riid == IID_IGraphBuilder || riid == IID_IFilterGraph2)))
+        if (riid == IID_IFilterGraph ||
+            (offerGraph2 && (riid == IID_IGraphBuilder || riid == IID_IFilterGraph2)))
             return getInterface(static_cast<IFilterGraph2*>(this), ppv);
-        if (offerSink && riid == IID_IMediaEventSink) return getInterface(static_cast<IMediaEventSink*>(this), ppv);
+        if (offerSink && riid == IID_IMediaEventSink)
+            return getInterface(static_cast<IMediaEventSink*>(this), ppv);
         return ComponentCore::nonDelegatingQueryInterface(riid, ppv);
     }
     STDMETHODIMP Notify(LONG code, LONG_PTR p1, LONG_PTR p2) override {
@@ -220,7 +227,9 @@ public:
     STDMETHODIMP SetLogFile(DWORD_PTR) override { return fail(); }
     STDMETHODIMP Abort() override { return fail(); }
     STDMETHODIMP ShouldOperationContinue() override { return fail(); }
-    STDMETHODIMP AddSourceFilterForMoniker(IMoniker*, IBindCtx*, LPCWSTR, IBaseFilter**) override { return fail(); }
+    STDMETHODIMP AddSourceFilterForMoniker(IMoniker*, IBindCtx*, LPCWSTR, IBaseFilter**) override {
+        return fail();
+    }
     STDMETHODIMP RenderEx(IPin*, DWORD, DWORD*) override { return fail(); }
 
     struct EventRecord {
@@ -301,7 +310,9 @@ public:
         return Base::onDisconnected();
     }
     void log(const char* what) {
-        if (script.order) script.order->push_back(std::string(what) + ":" + std::string(this->pinName().begin(), this->pinName().end()));
+        if (script.order)
+            script.order->push_back(std::string(what) + ":" +
+                                    std::string(this->pinName().begin(), this->pinName().end()));
     }
     void setTryMyTypesFirst(bool value) { this->tryMyTypesFirst = value; }
     bool runtimeErrorFlag() const { return this->runtimeError; }
@@ -388,7 +399,8 @@ class TestFilter : public FilterCore {
 public:
     TestFilter() : FilterCore(CLSID_FrameworkTestFilter, &filterLock) {}
     ~TestFilter() override {
-        for (PinCore* pin : pins) delete pin;
+        for (PinCore* pin : pins)
+            delete pin;
     }
 
     TestInputPin* addInput(LPCWSTR name) {
@@ -406,7 +418,8 @@ public:
 
     int pinCount() override { return reportedCount >= 0 ? reportedCount : static_cast<int>(pins.size()); }
     PinCore* pinAt(int index) override {
-        return index >= 0 && index < static_cast<int>(pins.size()) ? pins[static_cast<size_t>(index)] : nullptr;
+        return index >= 0 && index < static_cast<int>(pins.size()) ? pins[static_cast<size_t>(index)]
+                                                                   : nullptr;
     }
     STDMETHODIMP Pause() override {
         ++pauseCalls;
@@ -420,7 +433,9 @@ public:
 };
 
 // Makes a filter held by a ComPtr (the ComPtr's reference is the only one).
-inline ComPtr<TestFilter> makeFilter() { return ComPtr<TestFilter>(new TestFilter); }
+inline ComPtr<TestFilter> makeFilter() {
+    return ComPtr<TestFilter>(new TestFilter);
+}
 
 // Every test ends with no framework object of this module left alive.
 class FrameworkTest : public ::testing::Test {

@@ -19,12 +19,14 @@ void connect(TestOutputPin* out, TestInputPin* in) {
 TEST_F(FilterTest, InterfaceListsPositiveAndNegative) {
     auto filter = makeFilter();
     IBaseFilter* base = filter.Get();
-    for (const IID* iid : {&IID_IUnknown, &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IAMovieSetup}) {
+    for (const IID* iid :
+         {&IID_IUnknown, &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IAMovieSetup}) {
         ComPtr<IUnknown> got;
         EXPECT_EQ(base->QueryInterface(*iid, reinterpret_cast<void**>(got.GetAddressOf())), S_OK);
         EXPECT_NE(got, nullptr);
     }
-    for (const IID* iid : {&IID_IPin, &IID_IMemInputPin, &IID_IEnumPins, &IID_IReferenceClock, &IID_IMediaSample}) {
+    for (const IID* iid :
+         {&IID_IPin, &IID_IMemInputPin, &IID_IEnumPins, &IID_IReferenceClock, &IID_IMediaSample}) {
         void* got = reinterpret_cast<void*>(0x1);
         EXPECT_EQ(base->QueryInterface(*iid, &got), E_NOINTERFACE);
         EXPECT_EQ(got, nullptr);
@@ -376,7 +378,8 @@ TEST_F(FilterTest, ChangedPinSetRefreshesWithoutRepeatingPins) {
     ASSERT_EQ(e->Reset(), S_OK);
     ASSERT_EQ(e->Next(4, got, &fetched), S_FALSE);
     EXPECT_EQ(fetched, 3u);
-    for (ULONG i = 0; i < fetched; ++i) ComPtr<IPin>().Attach(got[i]);
+    for (ULONG i = 0; i < fetched; ++i)
+        ComPtr<IPin>().Attach(got[i]);
 }
 
 TEST_F(FilterTest, MissingPinIsOutOfSyncAndHandsBackNoReferences) {

@@ -191,9 +191,9 @@ TEST_F(MediaFormatTest, BitmapSubtypeByCompressionAndBitCount) {
     const struct {
         WORD bits;
         GUID subtype;
-    } table[] = {{1, MEDIASUBTYPE_RGB1},   {4, MEDIASUBTYPE_RGB4},   {8, MEDIASUBTYPE_RGB8},
-                 {16, MEDIASUBTYPE_RGB555}, {24, MEDIASUBTYPE_RGB24}, {32, MEDIASUBTYPE_RGB32},
-                 {12, GUID_NULL}};
+    } table[] = {
+        {1, MEDIASUBTYPE_RGB1},   {4, MEDIASUBTYPE_RGB4},   {8, MEDIASUBTYPE_RGB8}, {16, MEDIASUBTYPE_RGB555},
+        {24, MEDIASUBTYPE_RGB24}, {32, MEDIASUBTYPE_RGB32}, {12, GUID_NULL}};
     for (const auto& row : table) {
         h.biBitCount = row.bits;
         EXPECT_EQ(bitmapSubtype(h), row.subtype) << row.bits;

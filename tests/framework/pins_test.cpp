@@ -18,7 +18,10 @@ struct Link {
     TestOutputPin* out = up->addOutput(L"Out");
     TestInputPin* in = down->addInput(L"In");
     ComPtr<FakeAllocator> inputAllocator{new FakeAllocator};
-    Link() { in->NotifyAllocator(inputAllocator.Get(), TRUE); in->notified.clear(); }
+    Link() {
+        in->NotifyAllocator(inputAllocator.Get(), TRUE);
+        in->notified.clear();
+    }
     ~Link() {
         up->Stop();
         down->Stop();
@@ -97,7 +100,8 @@ TEST_F(PinTest, AnotherErrorInTheSecondListIsReturned) {
     Link l;
     l.in->script.proposals = {taggedFormat(1)};
     l.out->script.proposals = {taggedFormat(4), taggedFormat(5), taggedFormat(6)};
-    l.outputAnswers({{1, VFW_E_TYPE_NOT_ACCEPTED}, {4, E_FAIL}, {5, VFW_E_INVALIDMEDIATYPE}, {6, E_OUTOFMEMORY}});
+    l.outputAnswers(
+        {{1, VFW_E_TYPE_NOT_ACCEPTED}, {4, E_FAIL}, {5, VFW_E_INVALIDMEDIATYPE}, {6, E_OUTOFMEMORY}});
     EXPECT_EQ(l.out->Connect(l.in, nullptr), VFW_E_INVALIDMEDIATYPE);  // the first other error
     EXPECT_TRUE(l.neitherConnected());
 }
@@ -364,7 +368,9 @@ TEST_F(PinTest, RefusedTypeChangeAbortsTheStream) {
     ComPtr<FakeGraph> graph(new FakeGraph);
     ASSERT_EQ(filter->JoinFilterGraph(graph.Get(), L"f"), S_OK);
     TestInputPin* in = filter->addInput(L"In");
-    in->script.accept = [](const AM_MEDIA_TYPE& t) { return tagOf(t) == 66 ? VFW_E_TYPE_NOT_ACCEPTED : S_OK; };
+    in->script.accept = [](const AM_MEDIA_TYPE& t) {
+        return tagOf(t) == 66 ? VFW_E_TYPE_NOT_ACCEPTED : S_OK;
+    };
     ASSERT_EQ(filter->Pause(), S_OK);
 
     ComPtr<FakeSample> ok(new FakeSample(1));

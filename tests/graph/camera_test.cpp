@@ -59,7 +59,8 @@ protected:
             const VIDEOINFOHEADER* info = videoInfoOf(*type);
             EXPECT_NE(info, nullptr);
             EXPECT_EQ(scc.guid, FORMAT_VideoInfo);
-            caps.push_back({type->subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight, info->bmiHeader.biBitCount});
+            caps.push_back({type->subtype, info->bmiHeader.biWidth, info->bmiHeader.biHeight,
+                            info->bmiHeader.biBitCount});
             EXPECT_EQ(type->lSampleSize, bitmapImageSize(info->bmiHeader));
             deleteMediaType(type);
         }
@@ -94,7 +95,8 @@ TEST_F(TestCameraTest, OrdinaryCameraListsRgb32FirstThenRgb24SizesAndAcceptsAnyS
     EXPECT_EQ(caps[1].height, 480);
     EXPECT_EQ(caps[2].width, 320);
     EXPECT_EQ(caps[2].height, 240);
-    for (size_t i = 1; i < caps.size(); ++i) EXPECT_EQ(caps[i].bits, 24);
+    for (size_t i = 1; i < caps.size(); ++i)
+        EXPECT_EQ(caps[i].bits, 24);
     EXPECT_EQ(proposed(pin.Get()).size(), 5u);
 
     ComPtr<IAMStreamConfig> config;
@@ -125,10 +127,12 @@ TEST_F(TestCameraTest, VariantsOfferNoRgb24OrOnlyTopDown) {
     {
         ComPtr<IBaseFilter> camera = make(CLSID_DuoviewTestCameraNoRGB24);
         ComPtr<IPin> pin = capturePin(camera.Get());
-        for (const Cap& cap : capabilities(pin.Get())) EXPECT_NE(cap.subtype, MEDIASUBTYPE_RGB24);
+        for (const Cap& cap : capabilities(pin.Get()))
+            EXPECT_NE(cap.subtype, MEDIASUBTYPE_RGB24);
         ComPtr<IAMStreamConfig> config;
         ASSERT_EQ(pin.As(&config), S_OK);
-        EXPECT_EQ(config->SetFormat(videoType(MEDIASUBTYPE_RGB24, 320, 240, 24).raw()), VFW_E_TYPE_NOT_ACCEPTED);
+        EXPECT_EQ(config->SetFormat(videoType(MEDIASUBTYPE_RGB24, 320, 240, 24).raw()),
+                  VFW_E_TYPE_NOT_ACCEPTED);
         EXPECT_EQ(config->SetFormat(videoType(MEDIASUBTYPE_RGB32, 320, 240, 32).raw()), S_OK);
     }
     {
@@ -142,7 +146,8 @@ TEST_F(TestCameraTest, VariantsOfferNoRgb24OrOnlyTopDown) {
         }
         ComPtr<IAMStreamConfig> config;
         ASSERT_EQ(pin.As(&config), S_OK);
-        EXPECT_EQ(config->SetFormat(videoType(MEDIASUBTYPE_RGB24, 320, 240, 24).raw()), VFW_E_TYPE_NOT_ACCEPTED);
+        EXPECT_EQ(config->SetFormat(videoType(MEDIASUBTYPE_RGB24, 320, 240, 24).raw()),
+                  VFW_E_TYPE_NOT_ACCEPTED);
         EXPECT_EQ(config->SetFormat(videoType(MEDIASUBTYPE_RGB24, 320, -240, 24).raw()), S_OK);
     }
 }
@@ -154,14 +159,15 @@ TEST_F(TestCameraTest, CapturePinCategoryThroughKsPropertySet) {
     ASSERT_EQ(pin.As(&properties), S_OK);
     GUID category = GUID_NULL;
     DWORD returned = 0;
-    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
-                              &returned),
+    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                              sizeof(category), &returned),
               S_OK);
     EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
     EXPECT_EQ(returned, sizeof(GUID));
     EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 4, &returned),
               E_UNEXPECTED);
-    EXPECT_TRUE(FAILED(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_MEDIUM, nullptr, 0, &category, 16, &returned)));
+    EXPECT_TRUE(FAILED(
+        properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_MEDIUM, nullptr, 0, &category, 16, &returned)));
     EXPECT_TRUE(FAILED(properties->Get(PIN_CATEGORY_CAPTURE, 0, nullptr, 0, &category, 16, &returned)));
     DWORD support = 0;
     EXPECT_EQ(properties->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support), S_OK);

@@ -45,12 +45,13 @@ struct TestCamsModule {
 
 std::vector<std::wstring> videoInputNames(std::vector<ComPtr<IMoniker>>* monikers = nullptr) {
     std::vector<std::wstring> names;
-    const HRESULT hr = forEachVideoInputDevice([&](IMoniker* moniker, IPropertyBag* bag, const wchar_t* name) {
-        EXPECT_NE(bag, nullptr);
-        EXPECT_NE(name, nullptr);
-        names.emplace_back(name ? name : L"?");
-        if (monikers) monikers->push_back(ComPtr<IMoniker>(moniker));
-    });
+    const HRESULT hr =
+        forEachVideoInputDevice([&](IMoniker* moniker, IPropertyBag* bag, const wchar_t* name) {
+            EXPECT_NE(bag, nullptr);
+            EXPECT_NE(name, nullptr);
+            names.emplace_back(name ? name : L"?");
+            if (monikers) monikers->push_back(ComPtr<IMoniker>(moniker));
+        });
     EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
     return names;
 }
@@ -75,7 +76,8 @@ std::wstring classServerPath(REFCLSID clsid, std::wstring* threading) {
 void setCameraSetting(const WCHAR* deviceName, const WCHAR* value, DWORD data) {
     std::wstring path = std::wstring(DV_TESTCAMS_SETTINGS_KEY) + L"\\" + deviceName;
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data)),
               ERROR_SUCCESS);
@@ -203,7 +205,8 @@ TEST_F(GraphTest, RegistrationRoundTripThroughDeviceEnumeratorAndFilterMapper) {
     ASSERT_EQ(module.registerServer(), S_OK);
     std::vector<ComPtr<IMoniker>> monikers;
     EXPECT_EQ(videoInputNames(&monikers),
-              (std::vector<std::wstring>{L"Duoview Test Camera A", L"Duoview Test Camera B", L"Duoview Test Camera C"}));
+              (std::vector<std::wstring>{L"Duoview Test Camera A", L"Duoview Test Camera B",
+                                         L"Duoview Test Camera C"}));
     std::wstring threading;
     const std::wstring server = classServerPath(CLSID_DuoviewTestCameraA, &threading);
     EXPECT_NE(server.find(L"libDuoviewTestCams.so"), std::wstring::npos);
@@ -226,9 +229,9 @@ TEST_F(GraphTest, RegistrationRoundTripThroughDeviceEnumeratorAndFilterMapper) {
     setenv("DV_TESTCAMS_VARIANTS", "1", 1);
     ASSERT_EQ(module.registerServer(), S_OK);
     EXPECT_EQ(videoInputNames(),
-              (std::vector<std::wstring>{L"Duoview Test Camera A", L"Duoview Test Camera B", L"Duoview Test Camera C",
-                                         L"Duoview Test Camera NoRGB24", L"Duoview Test Camera Stall",
-                                         L"Duoview Test Camera TopDown"}));
+              (std::vector<std::wstring>{L"Duoview Test Camera A", L"Duoview Test Camera B",
+                                         L"Duoview Test Camera C", L"Duoview Test Camera NoRGB24",
+                                         L"Duoview Test Camera Stall", L"Duoview Test Camera TopDown"}));
     unsetenv("DV_TESTCAMS_VARIANTS");
 
     ASSERT_EQ(module.unregisterServer(), S_OK);
@@ -238,7 +241,8 @@ TEST_F(GraphTest, RegistrationRoundTripThroughDeviceEnumeratorAndFilterMapper) {
 
     setenv("DV_TESTCAMS_DEVICES", "b, Stall", 1);
     ASSERT_EQ(module.registerServer(), S_OK);
-    EXPECT_EQ(videoInputNames(), (std::vector<std::wstring>{L"Duoview Test Camera B", L"Duoview Test Camera Stall"}));
+    EXPECT_EQ(videoInputNames(),
+              (std::vector<std::wstring>{L"Duoview Test Camera B", L"Duoview Test Camera Stall"}));
     EXPECT_EQ(classServerPath(CLSID_DuoviewTestCameraA, nullptr), L"");
     unsetenv("DV_TESTCAMS_DEVICES");
     ASSERT_EQ(module.unregisterServer(), S_OK);
@@ -310,10 +314,12 @@ TEST_F(GraphTest, AllocatorCommittedOnPauseDecommittedOnStop) {
     EXPECT_GE(props.cbBuffer, 160 * 3 * 120);
 
     ComPtr<IMediaSample> sample;
-    EXPECT_EQ(allocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_NOT_COMMITTED);
+    EXPECT_EQ(allocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT),
+              VFW_E_NOT_COMMITTED);
     for (int cycle = 0; cycle < 2; ++cycle) {
         ASSERT_TRUE(SUCCEEDED(control->Pause()));
-        EXPECT_EQ(allocator->GetBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+        EXPECT_EQ(allocator->GetBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT),
+                  S_OK);
         sample = nullptr;
         ASSERT_TRUE(SUCCEEDED(control->Stop()));
         EXPECT_EQ(allocator->GetBuffer(sample.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT),
@@ -355,14 +361,15 @@ TEST_F(GraphTest, EndOfStreamArrivesAfterQueuedSamples) {
     EXPECT_EQ(sink->framesAtEndOfStream(), 5u);
     auto frames = sink->frames();
     ASSERT_EQ(frames.size(), 5u);
-    for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].stamp, i);
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].stamp, i);
     ASSERT_TRUE(SUCCEEDED(control->Stop()));
 }
 
 // A flush while the sink blocks in Receive: the flush gets through, and the
 // samples waiting behind the blocked one are discarded, not delivered.
-void flushWhileBlocked(GraphTest* test, TestCameraFilter* cameraObject, TestSinkFilter* sink, IMediaControl* control,
-                       bool worker) {
+void flushWhileBlocked(GraphTest* test, TestCameraFilter* cameraObject, TestSinkFilter* sink,
+                       IMediaControl* control, bool worker) {
     (void)test;
     sink->setBlocking(true);
     ASSERT_TRUE(SUCCEEDED(control->Run()));
@@ -389,7 +396,8 @@ void flushWhileBlocked(GraphTest* test, TestCameraFilter* cameraObject, TestSink
     } else {
         EXPECT_EQ(frames[1].stamp, 1u);
     }
-    for (size_t i = 2; i < frames.size(); ++i) EXPECT_EQ(frames[i].stamp, frames[i - 1].stamp + 1);
+    for (size_t i = 2; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].stamp, frames[i - 1].stamp + 1);
     ASSERT_TRUE(SUCCEEDED(control->Stop()));
 }
 
@@ -443,9 +451,10 @@ TEST_F(GraphTest, ThroughputFigureAtFullSpeed) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     ASSERT_TRUE(SUCCEEDED(control->Stop()));
     auto frames = sink->frames();
-    for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].stamp, i);
-    std::printf("[ figures  ] 640x480 at full speed: %zu frames in %.3f s = %.0f frames/s\n", frames.size(), seconds,
-                frames.size() / seconds);
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].stamp, i);
+    std::printf("[ figures  ] 640x480 at full speed: %zu frames in %.3f s = %.0f frames/s\n", frames.size(),
+                seconds, frames.size() / seconds);
 }
 
 }  // namespace

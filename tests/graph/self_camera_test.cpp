@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "../platform/loaded_module.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/device_enumeration.h"
 #include "platform/messagebox.h"
 #include "test_sink.h"
-#include "../platform/loaded_module.h"
 
 namespace {
 
@@ -171,7 +171,8 @@ TEST(SelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
             EXPECT_EQ(graph->Disconnect(output.Get()), S_OK);
             EXPECT_EQ(graph->Disconnect(sink->inputPin()), S_OK);
             EXPECT_EQ(filterNames(graph.Get()), before);
-            for (const Box& box : shownBoxes()) ADD_FAILURE() << "unexpected message: " << box.text;
+            for (const Box& box : shownBoxes())
+                ADD_FAILURE() << "unexpected message: " << box.text;
         }
         EXPECT_EQ(graph->RemoveFilter(vcam.Get()), S_OK);
         EXPECT_EQ(graph->RemoveFilter(sinkFilter.Get()), S_OK);

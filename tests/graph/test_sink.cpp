@@ -38,7 +38,9 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
     return S_OK;
 }
 
-STDMETHODIMP TestSinkPin::ReceiveCanBlock() { return sink->receiveCanBlock ? S_OK : S_FALSE; }
+STDMETHODIMP TestSinkPin::ReceiveCanBlock() {
+    return sink->receiveCanBlock ? S_OK : S_FALSE;
+}
 
 STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** out) {
     if (sink->refuseGetAllocator) {
@@ -144,7 +146,8 @@ size_t TestSinkFilter::frameCount() {
 
 bool TestSinkFilter::waitForFrames(size_t count, int milliseconds) {
     std::unique_lock<std::mutex> hold(observed);
-    return changed.wait_for(hold, std::chrono::milliseconds(milliseconds), [&] { return received.size() >= count; });
+    return changed.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                            [&] { return received.size() >= count; });
 }
 
 bool TestSinkFilter::waitUntilBlocked(int milliseconds) {

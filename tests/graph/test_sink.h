@@ -13,7 +13,7 @@
 #include "framework/framework.h"
 
 struct ReceivedFrame {
-    uint32_t stamp;              // the frame-number stamp read from the picture
+    uint32_t stamp;  // the frame-number stamp read from the picture
     bool timeValid;
     REFERENCE_TIME start, stop;
     bool syncPoint;

@@ -43,7 +43,9 @@ protected:
     }
     void choose(int list, int index) { ASSERT_TRUE(dvUserSelectComboItem(GetDlgItem(dialog, list), index)); }
     LRESULT selection(int list) const { return SendDlgItemMessageA(dialog, list, CB_GETCURSEL, 0, 0); }
-    static std::pair<int, int> indices() { return {runtimeSettings.leftCameraIndex, runtimeSettings.rightCameraIndex}; }
+    static std::pair<int, int> indices() {
+        return {runtimeSettings.leftCameraIndex, runtimeSettings.rightCameraIndex};
+    }
     static std::string storedName(const char* name) {
         std::string value = "<missing>";
         readStoredName(name, &value);
@@ -71,7 +73,8 @@ TEST_F(CameraSelectionPageTest, ListsEveryCameraOnBothSidesAndBothResolutions) {
         const char* names[] = {"Cam A", "Cam B", "Cam C"};
         for (int i = 0; i < 3; ++i) {
             char text[64] = {};
-            SendDlgItemMessageA(dialog, list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            SendDlgItemMessageA(dialog, list, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                reinterpret_cast<LPARAM>(text));
             EXPECT_STREQ(names[i], text);
             EXPECT_EQ(i, SendDlgItemMessageA(dialog, list, CB_GETITEMDATA, static_cast<WPARAM>(i), 0));
         }
@@ -135,11 +138,17 @@ TEST_F(CameraSelectionPageTest, TheVirtualCameraItselfIsRefusedOnEitherSide) {
         // A notification that leaves the stored choice in place is no new choice.
         {IDC_LEFT_CAMERA_LIST, 0, nullptr, {0, 2}, 0},
         {IDC_LEFT_CAMERA_LIST, 1, nullptr, {1, 2}, 1},
-        {IDC_RIGHT_CAMERA_LIST, 0, "The virtual camera can not use itself as the right camera, please reselect.",
-         {1, 2}, 2},
+        {IDC_RIGHT_CAMERA_LIST,
+         0,
+         "The virtual camera can not use itself as the right camera, please reselect.",
+         {1, 2},
+         2},
         // The committed left camera is the virtual camera: the side keeps the camera it had.
-        {IDC_LEFT_CAMERA_LIST, 0, "The virtual camera can not use itself as the left camera, please reselect.",
-         {1, 2}, 1},
+        {IDC_LEFT_CAMERA_LIST,
+         0,
+         "The virtual camera can not use itself as the left camera, please reselect.",
+         {1, 2},
+         1},
         {IDC_LEFT_CAMERA_LIST, 2, leftConflict, {1, 2}, 1},
         {IDC_RIGHT_CAMERA_LIST, 3, nullptr, {1, 3}, 3},
     };
@@ -200,7 +209,8 @@ TEST_F(CameraSelectionPageTest, WithOneCameraTheRightListHasNoSelectionAndSendsN
     EXPECT_EQ(0, selection(IDC_LEFT_CAMERA_LIST));
     EXPECT_EQ(CB_ERR, selection(IDC_RIGHT_CAMERA_LIST));
     HWND right = GetDlgItem(dialog, IDC_RIGHT_CAMERA_LIST);
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_RIGHT_CAMERA_LIST, CBN_SETFOCUS), reinterpret_cast<LPARAM>(right));
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_RIGHT_CAMERA_LIST, CBN_SETFOCUS),
+                 reinterpret_cast<LPARAM>(right));
     EXPECT_EQ(std::make_pair(0, 1), indices());
     EXPECT_EQ(S_FALSE, page->IsPageDirty());
     EXPECT_TRUE(boxes.boxes().empty());

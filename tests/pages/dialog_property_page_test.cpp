@@ -92,7 +92,8 @@ protected:
 TEST_F(DialogPropertyPageTest, AnswersPropertyPageAndUnknownOnlyAndCountsAsLiveObject) {
     EXPECT_EQ(baseline + 1, liveObjectCount());
     ComPtr<IUnknown> again;
-    EXPECT_EQ(S_OK, propertyPage->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(again.GetAddressOf())));
+    EXPECT_EQ(S_OK,
+              propertyPage->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(again.GetAddressOf())));
     EXPECT_EQ(unknown.Get(), again.Get());
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(E_NOINTERFACE, unknown->QueryInterface(IID_IPersist, &out));
@@ -211,8 +212,8 @@ TEST_F(DialogPropertyPageTest, GetPageInfoReportsTitleAndDialogSize) {
     EXPECT_EQ(nullptr, info.pszHelpFile);
     EXPECT_EQ(0u, info.dwHelpContext);
     // 266 x 213 dialog units in pixels, as the dialog itself measures.
-    HWND probe = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(IDD_IMAGE_TYPE_PAGE), GetDesktopWindow(),
-                                    nullptr, 0);
+    HWND probe = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(IDD_IMAGE_TYPE_PAGE),
+                                    GetDesktopWindow(), nullptr, 0);
     ASSERT_NE(nullptr, probe);
     RECT units{0, 0, DV_IMAGE_TYPE_PAGE_WIDTH, DV_IMAGE_TYPE_PAGE_HEIGHT};
     MapDialogRect(probe, &units);
@@ -317,10 +318,12 @@ TEST(DialogPropertyPageAggregation, PropertyPageFaceDelegatesToTheOuterObject) {
     outer.inner->AddRef();  // the outer object's one reference to its inner page
     {
         ComPtr<IPropertyPage> face;
-        ASSERT_EQ(S_OK, outer.QueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(face.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  outer.QueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(face.GetAddressOf())));
         EXPECT_EQ(1u, outer.refs);  // the face's AddRef went to the outer object
         ComPtr<IUnknown> identity;
-        ASSERT_EQ(S_OK, face->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  face->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())));
         EXPECT_EQ(static_cast<IUnknown*>(&outer), identity.Get());
         EXPECT_EQ(S_FALSE, face->IsPageDirty());
     }

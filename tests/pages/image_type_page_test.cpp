@@ -67,10 +67,18 @@ TEST_F(ImageTypePageTest, ShowsTheTwelveModesWithTheFiltersModeSelected) {
     open();
     const int list = IDC_IMAGE_MODE_LIST;
     ASSERT_EQ(12, SendDlgItemMessageA(dialog, list, CB_GETCOUNT, 0, 0));
-    const char* texts[] = {"Left Image",         "Right Image",         "Side By Side",
-                           "Picture In Picture", "Color Anaglyph 3D Image", "Gray Anaglyph 3D Image",
-                           "True Anaglyph 3D Image", "SideBySide with Ratio", "Up And Down",
-                           "UpAndDown with Ratio", "2D in 3D",            "3D in 2D"};
+    const char* texts[] = {"Left Image",
+                           "Right Image",
+                           "Side By Side",
+                           "Picture In Picture",
+                           "Color Anaglyph 3D Image",
+                           "Gray Anaglyph 3D Image",
+                           "True Anaglyph 3D Image",
+                           "SideBySide with Ratio",
+                           "Up And Down",
+                           "UpAndDown with Ratio",
+                           "2D in 3D",
+                           "3D in 2D"};
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(texts[i], itemText(dialog, list, i));
         EXPECT_EQ(i, SendDlgItemMessageA(dialog, list, CB_GETITEMDATA, static_cast<WPARAM>(i), 0));
@@ -108,7 +116,9 @@ TEST_F(ImageTypePageTest, EveryChangeReachesTheFilterAtOnce) {
     closePage(page.Get());
 }
 
-void CALLBACK countFrame(HWND, HWND, void* count) { ++*static_cast<int*>(count); }
+void CALLBACK countFrame(HWND, HWND, void* count) {
+    ++*static_cast<int*>(count);
+}
 
 TEST_F(ImageTypePageTest, CameraSettingsWithoutAttachedCamerasDoNothing) {
     open();
@@ -253,7 +263,8 @@ TEST(GraphEditPlacement, AGraphEditHostStandsBesideTheFrame) {
             RecordingSite site;
             ComPtr<IPropertyPage> page;
             HRESULT hr = S_OK;
-            ASSERT_HRESULT_SUCCEEDED(ComPtr<IUnknown>(ImageTypePage::create(nullptr, &hr)->innerUnknown()).As(&page));
+            ASSERT_HRESULT_SUCCEEDED(
+                ComPtr<IUnknown>(ImageTypePage::create(nullptr, &hr)->innerUnknown()).As(&page));
             openPage(page.Get(), &site, filter.unknown.Get(), windows);
             dvPumpMessages();
             RECT frame{}, owner{};
@@ -279,8 +290,8 @@ TEST(GraphEditPlacement, AGraphEditHostStandsBesideTheFrame) {
 TEST(PlacementWithoutFrame, APageWithoutGrandparentIsNotPlaced) {
     // A page activated directly in a top-level window has no frame to move.
     RealFilter filter;
-    HWND host = CreateWindowExW(0, L"Static", L"GraphEdit", WS_POPUP, 5, 6, 300, 200, nullptr, nullptr, nullptr,
-                                nullptr);
+    HWND host = CreateWindowExW(0, L"Static", L"GraphEdit", WS_POPUP, 5, 6, 300, 200, nullptr, nullptr,
+                                nullptr, nullptr);
     RecordingSite site;
     ComPtr<IPropertyPage> page;
     HRESULT hr = S_OK;

@@ -30,7 +30,8 @@ bool readStoredName(const char* name, std::string* value) {
 void clearStoredSettings() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    for (const char* name : {"camMode", "camPosition", "camSize", "lcamName", "rcamName"}) RegDeleteValueA(key, name);
+    for (const char* name : {"camMode", "camPosition", "camSize", "lcamName", "rcamName"})
+        RegDeleteValueA(key, name);
     RegCloseKey(key);
 }
 

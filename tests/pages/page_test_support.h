@@ -128,12 +128,12 @@ inline void setCameras(const std::vector<std::wstring>& names, int virtualCamera
 // container inside the frame (a page's dialog is a child of the container).
 struct FrameWindows {
     explicit FrameWindows(const wchar_t* ownerTitle = L"Host") {
-        owner = CreateWindowExW(0, L"Static", ownerTitle, WS_POPUP | WS_VISIBLE, 50, 60, 700, 500, nullptr, nullptr,
-                                nullptr, nullptr);
+        owner = CreateWindowExW(0, L"Static", ownerTitle, WS_POPUP | WS_VISIBLE, 50, 60, 700, 500, nullptr,
+                                nullptr, nullptr, nullptr);
         frame = CreateWindowExW(0, L"#32770", L"Properties", WS_POPUP | WS_CAPTION, 100, 100, 450, 420, owner,
                                 nullptr, nullptr, nullptr);
-        container = CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE, 7, 7, 420, 360, frame, nullptr, nullptr,
-                                    nullptr);
+        container = CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE, 7, 7, 420, 360, frame, nullptr,
+                                    nullptr, nullptr);
     }
     ~FrameWindows() {
         if (IsWindow(owner)) DestroyWindow(owner);  // takes the owned frame with it

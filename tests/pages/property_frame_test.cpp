@@ -49,7 +49,8 @@ protected:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf())));
+                                                  IID_IBaseFilter,
+                                                  reinterpret_cast<void**>(filter.GetAddressOf())));
         ASSERT_HRESULT_SUCCEEDED(filter.As(&imageControl));
         ASSERT_HRESULT_SUCCEEDED(filter->FindPin(L"Output1", pin.GetAddressOf()));
         ASSERT_HRESULT_SUCCEEDED(pin.As(&cameraSelection));
@@ -59,7 +60,8 @@ protected:
         clearStoredSettings();
         framesSeen = 0;
         previous = dvSetPropertyFrameScript(&runScript, nullptr);
-        owner = CreateWindowExW(0, L"Static", L"Host", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
+        owner = CreateWindowExW(0, L"Static", L"Host", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr, nullptr,
+                                nullptr);
     }
     void TearDown() override {
         dvSetPropertyFrameScript(previous, nullptr);
@@ -80,9 +82,8 @@ protected:
         if (!specify) return E_NOINTERFACE;
         CAUUID pages{0, nullptr};
         EXPECT_HRESULT_SUCCEEDED(specify->GetPages(&pages));
-        const HRESULT hr =
-            OleCreatePropertyFrame(owner, 0, 0, L"Vanto 3D Virtual Camera2", 1, &object, pages.cElems, pages.pElems, 0,
-                                   0, nullptr);
+        const HRESULT hr = OleCreatePropertyFrame(owner, 0, 0, L"Vanto 3D Virtual Camera2", 1, &object,
+                                                  pages.cElems, pages.pElems, 0, 0, nullptr);
         CoTaskMemFree(pages.pElems);
         return hr;
     }
@@ -96,7 +97,9 @@ protected:
         readStoredDword(name, &value);
         return value;
     }
-    static void press(HWND frame, int button) { SendMessageW(frame, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); }
+    static void press(HWND frame, int button) {
+        SendMessageW(frame, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    }
 
     ComPtr<IBaseFilter> filter;
     ComPtr<IStereoImageControl> imageControl;
@@ -189,8 +192,8 @@ TEST_F(PropertyFrameTest, PagesThatRefuseTheObjectAreLeftOutAndGraphEditHostsAre
     };
     IUnknown* object = filter.Get();
     ASSERT_EQ(S_OK, OleCreatePropertyFrame(owner, 0, 0, L"Both", 1, &object, 2, both, 0, 0, nullptr));
-    EXPECT_EQ(1, framesSeen);  // the checks above ran
-    EXPECT_EQ(3u, stored("camMode"));  // closed without change: rewritten
+    EXPECT_EQ(1, framesSeen);               // the checks above ran
+    EXPECT_EQ(3u, stored("camMode"));       // closed without change: rewritten
     EXPECT_EQ(0xDEADu, stored("camSize"));  // the camera page never held the pin
 }
 

@@ -21,16 +21,16 @@ constexpr const char* settingsKeyText = "Software\\VANTO Automation\\stereoWebca
 
 void storeDword(const char* name, DWORD value) {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     RegCloseKey(key);
 }
 
 void storeString(const char* name, const std::string& value) {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
                    static_cast<DWORD>(value.size()));
     RegCloseKey(key);
@@ -43,9 +43,15 @@ struct Snapshot {
     std::string lcamName, rcamName;
 
     static Snapshot take() {
-        Snapshot s{runtimeSettings.imageMode,      runtimeSettings.swapCameras,      runtimeSettings.sizeIndex,
-                   runtimeSettings.leftCameraIndex, runtimeSettings.rightCameraIndex, 0xDEAD,
-                   0xDEAD,                          0xDEAD,                           "<missing>",
+        Snapshot s{runtimeSettings.imageMode,
+                   runtimeSettings.swapCameras,
+                   runtimeSettings.sizeIndex,
+                   runtimeSettings.leftCameraIndex,
+                   runtimeSettings.rightCameraIndex,
+                   0xDEAD,
+                   0xDEAD,
+                   0xDEAD,
+                   "<missing>",
                    "<missing>"};
         readStoredDword("camMode", &s.camMode);
         readStoredDword("camPosition", &s.camPosition);
@@ -62,9 +68,10 @@ struct Snapshot {
 };
 
 std::ostream& operator<<(std::ostream& out, const Snapshot& s) {
-    return out << "running (mode " << s.mode << ", swap " << s.swap << ", size " << s.size << ", cameras " << s.left
-               << "/" << s.right << ") stored (camMode " << s.camMode << ", camPosition " << s.camPosition
-               << ", camSize " << s.camSize << ", " << s.lcamName << "/" << s.rcamName << ")";
+    return out << "running (mode " << s.mode << ", swap " << s.swap << ", size " << s.size << ", cameras "
+               << s.left << "/" << s.right << ") stored (camMode " << s.camMode << ", camPosition "
+               << s.camPosition << ", camSize " << s.camSize << ", " << s.lcamName << "/" << s.rcamName
+               << ")";
 }
 
 TEST(UnshownPage, LeavesRunningSettingsAndStoreAsTheyWere) {
@@ -74,8 +81,8 @@ TEST(UnshownPage, LeavesRunningSettingsAndStoreAsTheyWere) {
     struct Case {
         const char* what;
         Kind kind;
-        int activations;        // before the last SetObjects(1)
-        bool activatedLast;     // activated after the last SetObjects(1)
+        int activations;     // before the last SetObjects(1)
+        bool activatedLast;  // activated after the last SetObjects(1)
         WayOut wayOut;
         // What an activated page writes: the running values into the store.
         std::function<void(Snapshot&)> written;
@@ -92,15 +99,17 @@ TEST(UnshownPage, LeavesRunningSettingsAndStoreAsTheyWere) {
     const auto unchanged = [](Snapshot&) {};
     const Case cases[] = {
         {"image type, never shown", Kind::imageType, 0, false, WayOut::setObjectsZero, unchanged},
-        {"image type, never shown, final release", Kind::imageType, 0, false, WayOut::finalRelease, unchanged},
-        {"image type, shown for an earlier object", Kind::imageType, 1, false, WayOut::setObjectsZero, unchanged},
+        {"image type, never shown, final release", Kind::imageType, 0, false, WayOut::finalRelease,
+         unchanged},
+        {"image type, shown for an earlier object", Kind::imageType, 1, false, WayOut::setObjectsZero,
+         unchanged},
         {"image type, shown", Kind::imageType, 0, true, WayOut::setObjectsZero, imageWritten},
         {"image type, shown, final release", Kind::imageType, 0, true, WayOut::finalRelease, imageWritten},
         {"camera selection, never shown", Kind::cameraSelection, 0, false, WayOut::setObjectsZero, unchanged},
-        {"camera selection, never shown, final release", Kind::cameraSelection, 0, false, WayOut::finalRelease,
-         unchanged},
-        {"camera selection, shown for an earlier object", Kind::cameraSelection, 1, false, WayOut::setObjectsZero,
-         unchanged},
+        {"camera selection, never shown, final release", Kind::cameraSelection, 0, false,
+         WayOut::finalRelease, unchanged},
+        {"camera selection, shown for an earlier object", Kind::cameraSelection, 1, false,
+         WayOut::setObjectsZero, unchanged},
         {"camera selection, shown", Kind::cameraSelection, 0, true, WayOut::setObjectsZero, cameraWritten},
         {"camera selection, shown, final release", Kind::cameraSelection, 0, true, WayOut::finalRelease,
          cameraWritten},

@@ -25,8 +25,8 @@ protected:
         wc.lpfnWndProc = &recordingProcedure;
         wc.lpszClassName = L"RecordingWindow";
         RegisterClassW(&wc);  // once per process; later calls fail harmlessly
-        parent = CreateWindowExW(0, L"recordingwindow", L"Parent", WS_POPUP, 10, 20, 300, 200, nullptr, nullptr,
-                                 nullptr, nullptr);
+        parent = CreateWindowExW(0, L"recordingwindow", L"Parent", WS_POPUP, 10, 20, 300, 200, nullptr,
+                                 nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, parent);
     }
     void TearDown() override { DestroyWindow(parent); }
@@ -96,7 +96,8 @@ TEST_F(WindowModelTest, PostedMessagesRunInOrderAndDieWithTheirWindow) {
     EXPECT_EQ(static_cast<UINT>(WM_APP), received[0].message);
     EXPECT_EQ(static_cast<UINT>(WM_APP + 1), received[1].message);
 
-    HWND other = CreateWindowExW(0, L"RecordingWindow", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    HWND other =
+        CreateWindowExW(0, L"RecordingWindow", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     PostMessageW(other, WM_APP, 0, 0);
     DestroyWindow(other);
     EXPECT_EQ(0u, dvPumpMessages());
@@ -117,9 +118,10 @@ TEST_F(WindowModelTest, GeometryParentsAndTitles) {
     EXPECT_EQ(15, r.left);  // parent at 10, 20; child at 5, 6 in it
     EXPECT_EQ(26, r.top);
     EXPECT_EQ(parent, GetParent(c));
-    HWND owned = CreateWindowExW(0, L"Static", L"Owned", WS_POPUP, 0, 0, 1, 1, parent, nullptr, nullptr, nullptr);
-    HWND overlapped =
-        CreateWindowExW(0, L"Static", L"Overlapped", WS_OVERLAPPED, 0, 0, 1, 1, parent, nullptr, nullptr, nullptr);
+    HWND owned =
+        CreateWindowExW(0, L"Static", L"Owned", WS_POPUP, 0, 0, 1, 1, parent, nullptr, nullptr, nullptr);
+    HWND overlapped = CreateWindowExW(0, L"Static", L"Overlapped", WS_OVERLAPPED, 0, 0, 1, 1, parent, nullptr,
+                                      nullptr, nullptr);
     EXPECT_EQ(parent, GetParent(owned));
     EXPECT_EQ(nullptr, GetParent(overlapped));  // an owned overlapped window has no parent
     DestroyWindow(overlapped);
@@ -134,13 +136,14 @@ TEST_F(WindowModelTest, GeometryParentsAndTitles) {
     char title[4] = {};
     EXPECT_EQ(3, GetWindowTextA(parent, title, sizeof title));  // cut to fit
     EXPECT_STREQ("Par", title);
-    EXPECT_EQ(nullptr, CreateWindowExW(0, L"NoSuchClass", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                                       nullptr));
+    EXPECT_EQ(nullptr, CreateWindowExW(0, L"NoSuchClass", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                       nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS), GetLastError());
     DestroyWindow(parent);  // the owned popup goes with it
     EXPECT_FALSE(IsWindow(owned));
     EXPECT_FALSE(IsWindow(c));
-    parent = CreateWindowExW(0, L"RecordingWindow", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    parent =
+        CreateWindowExW(0, L"RecordingWindow", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
 }
 
 TEST(WindowModelResources, StringsAndTemplatesBelongToTheirModule) {

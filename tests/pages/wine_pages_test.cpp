@@ -24,14 +24,17 @@ DWORD storedDword(const char* name) {
     HKEY key = nullptr;
     DWORD value = 0xDEAD, type = 0, size = sizeof value;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
         type != REG_DWORD)
         value = 0xDEAD;
     RegCloseKey(key);
     return value;
 }
 
-void clearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, settingsKeyText); }
+void clearStore() {
+    RegDeleteKeyA(HKEY_CURRENT_USER, settingsKeyText);
+}
 
 class CountingSite final : public IPropertyPageSite {
 public:
@@ -130,7 +133,8 @@ TEST_F(WinePagesTest, ResourcesOfThisProgramMakeTheImageTypePage) {
     ASSERT_TRUE(SUCCEEDED(ComPtr<IUnknown>(ImageTypePage::create(nullptr, &hr)->innerUnknown()).As(&page)));
 
     // The template's controls and the logo exist as Win32 windows.
-    HWND probe = CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(IDD_IMAGE_TYPE_PAGE), host, nullptr, 0);
+    HWND probe =
+        CreateDialogParamW(pageResourceModule(), MAKEINTRESOURCEW(IDD_IMAGE_TYPE_PAGE), host, nullptr, 0);
     ASSERT_NE(nullptr, probe);
     wchar_t text[64] = {};
     GetDlgItemTextW(probe, IDC_LEFT_CAMERA_SETTINGS, text, 64);
@@ -160,8 +164,9 @@ protected:
             reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
         ASSERT_NE(nullptr, registerServer);
         ASSERT_TRUE(SUCCEEDED(registerServer()));
-        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()))));
+        ASSERT_TRUE(
+            SUCCEEDED(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()))));
         ASSERT_TRUE(SUCCEEDED(filter.As(&imageControl)));
         ASSERT_TRUE(SUCCEEDED(filter->FindPin(L"Output1", pin.GetAddressOf())));
         ASSERT_TRUE(SUCCEEDED(pin.As(&cameraSelection)));
@@ -186,8 +191,9 @@ protected:
 TEST_F(RegisteredModuleTest, PagesCreatedThroughTheRegistryCommitAndStore) {
     {
         ComPtr<IPropertyPage> page;
-        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ImageTypePage, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
-                                               reinterpret_cast<void**>(page.GetAddressOf()))));
+        ASSERT_TRUE(
+            SUCCEEDED(CoCreateInstance(CLSID_ImageTypePage, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                       reinterpret_cast<void**>(page.GetAddressOf()))));
         CountingSite site;
         runSession(page.Get(), filter.Get(), host, IDC_IMAGE_MODE_LIST, 4, &site);
         int mode = -1;
@@ -197,8 +203,9 @@ TEST_F(RegisteredModuleTest, PagesCreatedThroughTheRegistryCommitAndStore) {
     }
     {
         ComPtr<IPropertyPage> page;
-        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_CameraSelectionPage, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_IPropertyPage, reinterpret_cast<void**>(page.GetAddressOf()))));
+        ASSERT_TRUE(
+            SUCCEEDED(CoCreateInstance(CLSID_CameraSelectionPage, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IPropertyPage, reinterpret_cast<void**>(page.GetAddressOf()))));
         CountingSite site;
         runSession(page.Get(), pin.Get(), host, IDC_RESOLUTION_LIST, 1, &site);
         int size = -1;
@@ -212,8 +219,8 @@ TEST_F(RegisteredModuleTest, PagesCreatedThroughTheRegistryCommitAndStore) {
 // without being activated: the running settings and the store keep their values.
 TEST_F(RegisteredModuleTest, PagesNeverActivatedLeaveSettingsAndStoreAlone) {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyText, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     const DWORD storedMode = 9, storedSize = 0;
     RegSetValueExA(key, "camMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&storedMode), sizeof(DWORD));
     RegSetValueExA(key, "camSize", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&storedSize), sizeof(DWORD));
@@ -225,7 +232,7 @@ TEST_F(RegisteredModuleTest, PagesNeverActivatedLeaveSettingsAndStoreAlone) {
         ASSERT_TRUE(SUCCEEDED(CoCreateInstance(*pageClass, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
                                                reinterpret_cast<void**>(page.GetAddressOf()))));
         IUnknown* object = pageClass == &CLSID_ImageTypePage ? static_cast<IUnknown*>(filter.Get())
-                                                              : static_cast<IUnknown*>(pin.Get());
+                                                             : static_cast<IUnknown*>(pin.Get());
         ASSERT_EQ(S_OK, page->SetObjects(1, &object));
         PROPPAGEINFO info{};
         ASSERT_EQ(S_OK, page->GetPageInfo(&info));
@@ -307,16 +314,20 @@ TEST_F(RegisteredModuleTest, BothPagesOpenInThePlatformsPropertyFrame) {
                              reinterpret_cast<LPARAM>(combo));
                 changed = true;
                 int value = -1;
-                if (onPin) cameraSelection->GetSizeIndex(&value);
-                else imageControl->GetImageMode(&value);
+                if (onPin)
+                    cameraSelection->GetSizeIndex(&value);
+                else
+                    imageControl->GetImageMode(&value);
                 seenDuringFrame = value;
             }
             PostMessageW(search.found, WM_COMMAND, IDOK, 0);
             closed = true;
         });
         ComPtr<ISpecifyPropertyPages> specify;
-        if (onPin) ASSERT_TRUE(SUCCEEDED(pin.As(&specify)));
-        else ASSERT_TRUE(SUCCEEDED(filter.As(&specify)));
+        if (onPin)
+            ASSERT_TRUE(SUCCEEDED(pin.As(&specify)));
+        else
+            ASSERT_TRUE(SUCCEEDED(filter.As(&specify)));
         CAUUID pages{0, nullptr};
         ASSERT_TRUE(SUCCEEDED(specify->GetPages(&pages)));
         IUnknown* object = onPin ? static_cast<IUnknown*>(pin.Get()) : static_cast<IUnknown*>(filter.Get());
@@ -333,8 +344,10 @@ TEST_F(RegisteredModuleTest, BothPagesOpenInThePlatformsPropertyFrame) {
         EXPECT_EQ(desktop.bottom - 40, frameRect.bottom);
         // The frame never applied, so closing restored and stored the values read at Activate.
         int value = -1;
-        if (onPin) cameraSelection->GetSizeIndex(&value);
-        else imageControl->GetImageMode(&value);
+        if (onPin)
+            cameraSelection->GetSizeIndex(&value);
+        else
+            imageControl->GetImageMode(&value);
         EXPECT_EQ(onPin ? 0 : 3, value);
         EXPECT_EQ(onPin ? 0u : 3u, storedDword(onPin ? "camSize" : "camMode"));
     }

@@ -63,8 +63,10 @@ static_assert(offsetof(VIDEO_STREAM_CONFIG_CAPS, MaxBitsPerSecond) == 124, "MaxB
 
 // ---- pointer-sized fields: 64-bit offset, 32-bit offset ----------------------
 static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "64-bit or 32-bit targets only");
+// clang-format off
 #define DV_LAYOUT_AT(type, field, offset64, offset32) \
-    static_assert(offsetof(type, field) == (sizeof(void*) == 8 ? (offset64) : (offset32)), #type "::" #field)
+    static_assert(offsetof(type, field) == (sizeof(void*) == 8 ? (offset64) : (offset32)), #type "." #field)
+// clang-format on
 
 // ---- AM_MEDIA_TYPE -----------------------------------------------------------
 static_assert(offsetof(AM_MEDIA_TYPE, majortype) == 0, "majortype");

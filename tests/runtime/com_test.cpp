@@ -31,8 +31,7 @@ protected:
     }
     static bool serverLoaded() {
         void* handle = dlopen(DV_TEST_SERVER_PATH, RTLD_NOW | RTLD_NOLOAD);
-        if (handle)
-            dlclose(handle);
+        if (handle) dlclose(handle);
         return handle != nullptr;
     }
 };

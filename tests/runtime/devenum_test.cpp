@@ -44,8 +44,7 @@ protected:
         std::vector<ComPtr<IMoniker>> out;
         ComPtr<IEnumMoniker> e;
         EXPECT_EQ(devices->CreateClassEnumerator(category, e.GetAddressOf(), 0), expected);
-        if (!e)
-            return out;
+        if (!e) return out;
         IMoniker* m = nullptr;
         while (e->Next(1, &m, nullptr) == S_OK) {
             ComPtr<IMoniker> owned;
@@ -58,16 +57,14 @@ protected:
         ComPtr<IPropertyBag> bag;
         *hr = m->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
                                reinterpret_cast<void**>(bag.GetAddressOf()));
-        if (FAILED(*hr))
-            return L"";
+        if (FAILED(*hr)) return L"";
         VARIANT v;
         VariantInit(&v);
         *hr = bag->Read(name, &v, nullptr);
         std::wstring text;
         if (SUCCEEDED(*hr)) {
             EXPECT_EQ(v.vt, VT_BSTR);
-            if (v.vt == VT_BSTR)
-                text.assign(v.bstrVal, SysStringLen(v.bstrVal));
+            if (v.vt == VT_BSTR) text.assign(v.bstrVal, SysStringLen(v.bstrVal));
         }
         VariantClear(&v);
         return text;

@@ -48,8 +48,7 @@ public:
         : owner(owner), dir(dir), name(std::move(name)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPin) {
             *ppv = static_cast<IPin*>(this);
         } else if (riid == IID_IMemInputPin && dir == PINDIR_INPUT) {
@@ -66,18 +65,15 @@ public:
 
     STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) override;
     STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override {
-        if (peer)
-            return VFW_E_ALREADY_CONNECTED;
-        if (mt->subtype == MEDIASUBTYPE_RGB8)
-            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (peer) return VFW_E_ALREADY_CONNECTED;
+        if (mt->subtype == MEDIASUBTYPE_RGB8) return VFW_E_TYPE_NOT_ACCEPTED;
         peer = connector;
         connectedSubtype = mt->subtype;
         return S_OK;
     }
     STDMETHODIMP Disconnect() override;
     STDMETHODIMP ConnectedTo(IPin** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         peer.CopyTo(out);
         return peer ? S_OK : VFW_E_NOT_CONNECTED;
     }
@@ -104,8 +100,7 @@ public:
         *done = 0;
         for (LONG i = 0; i < count; ++i, ++*done) {
             const HRESULT hr = Receive(samples[i]);
-            if (hr != S_OK)
-                return hr;
+            if (hr != S_OK) return hr;
         }
         return S_OK;
     }
@@ -138,8 +133,7 @@ public:
     TestPin* out() const { return pinOf(PINDIR_OUTPUT); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter ||
             riid == IID_IBaseFilter) {
             *ppv = static_cast<IBaseFilter*>(this);
@@ -165,8 +159,7 @@ public:
     }
     STDMETHODIMP Pause() override {
         log->add(tag + ".Pause");
-        if (failPause)
-            return E_FAIL;
+        if (failPause) return E_FAIL;
         if (state == State_Stopped && out() && out()->peerInput) {
             CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                              reinterpret_cast<void**>(allocator.ReleaseAndGetAddressOf()));
@@ -219,8 +212,7 @@ public:
     HRESULT receive(IMediaSample* sample) {
         BYTE* p = nullptr;
         sample->GetPointer(&p);
-        if (p[0] != static_cast<BYTE>(received.load()))
-            outOfOrder = true;
+        if (p[0] != static_cast<BYTE>(received.load())) outOfOrder = true;
         ++received;
         if (holdSamples) {
             std::lock_guard<std::mutex> guard(heldLock);
@@ -255,16 +247,14 @@ public:
 private:
     TestPin* pinOf(PIN_DIRECTION d) const {
         for (const auto& p : pins) {
-            if (p->dir == d)
-                return p.get();
+            if (p->dir == d) return p.get();
         }
         return nullptr;
     }
     void stream() {
         for (int i = 0; samplesToSend < 0 || i < samplesToSend; ++i) {
             ComPtr<IMediaSample> s;
-            if (FAILED(allocator->GetBuffer(s.GetAddressOf(), nullptr, nullptr, 0)))
-                return;  // decommitted
+            if (FAILED(allocator->GetBuffer(s.GetAddressOf(), nullptr, nullptr, 0))) return;  // decommitted
             BYTE* p = nullptr;
             s->GetPointer(&p);
             p[0] = static_cast<BYTE>(i);
@@ -275,14 +265,12 @@ private:
         out()->peer->EndOfStream();
     }
     void stopStreaming() {
-        if (allocator)
-            allocator->Decommit();  // releases a GetBuffer that waits
+        if (allocator) allocator->Decommit();  // releases a GetBuffer that waits
         {
             std::lock_guard<std::mutex> guard(heldLock);
             held.clear();
         }
-        if (streamer.joinable())
-            streamer.join();
+        if (streamer.joinable()) streamer.join();
         allocator.Reset();
     }
     ComPtr<IMemAllocator> allocator;
@@ -298,24 +286,20 @@ ULONG TestPin::Release() {
 
 HRESULT TestPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
     owner->log->add(owner->tag + ".Connect");
-    if (peer)
-        return VFW_E_ALREADY_CONNECTED;
+    if (peer) return VFW_E_ALREADY_CONNECTED;
     const AM_MEDIA_TYPE offered = mt ? *mt : videoType(MEDIASUBTYPE_RGB24);
     const HRESULT hr = receiver->ReceiveConnection(this, &offered);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     peer = receiver;
     receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(peerInput.ReleaseAndGetAddressOf()));
     connectedSubtype = offered.subtype;
     ++connectCount;
-    if (onConnect)
-        onConnect();
+    if (onConnect) onConnect();
     return S_OK;
 }
 
 HRESULT TestPin::Disconnect() {
-    if (!peer)
-        return S_FALSE;
+    if (!peer) return S_FALSE;
     owner->log->add(owner->tag + ".Disconnect");
     peer.Reset();
     peerInput.Reset();
@@ -361,8 +345,7 @@ public:
             out[got] = filter->pins[position++].get();
             out[got++]->AddRef();
         }
-        if (fetched)
-            *fetched = got;
+        if (fetched) *fetched = got;
         return got == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
@@ -674,8 +657,7 @@ TEST_F(Graph, EventsFromManyThreads) {
         LONG_PTR p1 = 0, p2 = 0;
         ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 10000), S_OK);
         ASSERT_EQ(code, EC_REPAINT);
-        if (p2 != next[static_cast<size_t>(p1)]++)
-            ordered = false;
+        if (p2 != next[static_cast<size_t>(p1)]++) ordered = false;
     }
     for (auto& t : posters)
         t.join();

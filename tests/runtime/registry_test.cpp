@@ -40,8 +40,7 @@ protected:
         DWORD size = sizeof value;
         DWORD type = 0;
         *status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-        if (*status == ERROR_SUCCESS && (type != REG_DWORD || size != 4))
-            *status = ERROR_INVALID_DATA;
+        if (*status == ERROR_SUCCESS && (type != REG_DWORD || size != 4)) *status = ERROR_INVALID_DATA;
         return value;
     }
 };
@@ -175,8 +174,7 @@ TEST_F(Registry, OtherTypesAndDefaultValue) {
     for (DWORD i = 0;; ++i) {
         wchar_t name[32];
         DWORD chars = 32;
-        if (RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+        if (RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         names.emplace_back(name, chars);
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"bin", L"q", L"multi", L"empty", L""}));
@@ -208,8 +206,7 @@ TEST_F(Registry, KeysOpenCreateEnumerateDelete) {
         wchar_t name[32];
         DWORD chars = 32;
         const LSTATUS st = RegEnumKeyExW(parent, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        if (st == ERROR_NO_MORE_ITEMS)
-            break;
+        if (st == ERROR_NO_MORE_ITEMS) break;
         ASSERT_EQ(st, ERROR_SUCCESS);
         EXPECT_EQ(chars, std::wcslen(name));
         names.push_back(name);
@@ -319,19 +316,20 @@ TEST_F(Registry, KeyDepthIsCappedInCallsAndFiles) {
     for (size_t levels : {size_t(512), size_t(513)}) {
         const std::string text = path(levels, "\\");
         HKEY key = nullptr;
-        const LSTATUS st = RegCreateKeyExA(HKEY_CURRENT_USER, text.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        const LSTATUS st = RegCreateKeyExA(HKEY_CURRENT_USER, text.c_str(), 0, nullptr,
+                                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
         EXPECT_EQ(st, levels == 512 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER) << levels;
         EXPECT_EQ(key != nullptr, levels == 512);
-        if (key)
-            RegCloseKey(key);
+        if (key) RegCloseKey(key);
     }
     // What was refused left no trace: the deepest stored key has no subkey.
     HKEY deepest = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path(512, "\\").c_str(), 0, KEY_READ, &deepest), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path(512, "\\").c_str(), 0, KEY_READ, &deepest),
+              ERROR_SUCCESS);
     wchar_t name[256];
     DWORD chars = 256;
-    EXPECT_EQ(RegEnumKeyExW(deepest, 0, name, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExW(deepest, 0, name, &chars, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
     RegCloseKey(deepest);
 
     for (size_t levels : {size_t(512), size_t(513), size_t(200000)}) {
@@ -340,8 +338,7 @@ TEST_F(Registry, KeyDepthIsCappedInCallsAndFiles) {
         EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &probe),
                   levels == 512 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
             << levels;
-        if (probe)
-            RegCloseKey(probe);
+        if (probe) RegCloseKey(probe);
     }
 }
 
@@ -398,8 +395,7 @@ TEST_F(Registry, KilledWriterLeavesAConsistentStore) {
                 writing = readDword(probe, "counter", &st) >= 2 && st == ERROR_SUCCESS;
                 RegCloseKey(probe);
             }
-            if (!writing)
-                usleep(1000);
+            if (!writing) usleep(1000);
         }
         usleep(3000 * round);
         kill(child, SIGKILL);
@@ -441,8 +437,8 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
             int failures = 0;
             for (int i = 0; i < perChild; ++i) {
                 HKEY key = nullptr;
-                if (RegCreateKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                    nullptr) != ERROR_SUCCESS) {
+                if (RegCreateKeyExW(HKEY_CURRENT_USER, valuesKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &key, nullptr) != ERROR_SUCCESS) {
                     ++failures;
                     continue;
                 }

@@ -19,8 +19,7 @@ public:
     TestObject() { ++liveObjects; }
     ~TestObject() { --liveObjects; }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPersist) {
             *ppv = static_cast<IPersist*>(this);
             AddRef();
@@ -32,13 +31,11 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG left = --refs;
-        if (left == 0)
-            delete this;
+        if (left == 0) delete this;
         return left;
     }
     STDMETHODIMP GetClassID(CLSID* clsid) override {
-        if (!clsid)
-            return E_POINTER;
+        if (!clsid) return E_POINTER;
         *clsid = CLSID_TestObject;
         return S_OK;
     }
@@ -52,8 +49,7 @@ public:
     Factory() { ++liveObjects; }
     ~Factory() { --liveObjects; }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IClassFactory) {
             *ppv = static_cast<IClassFactory*>(this);
             AddRef();
@@ -65,16 +61,13 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG left = --refs;
-        if (left == 0)
-            delete this;
+        if (left == 0) delete this;
         return left;
     }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
+        if (outer) return CLASS_E_NOAGGREGATION;
         auto* object = new TestObject;
         const HRESULT hr = object->QueryInterface(riid, ppv);
         object->Release();
@@ -92,11 +85,9 @@ private:
 }  // namespace
 
 TEST_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (clsid != CLSID_TestObject)
-        return CLASS_E_CLASSNOTAVAILABLE;
+    if (clsid != CLSID_TestObject) return CLASS_E_CLASSNOTAVAILABLE;
     auto* factory = new Factory;
     const HRESULT hr = factory->QueryInterface(riid, ppv);
     factory->Release();

@@ -52,15 +52,13 @@ int FakeV4l2::streamingNodes() {
 void FakeV4l2::setFailing(const std::string& node, unsigned long request, int error) {
     std::lock_guard<std::mutex> hold(guard);
     for (FakeNode& n : nodes)
-        if (n.name == node)
-            n.failing[request] = error;
+        if (n.name == node) n.failing[request] = error;
 }
 
 void FakeV4l2::setVanishAfter(const std::string& node, int frames) {
     std::lock_guard<std::mutex> hold(guard);
     for (FakeNode& n : nodes)
-        if (n.name == node)
-            n.vanishAfter = frames;
+        if (n.name == node) n.vanishAfter = frames;
 }
 
 std::vector<std::string> FakeV4l2::listNodes() {
@@ -95,8 +93,7 @@ int FakeV4l2::closeNode(int fd) {
 
 const FakeFormat* FakeV4l2::findFormat(const FakeNode& node, uint32_t pixelFormat) const {
     for (const FakeFormat& f : node.formats)
-        if (f.pixelFormat == pixelFormat)
-            return &f;
+        if (f.pixelFormat == pixelFormat) return &f;
     return nullptr;
 }
 
@@ -171,8 +168,7 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     }
     case VIDIOC_ENUM_FMT: {
         auto* desc = static_cast<v4l2_fmtdesc*>(arg);
-        if (desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc->index >= node.formats.size())
-            break;
+        if (desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || desc->index >= node.formats.size()) break;
         desc->pixelformat = node.formats[desc->index].pixelFormat;
         desc->flags = desc->pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
         return 0;
@@ -180,8 +176,7 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     case VIDIOC_ENUM_FRAMESIZES: {
         auto* size = static_cast<v4l2_frmsizeenum*>(arg);
         const FakeFormat* f = findFormat(node, size->pixel_format);
-        if (!f || size->index >= f->sizes.size())
-            break;
+        if (!f || size->index >= f->sizes.size()) break;
         size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
         size->discrete.width = static_cast<uint32_t>(f->sizes[size->index].first);
         size->discrete.height = static_cast<uint32_t>(f->sizes[size->index].second);
@@ -190,14 +185,12 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto* ival = static_cast<v4l2_frmivalenum*>(arg);
         const FakeFormat* f = findFormat(node, ival->pixel_format);
-        if (!f || ival->index >= f->framesPerSecond.size())
-            break;
+        if (!f || ival->index >= f->framesPerSecond.size()) break;
         bool sizeListed = false;
         for (const auto& [w, h] : f->sizes)
             sizeListed = sizeListed || (static_cast<uint32_t>(w) == ival->width &&
                                         static_cast<uint32_t>(h) == ival->height);
-        if (!sizeListed)
-            break;
+        if (!sizeListed) break;
         ival->type = V4L2_FRMIVAL_TYPE_DISCRETE;
         ival->discrete = v4l2_fract{1, static_cast<uint32_t>(f->framesPerSecond[ival->index])};
         return 0;
@@ -206,16 +199,14 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     case VIDIOC_TRY_FMT:
     case VIDIOC_G_FMT: {
         auto* format = static_cast<v4l2_format*>(arg);
-        if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
-            break;
+        if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) break;
         if (request == VIDIOC_G_FMT) {
             format->fmt.pix = open.format;
             return 0;
         }
         v4l2_pix_format& pix = format->fmt.pix;
         const FakeFormat* f = findFormat(node, pix.pixelformat);
-        if (!f)
-            f = &node.formats.front();
+        if (!f) f = &node.formats.front();
         pix.pixelformat = f->pixelFormat;
         bool listed = false;
         for (const auto& [w, h] : f->sizes)
@@ -242,8 +233,7 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     case VIDIOC_S_PARM:
     case VIDIOC_G_PARM: {
         auto* parm = static_cast<v4l2_streamparm*>(arg);
-        if (parm->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
-            break;
+        if (parm->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) break;
         if (request == VIDIOC_S_PARM) {
             // Snaps to the nearest listed rate of the active format.
             const v4l2_fract asked = parm->parm.capture.timeperframe;
@@ -253,8 +243,7 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
                 const double fps = static_cast<double>(asked.denominator) / asked.numerator;
                 int best = f->framesPerSecond.front();
                 for (int r : f->framesPerSecond)
-                    if (std::abs(r - fps) < std::abs(best - fps))
-                        best = r;
+                    if (std::abs(r - fps) < std::abs(best - fps)) best = r;
                 open.interval = v4l2_fract{1, static_cast<uint32_t>(best)};
             }
         }
@@ -265,8 +254,7 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     }
     case VIDIOC_REQBUFS: {
         auto* req = static_cast<v4l2_requestbuffers*>(arg);
-        if (req->memory != V4L2_MEMORY_MMAP)
-            break;
+        if (req->memory != V4L2_MEMORY_MMAP) break;
         if (open.streaming) {
             errno = EBUSY;
             return -1;
@@ -280,8 +268,7 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
     case VIDIOC_QUERYBUF:
     case VIDIOC_QBUF: {
         auto* buffer = static_cast<v4l2_buffer*>(arg);
-        if (buffer->index >= open.buffers.size())
-            break;
+        if (buffer->index >= open.buffers.size()) break;
         Buffer& b = open.buffers[buffer->index];
         if (request == VIDIOC_QUERYBUF) {
             buffer->length = static_cast<uint32_t>(b.bytes.size());
@@ -359,8 +346,7 @@ int FakeV4l2::pollNode(int fd, short, short* revents, int timeoutMs) {
         *revents = POLLERR;
         return 1;
     }
-    if (!open.streaming)
-        return 0;
+    if (!open.streaming) return 0;
     for (Buffer& b : open.buffers) {
         if (b.filled) {
             *revents = POLLIN;

@@ -23,8 +23,7 @@ constexpr REFERENCE_TIME second = 10000000;
 // Whether a line captured since the last look contains `text`.
 bool traced(TraceCapture& trace, const char* text) {
     for (const std::string& line : trace.take())
-        if (line.find(text) != std::string::npos)
-            return true;
+        if (line.find(text) != std::string::npos) return true;
     return false;
 }
 
@@ -47,8 +46,7 @@ std::wstring readBag(IMoniker* moniker, const wchar_t* name) {
         return L"(no bag)";
     VARIANT value;
     std::memset(&value, 0, sizeof value);
-    if (FAILED(bag->Read(name, &value, nullptr)))
-        return L"(missing)";
+    if (FAILED(bag->Read(name, &value, nullptr))) return L"(missing)";
     std::wstring text(value.bstrVal, SysStringLen(value.bstrVal));
     VariantClear(&value);
     return text;
@@ -91,8 +89,7 @@ MediaFormat rgb24(int width, int height, REFERENCE_TIME interval = 333333) {
 class V4l2SourceTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (control)
-            control->Stop();
+        if (control) control->Stop();
         control = nullptr;
         sinkFilter = nullptr;
         source = nullptr;
@@ -353,8 +350,7 @@ TEST_F(V4l2SourceTest, SetFormatRefusals) {
         SCOPED_TRACE(c.what);
         FakeV4l2 fake({camera("video0", "Cam", {yuyv({{320, 240}})})});
         makeSource("video0");
-        if (c.busyErrno)
-            fake.setFailing("video0", VIDIOC_S_FMT, c.busyErrno);
+        if (c.busyErrno) fake.setFailing("video0", VIDIOC_S_FMT, c.busyErrno);
         TraceCapture trace("1");
         MediaFormat type = c.type;
         EXPECT_EQ(streamConfig()->SetFormat(type.raw()), c.expected);

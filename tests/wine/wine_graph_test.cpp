@@ -26,14 +26,17 @@ namespace {
 DWORD regsvr32(bool unregister) {
     std::string unixPath = DV_TESTCAMS_DLL;
     std::wstring path = L"Z:";
-    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    std::wstring command = std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + path + L"\"";
+    for (char c : unixPath)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    std::wstring command =
+        std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + path + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return GetLastError() | 0x80000000u;
     WaitForSingleObject(process.hProcess, 60000);
     DWORD code = 0xFFFFFFFFu;
@@ -98,7 +101,7 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }   // lives on the test's stack
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP SampleCB(double, IMediaSample* sample) override {
         BYTE* data = nullptr;
@@ -207,7 +210,8 @@ protected:
         ASSERT_EQ(graph.As(&control), S_OK);
         const DWORD begin = GetTickCount();
         ASSERT_TRUE(SUCCEEDED(control->Run()));  // S_FALSE under Wine
-        while (recorder.count() < wanted && GetTickCount() - begin < 15000) Sleep(10);
+        while (recorder.count() < wanted && GetTickCount() - begin < 15000)
+            Sleep(10);
         const DWORD elapsed = GetTickCount() - begin;
         EXPECT_TRUE(SUCCEEDED(control->Stop()));  // VFW_S_CANT_CUE under Wine
         std::vector<Grabbed> frames = recorder.take();
@@ -228,9 +232,10 @@ protected:
             }
         }
         const double seconds = (frames.back().start - frames.front().start) / 1e7;
-        std::printf("[ figures  ] Wine %ls %dx%d: %zu frames grabbed in %lu ms; %.1f frames/s by sample times\n",
-                    name.c_str(), width, height, frames.size(), static_cast<unsigned long>(elapsed),
-                    seconds > 0 ? (frames.size() - 1) / seconds : 0.0);
+        std::printf(
+            "[ figures  ] Wine %ls %dx%d: %zu frames grabbed in %lu ms; %.1f frames/s by sample times\n",
+            name.c_str(), width, height, frames.size(), static_cast<unsigned long>(elapsed),
+            seconds > 0 ? (frames.size() - 1) / seconds : 0.0);
         grabber->SetCallback(nullptr, 0);
         graph->RemoveFilter(camera.Get());
         graph->RemoveFilter(grabberFilter.Get());
@@ -257,8 +262,8 @@ TEST_F(WineGraphTest, Regsvr32RegistersDevicesThatStreamThroughSampleGrabberAndU
     ASSERT_EQ(regsvr32(true), 0u);
     EXPECT_TRUE(testCameraNames().empty());
     ComPtr<IBaseFilter> gone;
-    EXPECT_TRUE(FAILED(CoCreateInstance(CLSID_DuoviewTestCameraA, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                        reinterpret_cast<void**>(gone.GetAddressOf()))));
+    EXPECT_TRUE(FAILED(CoCreateInstance(CLSID_DuoviewTestCameraA, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IBaseFilter, reinterpret_cast<void**>(gone.GetAddressOf()))));
 }
 
 TEST_F(WineGraphTest, VariantsAreListedAfterTheOrdinaryDevicesOnRequest) {
@@ -266,9 +271,9 @@ TEST_F(WineGraphTest, VariantsAreListedAfterTheOrdinaryDevicesOnRequest) {
     ASSERT_EQ(regsvr32(false), 0u);
     SetEnvironmentVariableW(L"DV_TESTCAMS_VARIANTS", nullptr);
     EXPECT_EQ(testCameraNames(),
-              (std::vector<std::wstring>{L"Duoview Test Camera A", L"Duoview Test Camera B", L"Duoview Test Camera C",
-                                         L"Duoview Test Camera NoRGB24", L"Duoview Test Camera Stall",
-                                         L"Duoview Test Camera TopDown"}));
+              (std::vector<std::wstring>{L"Duoview Test Camera A", L"Duoview Test Camera B",
+                                         L"Duoview Test Camera C", L"Duoview Test Camera NoRGB24",
+                                         L"Duoview Test Camera Stall", L"Duoview Test Camera TopDown"}));
     ASSERT_EQ(regsvr32(true), 0u);
     EXPECT_TRUE(testCameraNames().empty());
 }

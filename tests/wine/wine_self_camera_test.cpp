@@ -31,14 +31,17 @@ constexpr const char* settingsKey = "Software\\VANTO Automation\\stereoWebcam";
 // Runs regsvr32 /s (or /s /u) on a library given by its Unix path; its exit code.
 DWORD regsvr32(const char* unixPath, bool unregister) {
     std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    std::wstring command = std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + path + L"\"";
+    for (const char* c = unixPath; *c; ++c)
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    std::wstring command =
+        std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + path + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return GetLastError() | 0x80000000u;
     WaitForSingleObject(process.hProcess, 60000);
     DWORD code = 0xFFFFFFFFu;
@@ -50,9 +53,8 @@ DWORD regsvr32(const char* unixPath, bool unregister) {
 
 std::vector<std::wstring> videoInputNames() {
     std::vector<std::wstring> names;
-    const HRESULT hr = forEachVideoInputDevice([&](IMoniker*, IPropertyBag*, const wchar_t* name) {
-        names.emplace_back(name ? name : L"?");
-    });
+    const HRESULT hr = forEachVideoInputDevice(
+        [&](IMoniker*, IPropertyBag*, const wchar_t* name) { names.emplace_back(name ? name : L"?"); });
     EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
     return names;
 }
@@ -88,8 +90,8 @@ struct StoredName {
     }
     void set(const std::string& name) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, settingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, settingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.data()),
                                  static_cast<DWORD>(name.size())),
@@ -242,8 +244,8 @@ TEST(WineSelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
                                        reinterpret_cast<void**>(graph.GetAddressOf())),
                       S_OK);
             ComPtr<IBaseFilter> vcam, grabberFilter, renderer;
-            ASSERT_EQ(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                       reinterpret_cast<void**>(vcam.GetAddressOf())),
+            ASSERT_EQ(CoCreateInstance(CLSID_StereoCameraFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IBaseFilter, reinterpret_cast<void**>(vcam.GetAddressOf())),
                       S_OK);
             ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                        reinterpret_cast<void**>(grabberFilter.GetAddressOf())),
@@ -290,14 +292,15 @@ TEST(WineSelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
             for (const Case& c : cases) {
                 SCOPED_TRACE(c.what);
                 if (!c.fromStore) {
-                ASSERT_EQ(selection->SetCameraIndices(c.left, c.right), S_OK);
-            }
+                    ASSERT_EQ(selection->SetCameraIndices(c.left, c.right), S_OK);
+                }
                 int leftIndex = -1, rightIndex = -1;
                 ASSERT_EQ(selection->GetCameraIndices(&leftIndex, &rightIndex), S_OK);
                 ASSERT_EQ(leftIndex, c.left);
                 ASSERT_EQ(rightIndex, c.right);
 
-                EXPECT_EQ(graph->ConnectDirect(output.Get(), grabberIn.Get(), nullptr), VFW_E_TYPE_NOT_ACCEPTED);
+                EXPECT_EQ(graph->ConnectDirect(output.Get(), grabberIn.Get(), nullptr),
+                          VFW_E_TYPE_NOT_ACCEPTED);
                 const std::vector<MessageBoxWatcher::Box> shown = watcher.take();
                 ASSERT_EQ(shown.size(), 1u);
                 EXPECT_EQ(shown[0].caption, "Error");
@@ -318,7 +321,8 @@ TEST(WineSelfAsCamera, RefusedWithoutTouchingTheGraphThenRealCamerasStream) {
                 const long start = counter.frames;
                 ASSERT_TRUE(SUCCEEDED(control->Run()));
                 const DWORD begin = GetTickCount();
-                while (counter.frames < start + 5 && GetTickCount() - begin < 15000) Sleep(10);
+                while (counter.frames < start + 5 && GetTickCount() - begin < 15000)
+                    Sleep(10);
                 EXPECT_TRUE(SUCCEEDED(control->Stop()));
                 EXPECT_GE(counter.frames - start, 5);
                 EXPECT_EQ(graph->Disconnect(grabberOut.Get()), S_OK);

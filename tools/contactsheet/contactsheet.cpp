@@ -19,7 +19,10 @@ namespace {
 // A bottom-up 24-bit picture with its media type.
 struct Frame {
     Frame(int w, int h)
-        : width(w), height(h), stride(static_cast<int>(pix::pictureStride(w))), bytes(static_cast<size_t>(stride) * h),
+        : width(w),
+          height(h),
+          stride(static_cast<int>(pix::pictureStride(w))),
+          bytes(static_cast<size_t>(stride) * h),
           type(w, h) {}
     int width, height, stride;
     std::vector<BYTE> bytes;
@@ -49,7 +52,8 @@ struct Sheet {
     void label(const std::string& text, int x, int y, int maxWidth) {
         Frame strip(maxWidth, 18);
         std::memset(strip.bytes.data(), 40, strip.bytes.size());
-        stereo_scene::drawText(strip.bytes.data(), strip.stride, strip.width, strip.height, 2, 2, text, 2, 255, 255, 255);
+        stereo_scene::drawText(strip.bytes.data(), strip.stride, strip.width, strip.height, 2, 2, text, 2,
+                               255, 255, 255);
         place(strip, x, y);
     }
 
@@ -64,8 +68,8 @@ struct Sheet {
             return false;
         }
         png_init_io(png, file);
-        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
         for (int y = 0; y < height; ++y)
             png_write_row(png, const_cast<png_bytep>(rgb.data() + static_cast<size_t>(y) * width * 3));
@@ -87,7 +91,8 @@ int main(int argc, char** argv) {
     // Layout: inputs (four 320 pictures), the 320 modes in a 6 x 2 grid, the
     // 640 modes in a 4 x 3 grid.
     const int sheetWidth = gap + 4 * (640 + gap);
-    const int sheetHeight = gap + (240 + labelHeight + gap) * 3 + (480 + labelHeight + gap) * 3 + 2 * labelHeight;
+    const int sheetHeight =
+        gap + (240 + labelHeight + gap) * 3 + (480 + labelHeight + gap) * 3 + 2 * labelHeight;
     Sheet sheet(sheetWidth, sheetHeight);
     int top = gap;
 
@@ -113,7 +118,8 @@ int main(int argc, char** argv) {
             left.bytes = leftEye.bytes;
             right.bytes = rightEye.bytes;
             picture_support::BufferSample ls(left.bytes), rs(right.bytes);
-            composeStereoFrame(&ls, &rs, StereoFormats{&left.type.mt, &right.type.mt}, CompositionChoice{mode, false});
+            composeStereoFrame(&ls, &rs, StereoFormats{&left.type.mt, &right.type.mt},
+                               CompositionChoice{mode, false});
             const int x = gap + (mode % columns) * (w + gap);
             const int y = top + (mode / columns) * (h + labelHeight + gap);
             sheet.label(std::to_string(mode) + " " + imageModeName(mode), x, y, w);

@@ -10,11 +10,21 @@ namespace {
 struct Vec {
     double x, y, z;
 };
-Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec operator*(Vec a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec normalize(Vec a) { return a * (1.0 / std::sqrt(dot(a, a))); }
+Vec operator+(Vec a, Vec b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator-(Vec a, Vec b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator*(Vec a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+double dot(Vec a, Vec b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec normalize(Vec a) {
+    return a * (1.0 / std::sqrt(dot(a, a)));
+}
 
 struct Colour {
     double b, g, r;
@@ -93,24 +103,27 @@ void intersectBox(const Box& box, Vec origin, Vec dir, Hit& hit) {
 Colour shade(Vec origin, Vec dir, int frameNumber) {
     const double bob = 0.05 * std::sin(frameNumber * 0.2);
     const Sphere spheres[] = {
-        {{-0.28, 0.95 + bob, -1.3}, 0.16, {40, 40, 230}},    // red, near
-        {{0.55, 0.45, -3.2}, 0.45, {230, 120, 30}},         // blue, far
-        {{-0.9, 0.3, -2.4}, 0.3, {40, 200, 240}},           // yellow, middle
+        {{-0.28, 0.95 + bob, -1.3}, 0.16, {40, 40, 230}},  // red, near
+        {{0.55, 0.45, -3.2}, 0.45, {230, 120, 30}},        // blue, far
+        {{-0.9, 0.3, -2.4}, 0.3, {40, 200, 240}},          // yellow, middle
     };
     const Box boxes[] = {
-        {{0.05, 0.0, -2.0}, {0.45, 0.55, -1.6}, {60, 190, 60}},      // green, middle
-        {{-1.6, 0.0, -5.5}, {-0.6, 1.6, -4.6}, {200, 80, 200}},      // magenta, far
-        {{0.35, 0.85, -1.05}, {0.5, 1.0, -0.9}, {255, 255, 255}},    // white cube, very near
+        {{0.05, 0.0, -2.0}, {0.45, 0.55, -1.6}, {60, 190, 60}},    // green, middle
+        {{-1.6, 0.0, -5.5}, {-0.6, 1.6, -4.6}, {200, 80, 200}},    // magenta, far
+        {{0.35, 0.85, -1.05}, {0.5, 1.0, -0.9}, {255, 255, 255}},  // white cube, very near
     };
     Hit hit;
-    for (const Sphere& s : spheres) intersectSphere(s, origin, dir, hit);
-    for (const Box& b : boxes) intersectBox(b, origin, dir, hit);
+    for (const Sphere& s : spheres)
+        intersectSphere(s, origin, dir, hit);
+    for (const Box& b : boxes)
+        intersectBox(b, origin, dir, hit);
     // Ground plane y = 0, chequered in 0.5 m squares, up to 30 m away.
     if (dir.y < -1e-9) {
         const double t = -origin.y / dir.y;
         if (t < hit.t && t < 60.0) {
             const Vec p = origin + dir * t;
-            const bool check = (static_cast<long>(std::floor(p.x * 2)) + static_cast<long>(std::floor(p.z * 2))) & 1;
+            const bool check =
+                (static_cast<long>(std::floor(p.x * 2)) + static_cast<long>(std::floor(p.z * 2))) & 1;
             hit.t = t;
             hit.normal = {0, 1, 0};
             hit.colour = check ? Colour{200, 205, 210} : Colour{70, 95, 110};
@@ -122,15 +135,18 @@ Colour shade(Vec origin, Vec dir, int frameNumber) {
         const double up = std::max(0.0, dir.y);
         const double band = 0.5 + 0.5 * std::sin(dir.x * 14.0 + up * 40.0);
         const double cloud = band > 0.85 ? 0.35 : 0.0;
-        return {235 - 60 * up + 20 * cloud * 255 / 100, 190 - 60 * up + cloud * 120, 140 - 80 * up + cloud * 150};
+        return {235 - 60 * up + 20 * cloud * 255 / 100, 190 - 60 * up + cloud * 120,
+                140 - 80 * up + cloud * 150};
     }
     const Vec light = normalize(Vec{-0.4, 0.8, 0.45});
     double lambert = std::max(0.0, dot(hit.normal, light));
     // Shadows from the objects onto everything.
     const Vec p = origin + dir * hit.t + hit.normal * 1e-4;
     Hit blocker;
-    for (const Sphere& s : spheres) intersectSphere(s, p, light, blocker);
-    for (const Box& b : boxes) intersectBox(b, p, light, blocker);
+    for (const Sphere& s : spheres)
+        intersectSphere(s, p, light, blocker);
+    for (const Box& b : boxes)
+        intersectBox(b, p, light, blocker);
     if (blocker.t < 1e29) lambert *= 0.25;
     double k = 0.3 + 0.7 * lambert;
     if (hit.striped) {
@@ -144,7 +160,9 @@ Colour shade(Vec origin, Vec dir, int frameNumber) {
             hit.colour.r * k * (1 - fog) + 150 * fog};
 }
 
-uint8_t clampByte(double v) { return static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v)))); }
+uint8_t clampByte(double v) {
+    return static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v))));
+}
 
 // 5 x 7 glyphs, one row per byte (bit 4 is the left column).
 struct Glyph {
@@ -152,20 +170,27 @@ struct Glyph {
     uint8_t rows[7];
 };
 constexpr Glyph glyphs[] = {
-    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}}, {'C', {14, 17, 16, 16, 16, 17, 14}},
-    {'D', {30, 17, 17, 17, 17, 17, 30}}, {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
-    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}}, {'I', {14, 4, 4, 4, 4, 4, 14}},
-    {'J', {7, 2, 2, 2, 2, 18, 12}},      {'K', {17, 18, 20, 24, 20, 18, 17}}, {'L', {16, 16, 16, 16, 16, 16, 31}},
-    {'M', {17, 27, 21, 21, 17, 17, 17}}, {'N', {17, 17, 25, 21, 19, 17, 17}}, {'O', {14, 17, 17, 17, 17, 17, 14}},
-    {'P', {30, 17, 17, 30, 16, 16, 16}}, {'Q', {14, 17, 17, 17, 21, 18, 13}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
-    {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},       {'U', {17, 17, 17, 17, 17, 17, 14}},
-    {'V', {17, 17, 17, 17, 17, 10, 4}},  {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
-    {'Y', {17, 17, 10, 4, 4, 4, 4}},     {'Z', {31, 1, 2, 4, 8, 16, 31}},     {'0', {14, 17, 19, 21, 25, 17, 14}},
-    {'1', {4, 12, 4, 4, 4, 4, 14}},      {'2', {14, 17, 1, 2, 4, 8, 31}},     {'3', {31, 2, 4, 2, 1, 17, 14}},
-    {'4', {2, 6, 10, 18, 31, 2, 2}},     {'5', {31, 16, 30, 1, 1, 17, 14}},   {'6', {6, 8, 16, 30, 17, 17, 14}},
-    {'7', {31, 1, 2, 4, 8, 8, 8}},       {'8', {14, 17, 17, 14, 17, 17, 14}}, {'9', {14, 17, 17, 15, 1, 2, 12}},
-    {':', {0, 12, 12, 0, 12, 12, 0}},    {'-', {0, 0, 0, 31, 0, 0, 0}},       {'#', {10, 10, 31, 10, 31, 10, 10}},
-    {'.', {0, 0, 0, 0, 0, 12, 12}},      {'/', {1, 1, 2, 4, 8, 16, 16}},      {'(', {2, 4, 8, 8, 8, 4, 2}},
+    {'A', {14, 17, 17, 31, 17, 17, 17}}, {'B', {30, 17, 17, 30, 17, 17, 30}},
+    {'C', {14, 17, 16, 16, 16, 17, 14}}, {'D', {30, 17, 17, 17, 17, 17, 30}},
+    {'E', {31, 16, 16, 30, 16, 16, 31}}, {'F', {31, 16, 16, 30, 16, 16, 16}},
+    {'G', {14, 17, 16, 23, 17, 17, 15}}, {'H', {17, 17, 17, 31, 17, 17, 17}},
+    {'I', {14, 4, 4, 4, 4, 4, 14}},      {'J', {7, 2, 2, 2, 2, 18, 12}},
+    {'K', {17, 18, 20, 24, 20, 18, 17}}, {'L', {16, 16, 16, 16, 16, 16, 31}},
+    {'M', {17, 27, 21, 21, 17, 17, 17}}, {'N', {17, 17, 25, 21, 19, 17, 17}},
+    {'O', {14, 17, 17, 17, 17, 17, 14}}, {'P', {30, 17, 17, 30, 16, 16, 16}},
+    {'Q', {14, 17, 17, 17, 21, 18, 13}}, {'R', {30, 17, 17, 30, 20, 18, 17}},
+    {'S', {15, 16, 16, 14, 1, 1, 30}},   {'T', {31, 4, 4, 4, 4, 4, 4}},
+    {'U', {17, 17, 17, 17, 17, 17, 14}}, {'V', {17, 17, 17, 17, 17, 10, 4}},
+    {'W', {17, 17, 17, 21, 21, 21, 10}}, {'X', {17, 17, 10, 4, 10, 17, 17}},
+    {'Y', {17, 17, 10, 4, 4, 4, 4}},     {'Z', {31, 1, 2, 4, 8, 16, 31}},
+    {'0', {14, 17, 19, 21, 25, 17, 14}}, {'1', {4, 12, 4, 4, 4, 4, 14}},
+    {'2', {14, 17, 1, 2, 4, 8, 31}},     {'3', {31, 2, 4, 2, 1, 17, 14}},
+    {'4', {2, 6, 10, 18, 31, 2, 2}},     {'5', {31, 16, 30, 1, 1, 17, 14}},
+    {'6', {6, 8, 16, 30, 17, 17, 14}},   {'7', {31, 1, 2, 4, 8, 8, 8}},
+    {'8', {14, 17, 17, 14, 17, 17, 14}}, {'9', {14, 17, 17, 15, 1, 2, 12}},
+    {':', {0, 12, 12, 0, 12, 12, 0}},    {'-', {0, 0, 0, 31, 0, 0, 0}},
+    {'#', {10, 10, 31, 10, 31, 10, 10}}, {'.', {0, 0, 0, 0, 0, 12, 12}},
+    {'/', {1, 1, 2, 4, 8, 16, 16}},      {'(', {2, 4, 8, 8, 8, 4, 2}},
     {')', {8, 4, 2, 2, 2, 4, 8}},        {' ', {0, 0, 0, 0, 0, 0, 0}},
 };
 
@@ -178,10 +203,12 @@ const Glyph* findGlyph(char c) {
 
 }  // namespace
 
-int textWidth(const std::string& text, int scale) { return static_cast<int>(text.size()) * 6 * scale; }
+int textWidth(const std::string& text, int scale) {
+    return static_cast<int>(text.size()) * 6 * scale;
+}
 
-void drawText(uint8_t* buffer, int stride, int width, int height, int x, int yTop, const std::string& text, int scale,
-              uint8_t b, uint8_t g, uint8_t r) {
+void drawText(uint8_t* buffer, int stride, int width, int height, int x, int yTop, const std::string& text,
+              int scale, uint8_t b, uint8_t g, uint8_t r) {
     int penX = x;
     for (char c : text) {
         const Glyph* glyph = findGlyph(c);

@@ -20,8 +20,8 @@ void renderStereoEye(int eye, int width, int height, uint8_t* bgrBottomUp, int s
 // each font pixel `scale` x `scale`, its top-left corner at (x, yTop) in
 // screen coordinates (yTop from the top line on screen), into a bottom-up
 // 24-bit buffer. Pixels outside the picture are skipped.
-void drawText(uint8_t* bgrBottomUp, int stride, int width, int height, int x, int yTop, const std::string& text,
-              int scale, uint8_t b, uint8_t g, uint8_t r);
+void drawText(uint8_t* bgrBottomUp, int stride, int width, int height, int x, int yTop,
+              const std::string& text, int scale, uint8_t b, uint8_t g, uint8_t r);
 
 // Width in pixels of `text` drawn at `scale`.
 int textWidth(const std::string& text, int scale);

@@ -3,14 +3,12 @@
 namespace picture_support {
 
 STDMETHODIMP BufferSample::QueryInterface(REFIID, void** ppv) {
-    if (ppv)
-        *ppv = nullptr;
+    if (ppv) *ppv = nullptr;
     return E_NOINTERFACE;
 }
 
 STDMETHODIMP BufferSample::GetPointer(BYTE** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     *out = data;
     return S_OK;
 }

@@ -131,7 +131,8 @@ bool setTestCameraRate(const char* camera, DWORD framesPerSecond) {
                         nullptr, key.receive(), nullptr) != ERROR_SUCCESS)
         return false;
     return RegSetValueExA(key.get(), "FramesPerSecond", 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&framesPerSecond), sizeof framesPerSecond) == ERROR_SUCCESS;
+                          reinterpret_cast<const BYTE*>(&framesPerSecond),
+                          sizeof framesPerSecond) == ERROR_SUCCESS;
 }
 
 // The graph with the virtual camera and the renderer; connect() and
@@ -171,8 +172,9 @@ LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
     void* address = info->ExceptionRecord->ExceptionAddress;
     HMODULE module = nullptr;
     char name[MAX_PATH] = "?";
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCSTR>(address), &module))
+    if (GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCSTR>(address), &module))
         GetModuleFileNameA(module, name, sizeof name);
     std::printf("duoview2-soak: CRASH: exception 0x%08lx at %p = %s+0x%llx (thread %lu)\n",
                 static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), address, name,
@@ -184,8 +186,9 @@ LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
     for (USHORT i = 0; i < count; ++i) {
         HMODULE frameModule = nullptr;
         char frameName[MAX_PATH] = "?";
-        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                               static_cast<LPCSTR>(frames[i]), &frameModule))
+        if (GetModuleHandleExA(
+                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                static_cast<LPCSTR>(frames[i]), &frameModule))
             GetModuleFileNameA(frameModule, frameName, sizeof frameName);
         std::printf("  #%u %s+0x%llx\n", i, frameName,
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(frames[i]) -
@@ -200,8 +203,9 @@ LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
 void dumpStacks() {
 #ifndef _WIN32
     if (std::system("command -v gdb >/dev/null 2>&1") == 0) {
-        const std::string command = "gdb -p " + std::to_string(getpid()) +
-                                    " -batch -ex 'thread apply all bt 30' 2>/dev/null | grep -E '^(Thread|#)'";
+        const std::string command =
+            "gdb -p " + std::to_string(getpid()) +
+            " -batch -ex 'thread apply all bt 30' 2>/dev/null | grep -E '^(Thread|#)'";
         std::fflush(stdout);
         if (std::system(command.c_str()) != 0) std::fprintf(stderr, "duoview2-soak: gdb could not attach\n");
     }
@@ -218,7 +222,8 @@ int run(const Options& options) {
     for (const std::string& path : {productPath, camsPath}) {
         const HRESULT hr = path.empty() ? E_FAIL : callModuleEntry(path, "DllRegisterServer");
         if (FAILED(hr)) {
-            std::fprintf(stderr, "duoview2-soak: cannot register %s (%s)\n", path.c_str(), hresultText(hr).c_str());
+            std::fprintf(stderr, "duoview2-soak: cannot register %s (%s)\n", path.c_str(),
+                         hresultText(hr).c_str());
             return 1;
         }
     }
@@ -259,8 +264,8 @@ int run(const Options& options) {
             return 1;
         }
         SoakGraph g;
-        HRESULT hr = devices[size_t(index)].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                                                  reinterpret_cast<void**>(g.camera.GetAddressOf()));
+        HRESULT hr = devices[size_t(index)].moniker->BindToObject(
+            nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(g.camera.GetAddressOf()));
         if (SUCCEEDED(hr))
             hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                   reinterpret_cast<void**>(g.graph.GetAddressOf()));
@@ -286,8 +291,8 @@ int run(const Options& options) {
             std::fprintf(stderr, "duoview2-soak: the graph cannot be built (%s)\n", hresultText(hr).c_str());
             return 1;
         }
-        std::printf("duoview2-soak: %.0f s, seed %u; left %s at 30 fps, right %s at 15 fps\n", options.seconds,
-                    options.seed, leftCamera, rightCamera);
+        std::printf("duoview2-soak: %.0f s, seed %u; left %s at 30 fps, right %s at 15 fps\n",
+                    options.seconds, options.seed, leftCamera, rightCamera);
         std::fflush(stdout);
 
         std::thread settingsThread([&] {
@@ -296,9 +301,18 @@ int run(const Options& options) {
             while (!finished) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 40));
                 switch (rng() % 3) {
-                    case 0: activity.settings = "SetImageMode"; image->SetImageMode(int(rng() % 12)); break;
-                    case 1: activity.settings = "SetSwapFlag"; image->SetSwapFlag(int(rng() % 2)); break;
-                    default: activity.settings = "SetSizeIndex"; selection->SetSizeIndex(rng() % 2); break;
+                case 0:
+                    activity.settings = "SetImageMode";
+                    image->SetImageMode(int(rng() % 12));
+                    break;
+                case 1:
+                    activity.settings = "SetSwapFlag";
+                    image->SetSwapFlag(int(rng() % 2));
+                    break;
+                default:
+                    activity.settings = "SetSizeIndex";
+                    selection->SetSizeIndex(rng() % 2);
+                    break;
                 }
                 activity.settings = "sleeping";
                 settingsChanges.fetch_add(1);
@@ -318,7 +332,8 @@ int run(const Options& options) {
                         const bool large = rng() % 2;
                         info->bmiHeader.biWidth = large ? 640 : 320;
                         info->bmiHeader.biHeight = large ? 480 : 240;
-                        info->bmiHeader.biSizeImage = DWORD(info->bmiHeader.biWidth * 3 * info->bmiHeader.biHeight);
+                        info->bmiHeader.biSizeImage =
+                            DWORD(info->bmiHeader.biWidth * 3 * info->bmiHeader.biHeight);
                         format->lSampleSize = info->bmiHeader.biSizeImage;
                     }
                     consumer.epoch.fetch_add(1);
@@ -348,7 +363,8 @@ int run(const Options& options) {
                         lastProgress[i] = Clock::now();
                     } else if (!finished && Clock::now() - lastProgress[i] > std::chrono::seconds(30)) {
                         std::printf(
-                            "duoview2-soak: HANG: a thread made no progress for 30 s (main: %s, settings: %s, "
+                            "duoview2-soak: HANG: a thread made no progress for 30 s (main: %s, settings: "
+                            "%s, "
                             "format: %s)\n",
                             activity.main.load(), activity.settings.load(), activity.format.load());
                         dumpStacks();
@@ -445,7 +461,8 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, &options)) {
-        std::fprintf(stderr, "usage: duoview2-soak [--seconds S] [--seed N] [--product PATH] [--testcams PATH]\n");
+        std::fprintf(stderr,
+                     "usage: duoview2-soak [--seconds S] [--seed N] [--product PATH] [--testcams PATH]\n");
         return 2;
     }
 #ifndef _WIN32

@@ -41,8 +41,7 @@ struct Reader {
 
 bool readFile(const std::string& path, std::vector<uint8_t>& out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
@@ -78,16 +77,14 @@ int main(int argc, char** argv) {
     std::vector<Reader> readers;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (i + 1 >= argc)
-            usage(("missing value of " + arg).c_str());
+        if (i + 1 >= argc) usage(("missing value of " + arg).c_str());
         const std::string value = argv[++i];
         if (arg == "--size") {
             if (std::sscanf(value.c_str(), "%dx%d", &width, &height) != 2 || width <= 0 || height <= 0 ||
                 width % 2)
                 usage("bad --size");
         } else if (arg == "--format") {
-            if (value != "yuyv" && value != "rgb24")
-                usage("bad --format");
+            if (value != "yuyv" && value != "rgb24") usage("bad --format");
             format = value == "yuyv" ? PixelFormat::Yuyv : PixelFormat::Rgb24;
         } else if (arg == "--expect") {
             haveExpect = true;
@@ -103,8 +100,7 @@ int main(int argc, char** argv) {
             rightPath = value;
         } else if (arg == "--reader") {
             const size_t eq = value.find('='), comma = value.find(',');
-            if (eq == std::string::npos)
-                usage("bad --reader");
+            if (eq == std::string::npos) usage("bad --reader");
             Reader r{value.substr(0, eq),
                      value.substr(eq + 1, comma == std::string::npos ? comma : comma - eq - 1),
                      comma == std::string::npos ? "" : value.substr(comma + 1)};
@@ -136,8 +132,7 @@ int main(int argc, char** argv) {
     for (const Candidate& c : candidates)
         if (c.expectation.mode == want.mode && (want.mode < 0 || c.expectation.swap == want.swap))
             target = &c;
-    if (!target)
-        usage("the compositor has no picture for --expect at --size");
+    if (!target) usage("the compositor has no picture for --expect at --size");
     releaseWorkImages();
     const Difference leftToRight = compare(left, right);
     std::printf("check: expect %s at %dx%d; the two references differ by %.1f on average\n",

@@ -122,21 +122,18 @@ Difference compare(const Picture& want, const Picture& got, int farThreshold) {
 }
 
 std::string describe(const Expectation& e) {
-    if (e.mode < 0)
-        return "passthrough (left picture)";
+    if (e.mode < 0) return "passthrough (left picture)";
     const char* name = imageModeName(e.mode);
     return "mode " + std::to_string(e.mode) + " (" + (name ? name : "?") + "), swap " +
            std::to_string(e.swap);
 }
 
 Picture expectedPicture(const Expectation& e, const Picture& left, const Picture& right) {
-    if (e.mode < 0)
-        return left;
+    if (e.mode < 0) return left;
     const int sizeIndex = left.width == 320 && left.height == 240   ? 0
                           : left.width == 640 && left.height == 480 ? 1
                                                                     : -1;
-    if (sizeIndex < 0 || right.width != left.width || right.height != left.height)
-        return {};
+    if (sizeIndex < 0 || right.width != left.width || right.height != left.height) return {};
     Picture l = left, r = right;
     picture_support::Rgb24Type type(left.width, left.height);
     applySizeIndex(sizeIndex);
@@ -150,8 +147,7 @@ std::vector<Candidate> makeCandidates(const std::vector<Expectation>& expectatio
     std::vector<Candidate> out;
     for (const Expectation& e : expectations) {
         Picture p = expectedPicture(e, left, right);
-        if (p.width == 0)
-            continue;
+        if (p.width == 0) continue;
         const std::vector<uint8_t> frame = encodeFrame(roundTrip, p);
         out.push_back({e, decodeFrame(roundTrip, frame.data(), p.width, p.height)});
     }
@@ -171,8 +167,7 @@ Match nearest(const std::vector<Candidate>& candidates, const Picture& got) {
 }
 
 double frameRate(const std::vector<double>& seconds) {
-    if (seconds.size() < 2)
-        return 0;
+    if (seconds.size() < 2) return 0;
     const double span = seconds.back() - seconds.front();
     return span > 0 ? static_cast<double>(seconds.size() - 1) / span : 0;
 }

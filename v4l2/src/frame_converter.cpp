@@ -38,27 +38,23 @@ const libv4l_dev_ops libraryOps = makeLibraryOps();
 }  // namespace
 
 HRESULT FrameConverter::create(const v4l2_pix_format& format, int fd, std::unique_ptr<FrameConverter>* out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     out->reset();
     if (format.width == 0 || format.height == 0 || format.width > 16384 || format.height > 16384)
         return VFW_E_INVALIDMEDIATYPE;
     std::unique_ptr<FrameConverter> converter(new (std::nothrow) FrameConverter(format));
-    if (!converter)
-        return E_OUTOFMEMORY;
+    if (!converter) return E_OUTOFMEMORY;
     switch (conversionFor(format.pixelformat)) {
     case ConversionKind::yuyv:
     case ConversionKind::nv12:
         break;
     case ConversionKind::mjpeg:
         converter->jpegDecoder = tjInitDecompress();
-        if (!converter->jpegDecoder)
-            return E_OUTOFMEMORY;
+        if (!converter->jpegDecoder) return E_OUTOFMEMORY;
         break;
     case ConversionKind::library:
         converter->library = v4lconvert_create_with_dev_ops(fd, nullptr, &libraryOps);
-        if (!converter->library)
-            return E_OUTOFMEMORY;
+        if (!converter->library) return E_OUTOFMEMORY;
         converter->scratch.resize(static_cast<size_t>(format.width) * format.height * 3);
         break;
     case ConversionKind::none:
@@ -69,10 +65,8 @@ HRESULT FrameConverter::create(const v4l2_pix_format& format, int fd, std::uniqu
 }
 
 FrameConverter::~FrameConverter() {
-    if (jpegDecoder)
-        tjDestroy(static_cast<tjhandle>(jpegDecoder));
-    if (library)
-        v4lconvert_destroy(library);
+    if (jpegDecoder) tjDestroy(static_cast<tjhandle>(jpegDecoder));
+    if (library) v4lconvert_destroy(library);
 }
 
 bool FrameConverter::convert(const uint8_t* src, size_t size, const pix::BgrTarget& dst) {
@@ -119,8 +113,7 @@ bool FrameConverter::convert(const uint8_t* src, size_t size, const pix::BgrTarg
 }
 
 bool FrameConverter::convertWithLibrary(const uint8_t* src, size_t size, const pix::BgrTarget& dst) {
-    if (size == 0 || size > 0x7FFFFFFF)
-        return false;
+    if (size == 0 || size > 0x7FFFFFFF) return false;
     v4l2_format from{};
     from.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     from.fmt.pix = format;

@@ -29,10 +29,8 @@ class V4l2SourceFactory : public ComponentCore, public IClassFactory {
 public:
     DV_FORWARD_IUNKNOWN
     HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IClassFactory)
-            return getInterface(static_cast<IClassFactory*>(this), ppv);
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IClassFactory) return getInterface(static_cast<IClassFactory*>(this), ppv);
         return ComponentCore::nonDelegatingQueryInterface(riid, ppv);
     }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
@@ -66,22 +64,18 @@ std::wstring thisModulePath() {
         return std::wstring();
     WCHAR path[MAX_PATH * 4] = {};
     DWORD length = GetModuleFileNameW(module, path, MAX_PATH * 4);
-    if (length == 0 || length >= MAX_PATH * 4)
-        return std::wstring();
+    if (length == 0 || length >= MAX_PATH * 4) return std::wstring();
     return std::wstring(path, length);
 }
 
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (clsid != CLSID_DvV4l2CaptureSource)
-        return CLASS_E_CLASSNOTAVAILABLE;
+    if (clsid != CLSID_DvV4l2CaptureSource) return CLASS_E_CLASSNOTAVAILABLE;
     auto* factory = new (std::nothrow) V4l2SourceFactory;
-    if (!factory)
-        return E_OUTOFMEMORY;
+    if (!factory) return E_OUTOFMEMORY;
     factory->nonDelegatingAddRef();
     HRESULT hr = factory->nonDelegatingQueryInterface(riid, ppv);
     factory->nonDelegatingRelease();
@@ -96,13 +90,11 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 // (default: this module's path, ThreadingModel "Both").
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     const std::wstring path = thisModulePath();
-    if (path.empty())
-        return E_FAIL;
+    if (path.empty()) return E_FAIL;
     HKEY classKey = nullptr;
     LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, classKeyPath().c_str(), 0, nullptr,
                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &classKey, nullptr);
-    if (status != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(status);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
     status = setString(classKey, nullptr, L"Duoview V4L2 Capture Source");
     HKEY serverKey = nullptr;
     if (status == ERROR_SUCCESS)
@@ -110,8 +102,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
                                  KEY_ALL_ACCESS, nullptr, &serverKey, nullptr);
     if (status == ERROR_SUCCESS) {
         status = setString(serverKey, nullptr, path);
-        if (status == ERROR_SUCCESS)
-            status = setString(serverKey, L"ThreadingModel", L"Both");
+        if (status == ERROR_SUCCESS) status = setString(serverKey, L"ThreadingModel", L"Both");
         RegCloseKey(serverKey);
     }
     RegCloseKey(classKey);

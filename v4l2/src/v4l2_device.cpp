@@ -23,8 +23,7 @@ const struct {
 } commonSizes[] = {{160, 120}, {320, 240}, {640, 480}, {800, 600}, {1280, 720}, {1920, 1080}};
 
 REFERENCE_TIME intervalOf(const v4l2_fract& f) {
-    if (f.denominator == 0)
-        return 0;
+    if (f.denominator == 0) return 0;
     return static_cast<REFERENCE_TIME>(f.numerator) * unitsPerSecond / f.denominator;
 }
 
@@ -93,20 +92,16 @@ const DeviceFormat* preferredFormat(const std::vector<const DeviceFormat*>& form
     for (const DeviceFormat* f : formats) {
         switch (conversionFor(f->pixelFormat)) {
         case ConversionKind::yuyv:
-            if (!own || conversionFor(own->pixelFormat) != ConversionKind::yuyv)
-                own = f;
+            if (!own || conversionFor(own->pixelFormat) != ConversionKind::yuyv) own = f;
             break;
         case ConversionKind::nv12:
-            if (!own)
-                own = f;
+            if (!own) own = f;
             break;
         case ConversionKind::mjpeg:
-            if (!mjpeg)
-                mjpeg = f;
+            if (!mjpeg) mjpeg = f;
             break;
         case ConversionKind::library:
-            if (!library)
-                library = f;
+            if (!library) library = f;
             break;
         case ConversionKind::none:
             break;
@@ -115,8 +110,7 @@ const DeviceFormat* preferredFormat(const std::vector<const DeviceFormat*>& form
     if (own && mjpeg && own->fastest() > slowestOwnInterval && mjpeg->fastest() > 0 &&
         mjpeg->fastest() < own->fastest())
         return mjpeg;
-    if (own)
-        return own;
+    if (own) return own;
     return mjpeg ? mjpeg : library;
 }
 
@@ -124,8 +118,7 @@ const DeviceFormat* preferredFormat(const std::vector<const DeviceFormat*>& form
 
 V4l2Device::~V4l2Device() {
     stopStreaming();
-    if (fd >= 0)
-        dvV4l2Io()->closeNode(fd);
+    if (fd >= 0) dvV4l2Io()->closeNode(fd);
 }
 
 int V4l2Device::control(unsigned long request, void* arg) {
@@ -133,8 +126,7 @@ int V4l2Device::control(unsigned long request, void* arg) {
 }
 
 HRESULT V4l2Device::open(const std::string& path, std::unique_ptr<V4l2Device>* out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     out->reset();
     const int fd = dvV4l2Io()->openNode(path.c_str(), O_RDWR | O_NONBLOCK);
     if (fd < 0) {
@@ -148,11 +140,9 @@ HRESULT V4l2Device::open(const std::string& path, std::unique_ptr<V4l2Device>* o
         return E_OUTOFMEMORY;
     }
     v4l2_capability caps{};
-    if (device->control(VIDIOC_QUERYCAP, &caps) != 0)
-        return hresultFromErrno(errno);
+    if (device->control(VIDIOC_QUERYCAP, &caps) != 0) return hresultFromErrno(errno);
     const uint32_t flags = (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-    if (!(flags & V4L2_CAP_VIDEO_CAPTURE) || !(flags & V4L2_CAP_STREAMING))
-        return VFW_E_NO_CAPTURE_HARDWARE;
+    if (!(flags & V4L2_CAP_VIDEO_CAPTURE) || !(flags & V4L2_CAP_STREAMING)) return VFW_E_NO_CAPTURE_HARDWARE;
     const char* card = reinterpret_cast<const char*>(caps.card);
     device->cardName.assign(card, strnlen(card, sizeof caps.card));
     *out = std::move(device);
@@ -160,24 +150,20 @@ HRESULT V4l2Device::open(const std::string& path, std::unique_ptr<V4l2Device>* o
 }
 
 HRESULT V4l2Device::listFormats(std::vector<DeviceFormat>* out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     out->clear();
     for (uint32_t f = 0;; ++f) {
         v4l2_fmtdesc desc{};
         desc.index = f;
         desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (control(VIDIOC_ENUM_FMT, &desc) != 0)
-            break;
-        if (conversionFor(desc.pixelformat) == ConversionKind::none)
-            continue;
+        if (control(VIDIOC_ENUM_FMT, &desc) != 0) break;
+        if (conversionFor(desc.pixelformat) == ConversionKind::none) continue;
         std::vector<std::pair<int, int>> sizes;
         for (uint32_t s = 0;; ++s) {
             v4l2_frmsizeenum size{};
             size.index = s;
             size.pixel_format = desc.pixelformat;
-            if (control(VIDIOC_ENUM_FRAMESIZES, &size) != 0)
-                break;
+            if (control(VIDIOC_ENUM_FRAMESIZES, &size) != 0) break;
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
                 sizes.emplace_back(static_cast<int>(size.discrete.width),
                                    static_cast<int>(size.discrete.height));
@@ -199,8 +185,7 @@ HRESULT V4l2Device::listFormats(std::vector<DeviceFormat>* out) {
                 ival.pixel_format = desc.pixelformat;
                 ival.width = static_cast<uint32_t>(width);
                 ival.height = static_cast<uint32_t>(height);
-                if (control(VIDIOC_ENUM_FRAMEINTERVALS, &ival) != 0)
-                    break;
+                if (control(VIDIOC_ENUM_FRAMEINTERVALS, &ival) != 0) break;
                 if (ival.type != V4L2_FRMIVAL_TYPE_DISCRETE) {
                     format.intervals.push_back(intervalOf(ival.stepwise.min));
                     break;
@@ -248,8 +233,7 @@ HRESULT V4l2Device::configure(const DeviceChoice& choice) {
             const int error = errno;
             DV_TRACE(TraceLevel::error, "v4l2 %s: S_PARM failed (errno %d)%s", nodePath.c_str(), error,
                      error == EBUSY ? " (device busy)" : "");
-            if (error == EBUSY || error == ENODEV)
-                return hresultFromErrno(error);
+            if (error == EBUSY || error == ENODEV) return hresultFromErrno(error);
             // A device without frame-rate control keeps its own rate.
         } else {
             activeInterval = intervalOf(parm.parm.capture.timeperframe);
@@ -318,26 +302,22 @@ HRESULT V4l2Device::startStreaming(int bufferCount) {
 }
 
 HRESULT V4l2Device::nextFrame(int timeoutMs, Frame* out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     *out = Frame{};
     short revents = 0;
     const int ready = dvV4l2Io()->pollNode(fd, POLLIN, &revents, timeoutMs);
     if (ready < 0) {
-        if (errno == EINTR)
-            return S_FALSE;
+        if (errno == EINTR) return S_FALSE;
         return hresultFromErrno(errno);
     }
-    if (ready == 0)
-        return S_FALSE;
+    if (ready == 0) return S_FALSE;
     if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
         // A device that went away reports POLLERR; DQBUF gives the reason.
         if (!(revents & POLLIN)) {
             v4l2_buffer probe{};
             probe.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             probe.memory = V4L2_MEMORY_MMAP;
-            if (control(VIDIOC_DQBUF, &probe) != 0)
-                return hresultFromErrno(errno == EAGAIN ? ENODEV : errno);
+            if (control(VIDIOC_DQBUF, &probe) != 0) return hresultFromErrno(errno == EAGAIN ? ENODEV : errno);
             return requeue(static_cast<int>(probe.index)) == S_OK ? S_FALSE : E_FAIL;
         }
     }
@@ -345,17 +325,14 @@ HRESULT V4l2Device::nextFrame(int timeoutMs, Frame* out) {
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
     if (control(VIDIOC_DQBUF, &buffer) != 0) {
-        if (errno == EAGAIN)
-            return S_FALSE;
+        if (errno == EAGAIN) return S_FALSE;
         return hresultFromErrno(errno);
     }
-    if (buffer.index >= mappings.size())
-        return E_UNEXPECTED;
+    if (buffer.index >= mappings.size()) return E_UNEXPECTED;
     out->index = static_cast<int>(buffer.index);
     out->data = static_cast<const uint8_t*>(mappings[buffer.index].address);
     out->bytesUsed = std::min<size_t>(buffer.bytesused, mappings[buffer.index].length);
-    if (buffer.flags & V4L2_BUF_FLAG_ERROR)
-        out->bytesUsed = 0;  // a damaged frame: the caller skips it
+    if (buffer.flags & V4L2_BUF_FLAG_ERROR) out->bytesUsed = 0;  // a damaged frame: the caller skips it
     return S_OK;
 }
 

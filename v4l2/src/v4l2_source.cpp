@@ -38,8 +38,7 @@ V4l2CapturePin::~V4l2CapturePin() {
 }
 
 HRESULT V4l2CapturePin::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
+    if (!ppv) return E_POINTER;
     if (riid == IID_IAMStreamConfig)
         return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
     if (riid == IID_IKsPropertySet)
@@ -54,12 +53,10 @@ void V4l2CapturePin::setCapabilities(const std::vector<DeviceFormat>& formats) {
         bool seen = false;
         for (const Capability& cap : capabilities)
             seen = seen || (cap.width == f.width && cap.height == f.height);
-        if (seen)
-            continue;
+        if (seen) continue;
         std::vector<const DeviceFormat*> sameSize;
         for (const DeviceFormat& g : formats)
-            if (g.width == f.width && g.height == f.height)
-                sameSize.push_back(&g);
+            if (g.width == f.width && g.height == f.height) sameSize.push_back(&g);
         if (const DeviceFormat* best = preferredFormat(sameSize))
             capabilities.push_back({f.width, f.height, *best});
     }
@@ -73,8 +70,7 @@ void V4l2CapturePin::makeType(const Capability& cap, REFERENCE_TIME interval, Me
     out->setFormatType(FORMAT_VideoInfo);
     out->setTemporalCompression(false);
     auto* info = reinterpret_cast<VIDEOINFOHEADER*>(out->allocFormatBlock(sizeof(VIDEOINFOHEADER)));
-    if (!info)
-        return;
+    if (!info) return;
     std::memset(info, 0, sizeof(*info));
     info->AvgTimePerFrame = interval > 0 ? interval : defaultInterval;
     info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -93,15 +89,13 @@ void V4l2CapturePin::makeType(const Capability& cap, REFERENCE_TIME interval, Me
 // The capability of the format's size when the format is a bottom-up 24-bit
 // RGB video-info type; else null.
 const V4l2CapturePin::Capability* V4l2CapturePin::capabilityFor(const AM_MEDIA_TYPE& format) const {
-    if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24)
-        return nullptr;
+    if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24) return nullptr;
     const VIDEOINFOHEADER* info = videoInfoOf(format);
     if (!info || info->bmiHeader.biCompression != BI_RGB || info->bmiHeader.biBitCount != 24 ||
         info->bmiHeader.biHeight <= 0)
         return nullptr;
     for (const Capability& cap : capabilities)
-        if (cap.width == info->bmiHeader.biWidth && cap.height == info->bmiHeader.biHeight)
-            return &cap;
+        if (cap.width == info->bmiHeader.biWidth && cap.height == info->bmiHeader.biHeight) return &cap;
     return nullptr;
 }
 
@@ -126,8 +120,7 @@ DeviceChoice V4l2CapturePin::choiceFor(const Capability& cap, REFERENCE_TIME req
 HRESULT V4l2CapturePin::openConfigured(const DeviceChoice& choice, std::unique_ptr<V4l2Device>* out) {
     std::unique_ptr<V4l2Device> opened;
     HRESULT hr = V4l2Device::open(source->devicePath(), &opened);
-    if (SUCCEEDED(hr))
-        hr = opened->configure(choice);
+    if (SUCCEEDED(hr)) hr = opened->configure(choice);
     if (FAILED(hr)) {
         DV_TRACE(TraceLevel::error, "v4l2 %s: cannot set %ux%u: %s%s", source->devicePath().c_str(),
                  static_cast<unsigned>(choice.width), static_cast<unsigned>(choice.height), TraceHr(hr).text,
@@ -140,8 +133,7 @@ HRESULT V4l2CapturePin::openConfigured(const DeviceChoice& choice, std::unique_p
 
 HRESULT V4l2CapturePin::acceptFormat(const AM_MEDIA_TYPE& format) {
     ScopedLock hold(lock);
-    if (!capabilityFor(format))
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!capabilityFor(format)) return VFW_E_TYPE_NOT_ACCEPTED;
     if (chosenFormat.formatLength() != 0) {
         const VIDEOINFOHEADER* want = chosenFormat.videoInfo();
         const VIDEOINFOHEADER* got = videoInfoOf(format);
@@ -153,44 +145,33 @@ HRESULT V4l2CapturePin::acceptFormat(const AM_MEDIA_TYPE& format) {
 }
 
 HRESULT V4l2CapturePin::proposeFormat(int position, MediaFormat* out) {
-    if (!out)
-        return E_POINTER;
-    if (position < 0)
-        return E_INVALIDARG;
+    if (!out) return E_POINTER;
+    if (position < 0) return E_INVALIDARG;
     ScopedLock hold(lock);
     if (chosenFormat.formatLength() != 0) {
-        if (position > 0)
-            return VFW_S_NO_MORE_ITEMS;
+        if (position > 0) return VFW_S_NO_MORE_ITEMS;
         *out = chosenFormat;
         return out->status();
     }
-    if (position >= static_cast<int>(capabilities.size()))
-        return VFW_S_NO_MORE_ITEMS;
+    if (position >= static_cast<int>(capabilities.size())) return VFW_S_NO_MORE_ITEMS;
     const Capability& cap = capabilities[static_cast<size_t>(position)];
     makeType(cap, cap.device.fastest(), out);
     return out->formatLength() ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT V4l2CapturePin::sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) {
-    if (!allocator || !requirements)
-        return E_POINTER;
+    if (!allocator || !requirements) return E_POINTER;
     const VIDEOINFOHEADER* info = connectionFormat.videoInfo();
-    if (!info)
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!info) return VFW_E_TYPE_NOT_ACCEPTED;
     const LONG imageSize = static_cast<LONG>(bitmapImageSize(info->bmiHeader));
     ALLOCATOR_PROPERTIES wanted = *requirements;
-    if (wanted.cBuffers < sampleBufferCount)
-        wanted.cBuffers = sampleBufferCount;
-    if (wanted.cbBuffer < imageSize)
-        wanted.cbBuffer = imageSize;
-    if (wanted.cbAlign < 1)
-        wanted.cbAlign = 1;
+    if (wanted.cBuffers < sampleBufferCount) wanted.cBuffers = sampleBufferCount;
+    if (wanted.cbBuffer < imageSize) wanted.cbBuffer = imageSize;
+    if (wanted.cbAlign < 1) wanted.cbAlign = 1;
     ALLOCATOR_PROPERTIES actual{};
     HRESULT hr = allocator->SetProperties(&wanted, &actual);
-    if (FAILED(hr))
-        return hr;
-    if (actual.cbBuffer < imageSize || actual.cBuffers < 1)
-        return E_FAIL;
+    if (FAILED(hr)) return hr;
+    if (actual.cbBuffer < imageSize || actual.cBuffers < 1) return E_FAIL;
     return S_OK;
 }
 
@@ -199,11 +180,9 @@ HRESULT V4l2CapturePin::sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTI
 HRESULT V4l2CapturePin::onActivate() {
     const VIDEOINFOHEADER* info = connectionFormat.videoInfo();
     const Capability* cap = capabilityFor(connectionFormat.raw()[0]);
-    if (!info || !cap)
-        return VFW_E_NOT_CONNECTED;
+    if (!info || !cap) return VFW_E_NOT_CONNECTED;
     HRESULT hr = OutputPinCore::onActivate();
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     const DeviceChoice choice =
         chosenFormat.formatLength() != 0 ? chosenDevice : choiceFor(*cap, info->AvgTimePerFrame);
     std::unique_ptr<V4l2Device> opened;
@@ -215,14 +194,12 @@ HRESULT V4l2CapturePin::onActivate() {
                      TraceHr(hr).text, busyNote(hr));
     }
     std::unique_ptr<FrameConverter> made;
-    if (SUCCEEDED(hr))
-        hr = FrameConverter::create(opened->format(), opened->descriptor(), &made);
+    if (SUCCEEDED(hr)) hr = FrameConverter::create(opened->format(), opened->descriptor(), &made);
     ComPtr<IPin> peer = connectedPeer();
     std::unique_ptr<DeliveryQueue> madeQueue;
     if (SUCCEEDED(hr)) {
         HRESULT queueResult = S_OK;
-        madeQueue =
-            std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, DeliveryQueueOptions{});
+        madeQueue = std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, DeliveryQueueOptions{});
         if (FAILED(queueResult)) {
             madeQueue.reset();
             hr = queueResult;
@@ -286,8 +263,7 @@ void V4l2CapturePin::stopStreaming() {
         stopRequested = true;
         streamChanged.notify_all();
     }
-    if (streamer.joinable())
-        streamer.join();
+    if (streamer.joinable()) streamer.join();
     queue.reset();  // joins the worker, releases what it still holds
     streamAllocator.Reset();
     converter.reset();
@@ -301,13 +277,11 @@ void V4l2CapturePin::streamLoop() {
     for (;;) {
         {
             std::lock_guard<std::mutex> hold(streamMutex);
-            if (stopRequested)
-                return;
+            if (stopRequested) return;
         }
         V4l2Device::Frame frame;
         HRESULT hr = device->nextFrame(pollTimeoutMs, &frame);
-        if (hr == S_FALSE)
-            continue;
+        if (hr == S_FALSE) continue;
         ComPtr<IReferenceClock> clock;
         REFERENCE_TIME start = 0;
         bool deliver = false;
@@ -349,16 +323,13 @@ bool V4l2CapturePin::deliverFrame(const V4l2Device::Frame& frame, const REFERENC
                                   bool discontinuity) {
     ComPtr<IMediaSample> sample;
     HRESULT hr = streamAllocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0);
-    if (FAILED(hr) || !sample)
-        return false;  // decommitted (stopping): the frame is dropped
+    if (FAILED(hr) || !sample) return false;  // decommitted (stopping): the frame is dropped
     BYTE* data = nullptr;
     const std::ptrdiff_t stride = pix::pictureStride(frameWidth);
     const LONG size = static_cast<LONG>(stride * frameHeight);
-    if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < size)
-        return false;
+    if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < size) return false;
     const pix::BgrTarget target{data, stride, frameWidth, frameHeight, true};
-    if (!converter->convert(frame.data, frame.bytesUsed, target))
-        return false;
+    if (!converter->convert(frame.data, frame.bytesUsed, target)) return false;
     sample->SetActualDataLength(size);
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
@@ -376,8 +347,7 @@ bool V4l2CapturePin::deliverFrame(const V4l2Device::Frame& frame, const REFERENC
     ++frameNumber;
     hr = queue->receive(std::move(sample));
     std::lock_guard<std::mutex> hold(streamMutex);
-    if (hr == S_OK)
-        ++counters.framesDelivered;
+    if (hr == S_OK) ++counters.framesDelivered;
     return hr == S_OK;
 }
 
@@ -389,40 +359,32 @@ V4l2StreamStats V4l2CapturePin::stats() {
 // ---- IAMStreamConfig ----------------------------------------------------------------
 
 STDMETHODIMP V4l2CapturePin::SetFormat(AM_MEDIA_TYPE* format) {
-    if (!format)
-        return E_POINTER;
+    if (!format) return E_POINTER;
     ScopedLock hold(lock);
     const Capability* cap = capabilityFor(*format);
-    if (!cap)
-        return VFW_E_INVALIDMEDIATYPE;
-    if (isConnected() && !source->isStopped())
-        return VFW_E_NOT_STOPPED;
+    if (!cap) return VFW_E_INVALIDMEDIATYPE;
+    if (isConnected() && !source->isStopped()) return VFW_E_NOT_STOPPED;
     const DeviceChoice choice = choiceFor(*cap, videoInfoOf(*format)->AvgTimePerFrame);
     std::unique_ptr<V4l2Device> opened;
     HRESULT hr = openConfigured(choice, &opened);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     MediaFormat chosen;
     makeType(*cap, opened->interval() > 0 ? opened->interval() : choice.interval, &chosen);
     opened.reset();  // the device keeps its format; the node is opened again at activation
-    if (chosen.formatLength() == 0)
-        return E_OUTOFMEMORY;
+    if (chosen.formatLength() == 0) return E_OUTOFMEMORY;
     if (isConnected()) {
         ComPtr<IPin> peer = connectedPeer();
-        if (peer->QueryAccept(chosen.raw()) != S_OK)
-            return VFW_E_INVALIDMEDIATYPE;
+        if (peer->QueryAccept(chosen.raw()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
     }
     chosenFormat = std::move(chosen);
     chosenDevice = choice;
     bumpFormatVersion();
-    if (isConnected())
-        return source->reconnectPin(this, chosenFormat.raw());
+    if (isConnected()) return source->reconnectPin(this, chosenFormat.raw());
     return S_OK;
 }
 
 STDMETHODIMP V4l2CapturePin::GetFormat(AM_MEDIA_TYPE** format) {
-    if (!format)
-        return E_POINTER;
+    if (!format) return E_POINTER;
     *format = nullptr;
     ScopedLock hold(lock);
     MediaFormat current;
@@ -439,8 +401,7 @@ STDMETHODIMP V4l2CapturePin::GetFormat(AM_MEDIA_TYPE** format) {
 }
 
 STDMETHODIMP V4l2CapturePin::GetNumberOfCapabilities(int* count, int* size) {
-    if (!count || !size)
-        return E_POINTER;
+    if (!count || !size) return E_POINTER;
     ScopedLock hold(lock);
     *count = static_cast<int>(capabilities.size());
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
@@ -448,20 +409,16 @@ STDMETHODIMP V4l2CapturePin::GetNumberOfCapabilities(int* count, int* size) {
 }
 
 STDMETHODIMP V4l2CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) {
-    if (!format || !caps)
-        return E_POINTER;
+    if (!format || !caps) return E_POINTER;
     *format = nullptr;
-    if (index < 0)
-        return E_INVALIDARG;
+    if (index < 0) return E_INVALIDARG;
     ScopedLock hold(lock);
-    if (index >= static_cast<int>(capabilities.size()))
-        return S_FALSE;
+    if (index >= static_cast<int>(capabilities.size())) return S_FALSE;
     const Capability& cap = capabilities[static_cast<size_t>(index)];
     MediaFormat type;
     makeType(cap, cap.device.fastest(), &type);
     *format = type.createCopy();
-    if (!*format)
-        return E_OUTOFMEMORY;
+    if (!*format) return E_OUTOFMEMORY;
     VIDEO_STREAM_CONFIG_CAPS config;
     std::memset(&config, 0, sizeof(config));
     config.guid = FORMAT_VideoInfo;
@@ -497,29 +454,20 @@ STDMETHODIMP V4l2CapturePin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
 
 STDMETHODIMP V4l2CapturePin::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData,
                                  DWORD dataLength, DWORD* returned) {
-    if (propSet != AMPROPSETID_Pin)
-        return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (!propertyData && !returned)
-        return E_POINTER;
-    if (returned)
-        *returned = sizeof(GUID);
-    if (!propertyData)
-        return S_OK;
-    if (dataLength < sizeof(GUID))
-        return E_UNEXPECTED;
+    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (!propertyData && !returned) return E_POINTER;
+    if (returned) *returned = sizeof(GUID);
+    if (!propertyData) return S_OK;
+    if (dataLength < sizeof(GUID)) return E_UNEXPECTED;
     std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
     return S_OK;
 }
 
 STDMETHODIMP V4l2CapturePin::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) {
-    if (propSet != AMPROPSETID_Pin)
-        return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (typeSupport)
-        *typeSupport = KSPROPERTY_SUPPORT_GET;
+    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (typeSupport) *typeSupport = KSPROPERTY_SUPPORT_GET;
     return S_OK;
 }
 
@@ -529,17 +477,14 @@ V4l2SourceFilter::V4l2SourceFilter(IUnknown* outer, HRESULT* status)
     : FilterCore(CLSID_DvV4l2CaptureSource, &filterLock, outer) {
     HRESULT hr = S_OK;
     pin = std::make_unique<V4l2CapturePin>(this, &filterLock, &hr);
-    if (status)
-        *status = hr;
+    if (status) *status = hr;
 }
 
 V4l2SourceFilter::~V4l2SourceFilter() = default;
 
 HRESULT V4l2SourceFilter::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IPersistPropertyBag)
-        return getInterface(static_cast<IPersistPropertyBag*>(this), ppv);
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IPersistPropertyBag) return getInterface(static_cast<IPersistPropertyBag*>(this), ppv);
     return FilterCore::nonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -556,17 +501,14 @@ STDMETHODIMP V4l2SourceFilter::InitNew() {
 }
 
 STDMETHODIMP V4l2SourceFilter::Load(IPropertyBag* bag, IErrorLog*) {
-    if (!bag)
-        return E_POINTER;
+    if (!bag) return E_POINTER;
     ScopedLock hold(lock);
-    if (loaded)
-        return E_UNEXPECTED;
+    if (loaded) return E_UNEXPECTED;
     VARIANT value;
     std::memset(&value, 0, sizeof value);
     value.vt = VT_BSTR;
     HRESULT hr = bag->Read(L"DevicePath", &value, nullptr);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     if (value.vt != VT_BSTR || !value.bstrVal) {
         VariantClear(&value);
         return E_INVALIDARG;
@@ -576,12 +518,10 @@ STDMETHODIMP V4l2SourceFilter::Load(IPropertyBag* bag, IErrorLog*) {
     VariantClear(&value);
     std::unique_ptr<V4l2Device> device;
     hr = V4l2Device::open(text, &device);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     std::vector<DeviceFormat> formats;
     hr = device->listFormats(&formats);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     pin->setCapabilities(formats);
     if (pin->offered().empty()) {
         DV_TRACE(TraceLevel::error, "v4l2 %s: no frame size in a format that can be converted", text);
@@ -602,31 +542,25 @@ STDMETHODIMP V4l2SourceFilter::Pause() {
     ScopedLock hold(lock);
     const bool wasRunning = state.load() == State_Running;
     HRESULT hr = FilterCore::Pause();
-    if (SUCCEEDED(hr) && wasRunning)
-        pin->streamPaused();
+    if (SUCCEEDED(hr) && wasRunning) pin->streamPaused();
     return hr;
 }
 
 STDMETHODIMP V4l2SourceFilter::GetState(DWORD timeoutMs, FILTER_STATE* out) {
     HRESULT hr = FilterCore::GetState(timeoutMs, out);
-    if (hr == S_OK && *out == State_Paused)
-        return VFW_S_CANT_CUE;
+    if (hr == S_OK && *out == State_Paused) return VFW_S_CANT_CUE;
     return hr;
 }
 
 HRESULT createV4l2Source(IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (outer && riid != IID_IUnknown)
-        return CLASS_E_NOAGGREGATION;
+    if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
     HRESULT hr = S_OK;
     auto* filter = new (std::nothrow) V4l2SourceFilter(outer, &hr);
-    if (!filter)
-        return E_OUTOFMEMORY;
+    if (!filter) return E_OUTOFMEMORY;
     filter->nonDelegatingAddRef();
-    if (SUCCEEDED(hr))
-        hr = filter->nonDelegatingQueryInterface(riid, ppv);
+    if (SUCCEEDED(hr)) hr = filter->nonDelegatingQueryInterface(riid, ppv);
     filter->nonDelegatingRelease();
     return hr;
 }

@@ -21,7 +21,8 @@ inline constexpr const wchar_t* rightCameraName = L"Stereo Camera 2";
 // camera itself (a device or graph filter of the attaching filter's own
 // class) as one of its cameras.
 inline constexpr const char* selfAsLeftCameraText = "The virtual camera cannot use itself as the left camera";
-inline constexpr const char* selfAsRightCameraText = "The virtual camera cannot use itself as the right camera";
+inline constexpr const char* selfAsRightCameraText =
+    "The virtual camera cannot use itself as the right camera";
 
 // The attached left (`left` true) or right camera filter with a reference, or
 // null. Safe from any thread (the image type page reads it on its own).
@@ -30,7 +31,8 @@ ComPtr<IBaseFilter> attachedCamera(bool left);
 // Attaches both cameras for `owner` (the stereo filter; its graph is used)
 // and connects them to `leftInput` ("Input1") and `rightInput` ("Input2").
 // Runs on the host's thread that connects the output pin, without the filter
-// lock (it calls the graph, which takes the graph's lock first). Shows the error boxes of the attachment; see the result codes:
+// lock (it calls the graph, which takes the graph's lock first). Shows the error boxes of the attachment; see
+// the result codes:
 //   S_OK and nothing done     owner is in no graph
 //   E_POINTER                 owner or an input pin is null
 //   E_FAIL                    fewer than 3 listed devices; left and right

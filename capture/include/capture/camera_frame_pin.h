@@ -50,7 +50,9 @@ public:
     // The allocator the camera's output pin announced, not counted (valid while
     // the filter lock is held and the pin stays connected), or null.
     // Unchecked for the reason heldSample gives.
-    IMemAllocator* upstreamAllocatorPtr() const DV_NO_THREAD_SAFETY_ANALYSIS { return upstreamAllocator.Get(); }
+    IMemAllocator* upstreamAllocatorPtr() const DV_NO_THREAD_SAFETY_ANALYSIS {
+        return upstreamAllocator.Get();
+    }
 
     // ---- hooks ----
     // Drops the held frame, then the framework's deactivation.
@@ -95,7 +97,7 @@ private:
     // Called without the filter lock held by this thread (graph call).
     void reconnectLinkedOutput() DV_EXCLUDES(lock);
 
-    StereoPairingHost* pairing;            // weak: the owning filter
+    StereoPairingHost* pairing;  // weak: the owning filter
     ComPtr<IMediaSample> heldFrame DV_GUARDED_BY(lock);
     ComPtr<IMemAllocator> upstreamAllocator DV_GUARDED_BY(lock);
 };

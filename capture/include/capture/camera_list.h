@@ -47,7 +47,9 @@ public:
     // The entry at `index`; `index` must be below size().
     const CameraEntry& operator[](size_t index) const { return entries[index]; }
     // The entry at `index`, or null when the index names no entry.
-    const CameraEntry* at(int32_t index) const { return contains(index) ? &entries[static_cast<size_t>(index)] : nullptr; }
+    const CameraEntry* at(int32_t index) const {
+        return contains(index) ? &entries[static_cast<size_t>(index)] : nullptr;
+    }
 
     // Appends an entry whose name is a new pool buffer holding `wideName`
     // converted with wcstombs (at most 255 bytes, always terminated), with

@@ -20,7 +20,9 @@ struct ImageView {
     explicit operator bool() const { return data != nullptr && width > 0 && height > 0; }
     uint8_t* row(int y) const { return data + static_cast<std::ptrdiff_t>(y) * stride; }
     bool sameSize(const ImageView& o) const { return width == o.width && height == o.height; }
-    std::size_t byteSize() const { return static_cast<std::size_t>(stride) * static_cast<std::size_t>(height); }
+    std::size_t byteSize() const {
+        return static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+    }
 };
 
 // A rectangle in buffer coordinates (x from the first pixel of a row, y from

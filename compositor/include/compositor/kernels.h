@@ -31,10 +31,10 @@ public:
     bool valid = false;
     std::vector<int32_t> xOffset;      // per target pixel: byte offset of source pixel sx (sx * 3)
     std::vector<int32_t> xOffsetNext;  // per target pixel: byte offset of sx + 1, clamped to the last pixel
-    std::vector<int16_t> xWeight;   // per target pixel: weights of sx and sx + 1 (sum 2048)
+    std::vector<int16_t> xWeight;      // per target pixel: weights of sx and sx + 1 (sum 2048)
     std::vector<int32_t> yOffset;      // per target row: source row sy
     std::vector<int32_t> yOffsetNext;  // per target row: sy + 1, clamped to the last row
-    std::vector<int16_t> yWeight;   // per target row: weights of sy and sy + 1 (sum 2048)
+    std::vector<int16_t> yWeight;      // per target row: weights of sy and sy + 1 (sum 2048)
     // Per target pixel 8 weights (w0, w1, w0, w1, w0, w1, 0, 0): the pairs of
     // xWeight laid out for the vector kernels.
     std::vector<int16_t> xWeightPairs;

@@ -114,10 +114,10 @@ public:
     STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
 
     // ---- IKsPropertySet ----
-    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
-                     DWORD dataLength) override;
-    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
-                     DWORD dataLength, DWORD* returned) override;
+    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
+                     LPVOID propertyData, DWORD dataLength) override;
+    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
+                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
     STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
 
     // ---- ICameraSelection (under pinSettingsLock) ----

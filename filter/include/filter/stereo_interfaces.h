@@ -15,19 +15,21 @@
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
 // The filter "Vanto 3D Virtual Camera2".
-DV_DEFINE_PRODUCT_GUID(CLSID_StereoCameraFilter, 0x2C651615, 0xC765, 0x413E, 0x8A, 0x80, 0xC8, 0xA2, 0x32, 0xF9, 0x50,
-                       0x00);
+DV_DEFINE_PRODUCT_GUID(CLSID_StereoCameraFilter, 0x2C651615, 0xC765, 0x413E, 0x8A, 0x80, 0xC8, 0xA2, 0x32,
+                       0xF9, 0x50, 0x00);
 // The image type page (named by the filter's ISpecifyPropertyPages).
-DV_DEFINE_PRODUCT_GUID(CLSID_ImageTypePage, 0x34084DB5, 0x15BE, 0x46FA, 0x8F, 0xB5, 0x08, 0x1A, 0x29, 0xE6, 0x65, 0x19);
+DV_DEFINE_PRODUCT_GUID(CLSID_ImageTypePage, 0x34084DB5, 0x15BE, 0x46FA, 0x8F, 0xB5, 0x08, 0x1A, 0x29, 0xE6,
+                       0x65, 0x19);
 // The camera selection page (named by the output pin's ISpecifyPropertyPages).
-DV_DEFINE_PRODUCT_GUID(CLSID_CameraSelectionPage, 0x147D6803, 0x1C48, 0x45A9, 0xB2, 0x9B, 0x1B, 0x7F, 0x4F, 0x17, 0xD7,
-                       0xB5);
+DV_DEFINE_PRODUCT_GUID(CLSID_CameraSelectionPage, 0x147D6803, 0x1C48, 0x45A9, 0xB2, 0x9B, 0x1B, 0x7F, 0x4F,
+                       0x17, 0xD7, 0xB5);
 
-DV_DEFINE_PRODUCT_GUID(IID_IStereoImageControl, 0x87C624C2, 0xCBB8, 0x4B9C, 0xA0, 0x7B, 0x92, 0x58, 0xE1, 0x4C, 0xEA,
-                       0x3B);
-DV_DEFINE_PRODUCT_GUID(IID_ICameraSelection, 0x4AA2C8E4, 0x78DA, 0x4BF2, 0xB9, 0xCF, 0x25, 0x7B, 0x98, 0x41, 0xE5, 0xB5);
-DV_DEFINE_PRODUCT_GUID(IID_IStereoFrameCallback, 0x8FFF2F1C, 0xFD73, 0x4B64, 0x9C, 0xA9, 0xAC, 0x56, 0x94, 0x0E, 0x6C,
-                       0xE5);
+DV_DEFINE_PRODUCT_GUID(IID_IStereoImageControl, 0x87C624C2, 0xCBB8, 0x4B9C, 0xA0, 0x7B, 0x92, 0x58, 0xE1,
+                       0x4C, 0xEA, 0x3B);
+DV_DEFINE_PRODUCT_GUID(IID_ICameraSelection, 0x4AA2C8E4, 0x78DA, 0x4BF2, 0xB9, 0xCF, 0x25, 0x7B, 0x98, 0x41,
+                       0xE5, 0xB5);
+DV_DEFINE_PRODUCT_GUID(IID_IStereoFrameCallback, 0x8FFF2F1C, 0xFD73, 0x4B64, 0x9C, 0xA9, 0xAC, 0x56, 0x94,
+                       0x0E, 0x6C, 0xE5);
 
 // Friendly name under which the filter is registered as a video input device.
 inline constexpr const wchar_t* virtualCameraFriendlyName = L"Vanto 3D Virtual Camera2";
@@ -35,10 +37,10 @@ inline constexpr const wchar_t* virtualCameraFriendlyName = L"Vanto 3D Virtual C
 // Image mode and swap flag of the running filter (on the filter object).
 // Every method holds the filter's settings lock while it reads or writes.
 struct IStereoImageControl : IUnknown {
-    STDMETHOD(GetImageMode)(int* mode) PURE;   // E_POINTER for null
-    STDMETHOD(SetImageMode)(int mode) PURE;    // stored without a check
-    STDMETHOD(GetSwapFlag)(int* flag) PURE;    // E_POINTER for null
-    STDMETHOD(SetSwapFlag)(int flag) PURE;     // stored without a check
+    STDMETHOD(GetImageMode)(int* mode) PURE;  // E_POINTER for null
+    STDMETHOD(SetImageMode)(int mode) PURE;   // stored without a check
+    STDMETHOD(GetSwapFlag)(int* flag) PURE;   // E_POINTER for null
+    STDMETHOD(SetSwapFlag)(int flag) PURE;    // stored without a check
 };
 
 // Resolution and camera choice (on the output pin "Output1"). Every method
@@ -69,28 +71,28 @@ struct ICameraSelection : IUnknown {
 typedef IplImage StereoImageHeader;
 #else
 struct StereoImageHeader {
-    int nSize;          // sizeof(StereoImageHeader): 144 on 64-bit targets, 112 on 32-bit ones
-    int ID;             // 0
-    int nChannels;      // 3
-    int alphaChannel;   // 0
-    int depth;          // bits per channel, unsigned: 8
+    int nSize;           // sizeof(StereoImageHeader): 144 on 64-bit targets, 112 on 32-bit ones
+    int ID;              // 0
+    int nChannels;       // 3
+    int alphaChannel;    // 0
+    int depth;           // bits per channel, unsigned: 8
     char colorModel[4];  // "RGB"
     char channelSeq[4];  // "BGR"
-    int dataOrder;      // 0: interleaved channels
-    int origin;         // 1: bottom-left origin
-    int align;          // 4
+    int dataOrder;       // 0: interleaved channels
+    int origin;          // 1: bottom-left origin
+    int align;           // 4
     int width;
-    int height;         // always positive
-    struct _IplROI* roi;             // null: the whole picture
-    StereoImageHeader* maskROI;      // null
-    void* imageId;                   // null
-    struct _IplTileInfo* tileInfo;   // null
-    int imageSize;                   // widthStep x height
-    char* imageData;                 // the sample's buffer
-    int widthStep;                   // bytes from one row to the next
-    int BorderMode[4];               // 0
-    int BorderConst[4];              // 0
-    char* imageDataOrigin;           // the sample's buffer
+    int height;                     // always positive
+    struct _IplROI* roi;            // null: the whole picture
+    StereoImageHeader* maskROI;     // null
+    void* imageId;                  // null
+    struct _IplTileInfo* tileInfo;  // null
+    int imageSize;                  // widthStep x height
+    char* imageData;                // the sample's buffer
+    int widthStep;                  // bytes from one row to the next
+    int BorderMode[4];              // 0
+    int BorderConst[4];             // 0
+    char* imageDataOrigin;          // the sample's buffer
 };
 #endif
 
@@ -99,7 +101,7 @@ struct StereoImageHeader {
 constexpr size_t dvImageHeaderOffset(size_t offset64, size_t offset32) {
     return sizeof(void*) == 8 ? offset64 : offset32;
 }
-#define DV_IMAGE_HEADER_OFFSET(field, offset64, offset32) \
+#define DV_IMAGE_HEADER_OFFSET(field, offset64, offset32)                                        \
     static_assert(offsetof(StereoImageHeader, field) == dvImageHeaderOffset(offset64, offset32), \
                   "StereoImageHeader::" #field)
 static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "64-bit or 32-bit targets only");

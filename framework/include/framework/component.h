@@ -101,10 +101,16 @@ private:
 // both provide unknownQueryInterface/unknownAddRef/unknownRelease). Needed in
 // every class that adds an interface of its own, so that all its IUnknown
 // bases share one implementation.
-#define DV_FORWARD_IUNKNOWN                                                                      \
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return unknownQueryInterface(riid, ppv); } \
-    STDMETHODIMP_(ULONG) AddRef() override { return unknownAddRef(); }                          \
-    STDMETHODIMP_(ULONG) Release() override { return unknownRelease(); }
+#define DV_FORWARD_IUNKNOWN                                         \
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { \
+        return unknownQueryInterface(riid, ppv);                    \
+    }                                                               \
+    STDMETHODIMP_(ULONG) AddRef() override {                        \
+        return unknownAddRef();                                     \
+    }                                                               \
+    STDMETHODIMP_(ULONG) Release() override {                       \
+        return unknownRelease();                                    \
+    }
 
 // Creates the platform's standard memory allocator (CLSID_MemoryAllocator).
 // `out` receives a new reference or null.

@@ -133,6 +133,6 @@ private:
     bool terminate DV_GUARDED_BY(queueLock) = false;
     bool sendAnywayFlag DV_GUARDED_BY(queueLock) = false;
     HRESULT stickyResult DV_GUARDED_BY(queueLock) = S_OK;
-    Event* popEvent = nullptr;  // weak: owned by the caller of setPopEvent
+    Event* popEvent = nullptr;          // weak: owned by the caller of setPopEvent
     [[maybe_unused]] int priority = 0;  // applied to the worker thread on Windows only
 };

@@ -98,13 +98,13 @@ public:
 protected:
     std::atomic<FILTER_STATE> state{State_Stopped};
     CLSID classId;
-    CriticalSection* lock;  // the derived filter's lock, shared with the pins
+    CriticalSection* lock;                              // the derived filter's lock, shared with the pins
     ComPtr<IReferenceClock> clock DV_GUARDED_BY(lock);  // set by SetSyncSource
     REFERENCE_TIME startTime DV_GUARDED_BY(lock) = 0;   // given to Run
     std::wstring filterName DV_GUARDED_BY(lock);
     bool hasName DV_GUARDED_BY(lock) = false;
-    IFilterGraph* graph DV_GUARDED_BY(lock) = nullptr;          // weak: the graph owns us, not the reverse
-    IMediaEventSink* eventSink DV_GUARDED_BY(lock) = nullptr;   // weak: part of `graph`
+    IFilterGraph* graph DV_GUARDED_BY(lock) = nullptr;         // weak: the graph owns us, not the reverse
+    IMediaEventSink* eventSink DV_GUARDED_BY(lock) = nullptr;  // weak: part of `graph`
     std::atomic<LONG> pinVersion{1};
 };
 

@@ -26,7 +26,8 @@ class PinCore : public IPin, public IQualityControl {
 public:
     // `filter` owns the pin (not counted: the filter deletes its pins);
     // `lock` is the filter's lock; `status`, when given, receives S_OK.
-    PinCore(FilterCore* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name, PIN_DIRECTION direction);
+    PinCore(FilterCore* filter, CriticalSection* lock, HRESULT* status, LPCWSTR name,
+            PIN_DIRECTION direction);
     virtual ~PinCore();
     PinCore(const PinCore&) = delete;
     PinCore& operator=(const PinCore&) = delete;
@@ -116,7 +117,8 @@ protected:
 
 private:
     HRESULT agreeFormat(IPin* receiver, const AM_MEDIA_TYPE* format) DV_REQUIRES(lock);
-    HRESULT tryFormatList(IPin* receiver, const AM_MEDIA_TYPE* format, IEnumMediaTypes* list) DV_REQUIRES(lock);
+    HRESULT tryFormatList(IPin* receiver, const AM_MEDIA_TYPE* format, IEnumMediaTypes* list)
+        DV_REQUIRES(lock);
     HRESULT attemptConnection(IPin* receiver, const AM_MEDIA_TYPE& type) DV_REQUIRES(lock);
     bool mayChangeConnection() const;
 

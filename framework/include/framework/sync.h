@@ -92,7 +92,8 @@ private:
 // Counting semaphore with a maximum count.
 class Semaphore {
 public:
-    explicit Semaphore(int32_t initial = 0, int32_t maximum = 0x7FFFFFFF) : count(initial), maximum(maximum) {}
+    explicit Semaphore(int32_t initial = 0, int32_t maximum = 0x7FFFFFFF)
+        : count(initial), maximum(maximum) {}
     Semaphore(const Semaphore&) = delete;
     Semaphore& operator=(const Semaphore&) = delete;
 

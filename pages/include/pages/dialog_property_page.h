@@ -78,8 +78,8 @@ protected:
 
     ComPtr<IPropertyPageSite> pageSite;  // the frame's site, between SetPageSite calls
     HWND pageWindow = nullptr;           // the dialog from Activate to Deactivate
-    HWND dialogWindow = nullptr;         // the same, recorded at WM_INITDIALOG; controls are addressed through it
-    BOOL dirty = FALSE;                  // changes that Apply has not yet committed; survives Deactivate
+    HWND dialogWindow = nullptr;  // the same, recorded at WM_INITDIALOG; controls are addressed through it
+    BOOL dirty = FALSE;           // changes that Apply has not yet committed; survives Deactivate
     int titleId;
     int dialogId;
     BOOL objectsSet = FALSE;  // SetObjects has handed over one object

@@ -7,8 +7,8 @@
 // Thread: the property frame's user-interface thread; no lock of its own.
 #pragma once
 
-#include "pages/dialog_property_page.h"
 #include "filter/stereo_interfaces.h"
+#include "pages/dialog_property_page.h"
 
 class ImageTypePage final : public DialogPropertyPage {
 public:

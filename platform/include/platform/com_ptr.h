@@ -12,9 +12,9 @@
 template <class T>
 struct InterfaceId;
 
-#define DV_DECLARE_IID(Itf, iidConstant)              \
-    template <>                                       \
-    struct InterfaceId<Itf> {                         \
+#define DV_DECLARE_IID(Itf, iidConstant)                \
+    template <>                                         \
+    struct InterfaceId<Itf> {                           \
         static const IID& get() { return iidConstant; } \
     }
 

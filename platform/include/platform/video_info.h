@@ -15,4 +15,6 @@ inline const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE* mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
 }
 
-inline const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE& mt) { return videoInfoOf(&mt); }
+inline const VIDEOINFOHEADER* videoInfoOf(const AM_MEDIA_TYPE& mt) {
+    return videoInfoOf(&mt);
+}

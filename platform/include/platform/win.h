@@ -7,18 +7,18 @@
 #ifndef STRSAFE_NO_DEPRECATE
 #define STRSAFE_NO_DEPRECATE
 #endif
-#include <windows.h>
+#include <dshow.h>
 #include <ole2.h>
 #include <olectl.h>
-#include <dshow.h>
+#include <windows.h>
 #else
-#include "winapi/types.h"
 #include "winapi/com.h"
-#include "winapi/registry.h"
-#include "winapi/user.h"
 #include "winapi/dshow.h"
-#include "winapi/window.h"
 #include "winapi/library.h"
+#include "winapi/registry.h"
+#include "winapi/types.h"
+#include "winapi/user.h"
+#include "winapi/window.h"
 #endif
 
 static_assert(sizeof(LONG) == 4 && sizeof(HRESULT) == 4 && sizeof(DWORD) == 4, "32-bit LONG/HRESULT/DWORD");

@@ -39,8 +39,7 @@ public:
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IMediaSample || riid == IID_IMediaSample2) {
             *ppv = static_cast<IMediaSample2*>(this);
             AddRef();
@@ -54,17 +53,14 @@ public:
     bool idle() const { return refs.load(std::memory_order_acquire) == 0; }
 
     STDMETHODIMP GetPointer(BYTE** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = buffer;
         return S_OK;
     }
     STDMETHODIMP_(LONG) GetSize() override { return size; }
     STDMETHODIMP GetTime(REFERENCE_TIME* outStart, REFERENCE_TIME* outStop) override {
-        if (!outStart || !outStop)
-            return E_POINTER;
-        if (!(flags & AM_SAMPLE_TIMEVALID))
-            return VFW_E_SAMPLE_TIME_NOT_SET;
+        if (!outStart || !outStop) return E_POINTER;
+        if (!(flags & AM_SAMPLE_TIMEVALID)) return VFW_E_SAMPLE_TIME_NOT_SET;
         *outStart = start;
         if (!(flags & AM_SAMPLE_STOPVALID)) {
             *outStop = start + 1;
@@ -94,40 +90,32 @@ public:
     STDMETHODIMP SetPreroll(BOOL on) override { return setFlag(AM_SAMPLE_PREROLL, on); }
     STDMETHODIMP_(LONG) GetActualDataLength() override { return actual; }
     STDMETHODIMP SetActualDataLength(LONG length) override {
-        if (length < 0 || length > size)
-            return VFW_E_BUFFER_OVERFLOW;
+        if (length < 0 || length > size) return VFW_E_BUFFER_OVERFLOW;
         actual = length;
         return S_OK;
     }
     STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = nullptr;
-        if (!(flags & AM_SAMPLE_TYPECHANGED) || !mediaType)
-            return S_FALSE;
+        if (!(flags & AM_SAMPLE_TYPECHANGED) || !mediaType) return S_FALSE;
         AM_MEDIA_TYPE* copy = copyType(*mediaType);
-        if (!copy)
-            return E_OUTOFMEMORY;
+        if (!copy) return E_OUTOFMEMORY;
         *out = copy;
         return S_OK;
     }
     STDMETHODIMP SetMediaType(AM_MEDIA_TYPE* type) override {
         clearMediaType();
-        if (!type)
-            return S_OK;
+        if (!type) return S_OK;
         mediaType = copyType(*type);
-        if (!mediaType)
-            return E_OUTOFMEMORY;
+        if (!mediaType) return E_OUTOFMEMORY;
         flags |= AM_SAMPLE_TYPECHANGED;
         return S_OK;
     }
     STDMETHODIMP IsDiscontinuity() override { return flag(AM_SAMPLE_DATADISCONTINUITY); }
     STDMETHODIMP SetDiscontinuity(BOOL on) override { return setFlag(AM_SAMPLE_DATADISCONTINUITY, on); }
     STDMETHODIMP GetMediaTime(LONGLONG* outStart, LONGLONG* outStop) override {
-        if (!outStart || !outStop)
-            return E_POINTER;
-        if (!mediaTimeValid)
-            return VFW_E_MEDIA_TIME_NOT_SET;
+        if (!outStart || !outStop) return E_POINTER;
+        if (!mediaTimeValid) return VFW_E_MEDIA_TIME_NOT_SET;
         *outStart = mediaStart;
         *outStop = mediaStop;
         return S_OK;
@@ -137,8 +125,7 @@ public:
             mediaTimeValid = false;
             return S_OK;
         }
-        if (!newStop)
-            return E_POINTER;
+        if (!newStop) return E_POINTER;
         mediaStart = *newStart;
         mediaStop = *newStop;
         mediaTimeValid = true;
@@ -147,10 +134,8 @@ public:
 
     // IMediaSample2: the first `bytes` bytes of an AM_SAMPLE2_PROPERTIES.
     STDMETHODIMP GetProperties(DWORD bytes, BYTE* out) override {
-        if (bytes == 0)
-            return S_OK;
-        if (!out)
-            return E_POINTER;
+        if (bytes == 0) return S_OK;
+        if (!out) return E_POINTER;
         AM_SAMPLE2_PROPERTIES p{};
         p.cbData = bytes < sizeof p ? bytes : static_cast<DWORD>(sizeof p);
         p.dwTypeSpecificFlags = typeSpecificFlags;
@@ -167,30 +152,24 @@ public:
     }
     STDMETHODIMP SetProperties(DWORD bytes, const BYTE* in) override {
         constexpr DWORD required = offsetof(AM_SAMPLE2_PROPERTIES, pbBuffer);
-        if (!in)
-            return E_POINTER;
-        if (bytes < required)
-            return E_INVALIDARG;
+        if (!in) return E_POINTER;
+        if (bytes < required) return E_INVALIDARG;
         AM_SAMPLE2_PROPERTIES p{};
         std::memcpy(&p, in, bytes < sizeof p ? bytes : sizeof p);
-        if (p.cbData < required || p.cbData > bytes)
-            return E_INVALIDARG;
+        if (p.cbData < required || p.cbData > bytes) return E_INVALIDARG;
         const bool hasBuffer = p.cbData >= sizeof p;
         if (hasBuffer && ((p.pbBuffer && p.pbBuffer != buffer) || (p.cbBuffer && p.cbBuffer != size))) {
             return E_INVALIDARG;
         }
-        if (p.lActual < 0 || p.lActual > size)
-            return VFW_E_BUFFER_OVERFLOW;
+        if (p.lActual < 0 || p.lActual > size) return VFW_E_BUFFER_OVERFLOW;
         if (p.dwSampleFlags & AM_SAMPLE_TYPECHANGED) {
             const HRESULT hr = SetMediaType(p.pMediaType);
-            if (FAILED(hr))
-                return hr;
+            if (FAILED(hr)) return hr;
         } else {
             clearMediaType();
         }
         flags = p.dwSampleFlags;
-        if (!mediaType)
-            flags &= ~AM_SAMPLE_TYPECHANGED;
+        if (!mediaType) flags &= ~AM_SAMPLE_TYPECHANGED;
         typeSpecificFlags = p.dwTypeSpecificFlags;
         actual = p.lActual;
         start = p.tStart;
@@ -206,11 +185,9 @@ private:
         return S_OK;
     }
     void clearMediaType() {
-        if (!mediaType)
-            return;
+        if (!mediaType) return;
         CoTaskMemFree(mediaType->pbFormat);
-        if (mediaType->pUnk)
-            mediaType->pUnk->Release();
+        if (mediaType->pUnk) mediaType->pUnk->Release();
         CoTaskMemFree(mediaType);
         mediaType = nullptr;
         flags &= ~AM_SAMPLE_TYPECHANGED;
@@ -218,8 +195,7 @@ private:
     // A task-memory copy of `type`, as the media framework hands types out.
     static AM_MEDIA_TYPE* copyType(const AM_MEDIA_TYPE& type) {
         auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-        if (!copy)
-            return nullptr;
+        if (!copy) return nullptr;
         *copy = type;
         copy->pbFormat = nullptr;
         if (type.cbFormat && type.pbFormat) {
@@ -232,8 +208,7 @@ private:
         } else {
             copy->cbFormat = 0;
         }
-        if (copy->pUnk)
-            copy->pUnk->AddRef();
+        if (copy->pUnk) copy->pUnk->AddRef();
         return copy;
     }
 
@@ -256,8 +231,7 @@ private:
 class MemoryAllocator final : public IMemAllocator, public dvrt::RefCounted {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IMemAllocator) {
             *ppv = static_cast<IMemAllocator*>(this);
             AddRef();
@@ -271,23 +245,16 @@ public:
     // Buffer sizes are rounded so that prefix + buffer is a multiple of the
     // alignment; the count is taken as asked.
     STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actualOut) override {
-        if (!request || !actualOut)
-            return E_POINTER;
+        if (!request || !actualOut) return E_POINTER;
         std::lock_guard<std::mutex> guard(lock);
-        if (committed)
-            return VFW_E_ALREADY_COMMITTED;
-        if (outstanding > 0)
-            return VFW_E_BUFFERS_OUTSTANDING;
+        if (committed) return VFW_E_ALREADY_COMMITTED;
+        if (outstanding > 0) return VFW_E_BUFFERS_OUTSTANDING;
         const LONG align = request->cbAlign;
-        if (align <= 0 || (align & (align - 1)) != 0)
-            return VFW_E_BADALIGN;
-        if (request->cBuffers < 0 || request->cbBuffer < 0 || request->cbPrefix < 0)
-            return E_INVALIDARG;
+        if (align <= 0 || (align & (align - 1)) != 0) return VFW_E_BADALIGN;
+        if (request->cBuffers < 0 || request->cbBuffer < 0 || request->cbPrefix < 0) return E_INVALIDARG;
         int64_t total = static_cast<int64_t>(request->cbBuffer) + request->cbPrefix;
-        if (total % align)
-            total += align - total % align;
-        if (total - request->cbPrefix > INT32_MAX)
-            return E_OUTOFMEMORY;
+        if (total % align) total += align - total % align;
+        if (total - request->cbPrefix > INT32_MAX) return E_OUTOFMEMORY;
         props.cBuffers = request->cBuffers;
         props.cbBuffer = static_cast<LONG>(total - request->cbPrefix);
         props.cbAlign = align;
@@ -297,18 +264,15 @@ public:
         return S_OK;
     }
     STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         std::lock_guard<std::mutex> guard(lock);
         *out = props;
         return S_OK;
     }
     STDMETHODIMP Commit() override {
         std::lock_guard<std::mutex> guard(lock);
-        if (committed)
-            return S_OK;
-        if (!propertiesSet || props.cBuffers <= 0 || props.cbBuffer <= 0)
-            return VFW_E_SIZENOTSET;
+        if (committed) return S_OK;
+        if (!propertiesSet || props.cBuffers <= 0 || props.cbBuffer <= 0) return VFW_E_SIZENOTSET;
         if (samples.empty()) {
             // (A pool kept by a decommit with samples outstanding is reused.)
             const size_t stride = static_cast<size_t>(props.cbPrefix) + static_cast<size_t>(props.cbBuffer);
@@ -317,8 +281,7 @@ public:
                                      : static_cast<size_t>(props.cbAlign);
             const size_t bytes = stride * static_cast<size_t>(props.cBuffers) + align;
             std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[bytes]);
-            if (!block)
-                return E_OUTOFMEMORY;
+            if (!block) return E_OUTOFMEMORY;
             auto base = reinterpret_cast<uintptr_t>(block.get());
             base = (base + align - 1) & ~(static_cast<uintptr_t>(align) - 1);
             // The buffer after the prefix starts on the alignment (prefix + buffer is a multiple of it).
@@ -334,29 +297,23 @@ public:
     }
     STDMETHODIMP Decommit() override {
         std::lock_guard<std::mutex> guard(lock);
-        if (!committed)
-            return S_OK;
+        if (!committed) return S_OK;
         committed = false;
-        if (outstanding == 0)
-            freePool();
+        if (outstanding == 0) freePool();
         available.notify_all();  // waiters in GetBuffer answer VFW_E_NOT_COMMITTED
         return S_OK;
     }
     STDMETHODIMP GetBuffer(IMediaSample** out, REFERENCE_TIME* /*start*/, REFERENCE_TIME* /*stop*/,
                            DWORD flags) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = nullptr;
         Sample* sample = nullptr;
         {
             std::unique_lock<std::mutex> guard(lock);
             while (true) {
-                if (!committed)
-                    return VFW_E_NOT_COMMITTED;
-                if (!freeList.empty())
-                    break;
-                if (flags & AM_GBF_NOWAIT)
-                    return VFW_E_TIMEOUT;
+                if (!committed) return VFW_E_NOT_COMMITTED;
+                if (!freeList.empty()) break;
+                if (flags & AM_GBF_NOWAIT) return VFW_E_TIMEOUT;
                 available.wait(guard);
             }
             sample = freeList.back();
@@ -371,20 +328,16 @@ public:
     // Called by a sample's last Release (and accepted from callers for
     // samples of this allocator, as the platform's allocator does).
     STDMETHODIMP ReleaseBuffer(IMediaSample* sample) override {
-        if (!sample)
-            return E_POINTER;
+        if (!sample) return E_POINTER;
         {
             std::lock_guard<std::mutex> guard(lock);
             Sample* own = nullptr;
             for (auto& s : samples) {
-                if (static_cast<IMediaSample*>(s.get()) == sample)
-                    own = s.get();
+                if (static_cast<IMediaSample*>(s.get()) == sample) own = s.get();
             }
-            if (!own || !own->idle())
-                return E_INVALIDARG;
+            if (!own || !own->idle()) return E_INVALIDARG;
             for (Sample* f : freeList) {
-                if (f == own)
-                    return E_INVALIDARG;
+                if (f == own) return E_INVALIDARG;
             }
             freeList.push_back(own);
             --outstanding;
@@ -421,8 +374,7 @@ private:
 
 STDMETHODIMP_(ULONG) Sample::Release() {
     const ULONG left = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0)
-        owner->ReleaseBuffer(this);
+    if (left == 0) owner->ReleaseBuffer(this);
     return left;
 }
 
@@ -431,8 +383,7 @@ STDMETHODIMP_(ULONG) Sample::Release() {
 namespace dvrt {
 HRESULT createMemoryAllocator(REFIID riid, void** ppv) {
     auto* allocator = new (std::nothrow) MemoryAllocator;
-    if (!allocator)
-        return E_OUTOFMEMORY;
+    if (!allocator) return E_OUTOFMEMORY;
     return handOut(allocator, riid, ppv);
 }
 }  // namespace dvrt

@@ -12,8 +12,7 @@ namespace {
 class SystemClock final : public IReferenceClock, public dvrt::RefCounted {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
             *ppv = static_cast<IReferenceClock*>(this);
             AddRef();
@@ -26,8 +25,7 @@ public:
 
     // S_FALSE when the time equals the one returned by the previous call.
     STDMETHODIMP GetTime(REFERENCE_TIME* time) override {
-        if (!time)
-            return E_POINTER;
+        if (!time) return E_POINTER;
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
         const REFERENCE_TIME t = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100;
         std::lock_guard<std::mutex> guard(lock);
@@ -38,13 +36,11 @@ public:
         return hr;
     }
     STDMETHODIMP AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR* cookie) override {
-        if (cookie)
-            *cookie = 0;
+        if (cookie) *cookie = 0;
         return E_NOTIMPL;
     }
     STDMETHODIMP AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR* cookie) override {
-        if (cookie)
-            *cookie = 0;
+        if (cookie) *cookie = 0;
         return E_NOTIMPL;
     }
     STDMETHODIMP Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
@@ -59,8 +55,7 @@ private:
 namespace dvrt {
 HRESULT createSystemClock(REFIID riid, void** ppv) {
     auto* clock = new (std::nothrow) SystemClock;
-    if (!clock)
-        return E_OUTOFMEMORY;
+    if (!clock) return E_OUTOFMEMORY;
     return handOut(clock, riid, ppv);
 }
 }  // namespace dvrt

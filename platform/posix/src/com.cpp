@@ -24,8 +24,7 @@ std::wstring guidString(REFGUID g) {
 
 LPWSTR taskString(const std::wstring& text) {
     auto* out = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(WCHAR)));
-    if (out)
-        std::wmemcpy(out, text.c_str(), text.size() + 1);
+    if (out) std::wmemcpy(out, text.c_str(), text.size() + 1);
     return out;
 }
 
@@ -45,8 +44,7 @@ thread_local DWORD lastError = 0;
 DVAPI HRESULT CoInitializeEx(void* /*reserved*/, DWORD coInit) {
     const DWORD mode = coInit & COINIT_APARTMENTTHREADED;
     if (apartmentCount > 0) {
-        if (mode != apartmentMode)
-            return RPC_E_CHANGED_MODE;
+        if (mode != apartmentMode) return RPC_E_CHANGED_MODE;
         ++apartmentCount;
         return S_FALSE;
     }
@@ -60,22 +58,19 @@ DVAPI HRESULT CoInitialize(void* reserved) {
 }
 
 DVAPI void CoUninitialize() {
-    if (apartmentCount > 0)
-        --apartmentCount;
+    if (apartmentCount > 0) --apartmentCount;
 }
 
 // ---- GUID text -------------------------------------------------------------
 DVAPI int StringFromGUID2(REFGUID guid, LPOLESTR out, int maxChars) {
-    if (!out || maxChars < 39)
-        return 0;
+    if (!out || maxChars < 39) return 0;
     const std::wstring text = guidString(guid);
     std::wmemcpy(out, text.c_str(), 39);
     return 39;
 }
 
 DVAPI HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* out) {
-    if (!out)
-        return E_INVALIDARG;
+    if (!out) return E_INVALIDARG;
     *out = taskString(guidString(clsid));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
@@ -103,11 +98,9 @@ bool hexField(LPCOLESTR text, int count, uint64_t* value) {
 }  // namespace
 
 DVAPI HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID out) {
-    if (!out)
-        return E_INVALIDARG;
+    if (!out) return E_INVALIDARG;
     *out = GUID_NULL;
-    if (!text || !*text)
-        return S_OK;
+    if (!text || !*text) return S_OK;
     // Exactly "{8-4-4-4-12}".
     if (std::wcslen(text) != 38 || text[0] != L'{' || text[9] != L'-' || text[14] != L'-' ||
         text[19] != L'-' || text[24] != L'-' || text[37] != L'}') {
@@ -115,19 +108,15 @@ DVAPI HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID out) {
     }
     GUID g{};
     uint64_t v = 0;
-    if (!hexField(text + 1, 8, &v))
-        return CO_E_CLASSSTRING;
+    if (!hexField(text + 1, 8, &v)) return CO_E_CLASSSTRING;
     g.Data1 = static_cast<uint32_t>(v);
-    if (!hexField(text + 10, 4, &v))
-        return CO_E_CLASSSTRING;
+    if (!hexField(text + 10, 4, &v)) return CO_E_CLASSSTRING;
     g.Data2 = static_cast<uint16_t>(v);
-    if (!hexField(text + 15, 4, &v))
-        return CO_E_CLASSSTRING;
+    if (!hexField(text + 15, 4, &v)) return CO_E_CLASSSTRING;
     g.Data3 = static_cast<uint16_t>(v);
     static const int offsets[8] = {20, 22, 25, 27, 29, 31, 33, 35};
     for (int i = 0; i < 8; ++i) {
-        if (!hexField(text + offsets[i], 2, &v))
-            return CO_E_CLASSSTRING;
+        if (!hexField(text + offsets[i], 2, &v)) return CO_E_CLASSSTRING;
         g.Data4[i] = static_cast<uint8_t>(v);
     }
     *out = g;
@@ -138,34 +127,28 @@ DVAPI HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID out) {
 // Layout as on Windows: a 32-bit byte length right before the characters, and
 // a terminating NUL after them.
 DVAPI BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-    if (length > (UINT_MAX - 16) / sizeof(OLECHAR))
-        return nullptr;
+    if (length > (UINT_MAX - 16) / sizeof(OLECHAR)) return nullptr;
     const size_t bytes = static_cast<size_t>(length) * sizeof(OLECHAR);
     auto* block = static_cast<unsigned char*>(std::calloc(1, sizeof(DWORD) + bytes + sizeof(OLECHAR)));
-    if (!block)
-        return nullptr;
+    if (!block) return nullptr;
     const auto stored = static_cast<DWORD>(bytes);
     std::memcpy(block, &stored, sizeof stored);
     auto* chars = reinterpret_cast<BSTR>(block + sizeof(DWORD));
-    if (text)
-        std::memcpy(chars, text, bytes);
+    if (text) std::memcpy(chars, text, bytes);
     return chars;
 }
 
 DVAPI BSTR SysAllocString(const OLECHAR* text) {
-    if (!text)
-        return nullptr;
+    if (!text) return nullptr;
     return SysAllocStringLen(text, static_cast<UINT>(std::wcslen(text)));
 }
 
 DVAPI void SysFreeString(BSTR text) {
-    if (text)
-        std::free(reinterpret_cast<unsigned char*>(text) - sizeof(DWORD));
+    if (text) std::free(reinterpret_cast<unsigned char*>(text) - sizeof(DWORD));
 }
 
 DVAPI UINT SysStringLen(BSTR text) {
-    if (!text)
-        return 0;
+    if (!text) return 0;
     DWORD bytes;
     std::memcpy(&bytes, reinterpret_cast<unsigned char*>(text) - sizeof(DWORD), sizeof bytes);
     return bytes / sizeof(OLECHAR);
@@ -173,8 +156,7 @@ DVAPI UINT SysStringLen(BSTR text) {
 
 // ---- VARIANT ---------------------------------------------------------------
 DVAPI void VariantInit(VARIANT* value) {
-    if (!value)
-        return;
+    if (!value) return;
     value->vt = VT_EMPTY;
     value->wReserved1 = value->wReserved2 = value->wReserved3 = 0;
 }
@@ -199,20 +181,17 @@ bool plainType(VARTYPE vt) {
 }  // namespace
 
 DVAPI HRESULT VariantClear(VARIANT* value) {
-    if (!value)
-        return E_INVALIDARG;
+    if (!value) return E_INVALIDARG;
     switch (value->vt) {
     case VT_BSTR:
         SysFreeString(value->bstrVal);
         break;
     case VT_UNKNOWN:
     case VT_DISPATCH:
-        if (value->punkVal)
-            value->punkVal->Release();
+        if (value->punkVal) value->punkVal->Release();
         break;
     default:
-        if (!plainType(value->vt))
-            return DISP_E_BADVARTYPE;
+        if (!plainType(value->vt)) return DISP_E_BADVARTYPE;
         break;
     }
     value->vt = VT_EMPTY;
@@ -220,21 +199,17 @@ DVAPI HRESULT VariantClear(VARIANT* value) {
 }
 
 DVAPI HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) {
-    if (!dest || !src)
-        return E_INVALIDARG;
-    if (dest == src)
-        return S_OK;
+    if (!dest || !src) return E_INVALIDARG;
+    if (dest == src) return S_OK;
     if (src->vt != VT_BSTR && src->vt != VT_UNKNOWN && src->vt != VT_DISPATCH && !plainType(src->vt)) {
         return DISP_E_BADVARTYPE;
     }
     const HRESULT hr = VariantClear(dest);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     VARIANT copy = *src;
     if (src->vt == VT_BSTR && src->bstrVal) {
         copy.bstrVal = SysAllocStringLen(src->bstrVal, SysStringLen(src->bstrVal));
-        if (!copy.bstrVal)
-            return E_OUTOFMEMORY;
+        if (!copy.bstrVal) return E_OUTOFMEMORY;
     } else if ((src->vt == VT_UNKNOWN || src->vt == VT_DISPATCH) && src->punkVal) {
         src->punkVal->AddRef();
     }
@@ -252,8 +227,7 @@ public:
     using Create = HRESULT (*)(REFIID, void**);
     explicit constexpr BuiltinFactory(Create c) noexcept : create(c) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IClassFactory) {
             *ppv = static_cast<IClassFactory*>(this);
             return S_OK;
@@ -264,11 +238,9 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
+        if (outer) return CLASS_E_NOAGGREGATION;
         return create(riid, ppv);
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
@@ -284,16 +256,11 @@ BuiltinFactory devEnumFactory{&createDeviceEnumerator};
 BuiltinFactory mapperFactory{&createFilterMapper};
 
 IClassFactory* builtinFactory(REFCLSID clsid) {
-    if (clsid == CLSID_FilterGraph)
-        return &graphFactory;
-    if (clsid == CLSID_MemoryAllocator)
-        return &allocatorFactory;
-    if (clsid == CLSID_SystemClock)
-        return &clockFactory;
-    if (clsid == CLSID_SystemDeviceEnum)
-        return &devEnumFactory;
-    if (clsid == CLSID_FilterMapper2)
-        return &mapperFactory;
+    if (clsid == CLSID_FilterGraph) return &graphFactory;
+    if (clsid == CLSID_MemoryAllocator) return &allocatorFactory;
+    if (clsid == CLSID_SystemClock) return &clockFactory;
+    if (clsid == CLSID_SystemDeviceEnum) return &devEnumFactory;
+    if (clsid == CLSID_FilterMapper2) return &mapperFactory;
     return nullptr;
 }
 
@@ -322,8 +289,7 @@ HRESULT inprocServerPath(REFCLSID clsid, std::string* path) {
     HKEY serverKey = nullptr;
     const LSTATUS st = RegOpenKeyExW(classKey, L"InprocServer32", 0, KEY_READ, &serverKey);
     RegCloseKey(classKey);
-    if (st != ERROR_SUCCESS)
-        return REGDB_E_CLASSNOTREG;
+    if (st != ERROR_SUCCESS) return REGDB_E_CLASSNOTREG;
     DWORD type = 0;
     DWORD size = 0;
     LSTATUS q = RegQueryValueExA(serverKey, nullptr, nullptr, &type, nullptr, &size);
@@ -335,10 +301,8 @@ HRESULT inprocServerPath(REFCLSID clsid, std::string* path) {
     }
     RegCloseKey(serverKey);
     const size_t nul = text.find('\0');
-    if (nul != std::string::npos)
-        text.resize(nul);
-    if (text.empty())
-        return REGDB_E_CLASSNOTREG;
+    if (nul != std::string::npos) text.resize(nul);
+    if (text.empty()) return REGDB_E_CLASSNOTREG;
     *path = text;
     return S_OK;
 }
@@ -347,25 +311,20 @@ HRESULT inprocServerPath(REFCLSID clsid, std::string* path) {
 
 DVAPI HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverInfo*/, REFIID riid,
                                void** ppv) {
-    if (!ppv)
-        return E_INVALIDARG;
+    if (!ppv) return E_INVALIDARG;
     *ppv = nullptr;
-    if (!(clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)))
-        return REGDB_E_CLASSNOTREG;
-    if (IClassFactory* builtin = builtinFactory(clsid))
-        return builtin->QueryInterface(riid, ppv);
+    if (!(clsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
+    if (IClassFactory* builtin = builtinFactory(clsid)) return builtin->QueryInterface(riid, ppv);
 
     std::string path;
     HRESULT hr = inprocServerPath(clsid, &path);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
 
     std::lock_guard<std::recursive_mutex> guard(libraryLock);
     auto found = libraries().find(path);
     if (found == libraries().end()) {
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+        if (!handle) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
         auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(handle, "DllGetClassObject"));
         if (!get) {
             dlclose(handle);
@@ -378,14 +337,12 @@ DVAPI HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsContext, void* /*serverI
 }
 
 DVAPI HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
+    if (!ppv) return E_POINTER;
     *ppv = nullptr;
     ComPtr<IClassFactory> factory;
     const HRESULT hr = CoGetClassObject(clsid, clsContext, nullptr, IID_IClassFactory,
                                         reinterpret_cast<void**>(factory.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     return factory->CreateInstance(outer, riid, ppv);
 }
 
@@ -437,18 +394,15 @@ std::string mainProgramPath() {
 // Path of the module whose load address is `module` (null: the main program);
 // empty when `module` is not a load address.
 std::string modulePath(HMODULE module) {
-    if (!module)
-        return mainProgramPath();
+    if (!module) return mainProgramPath();
     Dl_info info{};
     if (!dladdr(reinterpret_cast<const void*>(module), &info) ||
         info.dli_fbase != static_cast<void*>(module)) {
         return std::string();
     }
-    if (!info.dli_fname || !*info.dli_fname)
-        return mainProgramPath();
+    if (!info.dli_fname || !*info.dli_fname) return mainProgramPath();
     char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved))
-        return resolved;
+    if (realpath(info.dli_fname, resolved)) return resolved;
     return info.dli_fname;
 }
 }  // namespace

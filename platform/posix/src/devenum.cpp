@@ -34,7 +34,6 @@ DEFINE_GUID(CLSID_CDeviceMoniker, 0x4315d437, 0x5b8c, 0x11d0, 0xbd, 0x3b, 0x00, 
 DEFINE_GUID(IID_DvDeviceMonikerEntry, 0x6a0f3c52, 0x2d8e, 0x4b71, 0x9a, 0x44, 0x1e, 0x5c, 0x70, 0xd2, 0x83,
             0x19);
 
-
 std::wstring entryPath(const std::wstring& categoryKey, const std::wstring& instance) {
     return L"CLSID\\" + categoryKey + L"\\Instance\\" + instance;
 }
@@ -45,20 +44,15 @@ LSTATUS readString(HKEY key, LPCWSTR name, std::wstring* out) {
     DWORD type = 0;
     DWORD size = 0;
     LSTATUS st = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
-    if (st != ERROR_SUCCESS)
-        return st;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return ERROR_INVALID_DATA;
+    if (st != ERROR_SUCCESS) return st;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
     std::vector<BYTE> bytes(size);
     st = RegQueryValueExW(key, name, nullptr, &type, bytes.data(), &size);
-    if (st != ERROR_SUCCESS)
-        return st;
+    if (st != ERROR_SUCCESS) return st;
     std::wstring text(size / sizeof(WCHAR), L'\0');
-    if (!text.empty())
-        std::memcpy(&text[0], bytes.data(), text.size() * sizeof(WCHAR));
+    if (!text.empty()) std::memcpy(&text[0], bytes.data(), text.size() * sizeof(WCHAR));
     const size_t nul = text.find(L'\0');
-    if (nul != std::wstring::npos)
-        text.resize(nul);
+    if (nul != std::wstring::npos) text.resize(nul);
     *out = text;
     return ERROR_SUCCESS;
 }
@@ -72,8 +66,7 @@ class PropertyBag final : public IPropertyBag, public dvrt::RefCounted {
 public:
     explicit PropertyBag(std::wstring keyPath) : path(std::move(keyPath)) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
             *ppv = static_cast<IPropertyBag*>(this);
             AddRef();
@@ -89,39 +82,31 @@ public:
     // (FilterData) would need SAFEARRAY, which this platform does not offer:
     // E_NOTIMPL.
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog* /*log*/) override {
-        if (!name || !value)
-            return E_POINTER;
+        if (!name || !value) return E_POINTER;
         RegistryKey key;
         LSTATUS st = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.receive());
-        if (st != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(st);
+        if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
         DWORD type = 0;
         DWORD size = 0;
         st = RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size);
-        if (st != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(st);
+        if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
         if (type == REG_SZ || type == REG_EXPAND_SZ) {
-            if (value->vt != VT_EMPTY && value->vt != VT_BSTR)
-                return DISP_E_TYPEMISMATCH;
+            if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
             std::wstring text;
             st = readString(key.get(), name, &text);
-            if (st != ERROR_SUCCESS)
-                return HRESULT_FROM_WIN32(st);
+            if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
             BSTR b = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
-            if (!b)
-                return E_OUTOFMEMORY;
+            if (!b) return E_OUTOFMEMORY;
             VariantClear(value);
             value->vt = VT_BSTR;
             value->bstrVal = b;
             return S_OK;
         }
         if (type == REG_DWORD && size == sizeof(DWORD)) {
-            if (value->vt != VT_EMPTY && value->vt != VT_I4)
-                return DISP_E_TYPEMISMATCH;
+            if (value->vt != VT_EMPTY && value->vt != VT_I4) return DISP_E_TYPEMISMATCH;
             DWORD data = 0;
             st = RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
-            if (st != ERROR_SUCCESS)
-                return HRESULT_FROM_WIN32(st);
+            if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
             value->vt = VT_I4;
             value->lVal = static_cast<LONG>(data);
             return S_OK;
@@ -130,15 +115,12 @@ public:
     }
     // VT_BSTR is stored as REG_SZ, VT_I4 as REG_DWORD; other types E_INVALIDARG.
     STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
-        if (!name || !value)
-            return E_POINTER;
-        if (value->vt != VT_BSTR && value->vt != VT_I4)
-            return E_INVALIDARG;
+        if (!name || !value) return E_POINTER;
+        if (value->vt != VT_BSTR && value->vt != VT_I4) return E_INVALIDARG;
         RegistryKey key;
         LSTATUS st = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
-        if (st != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(st);
+        if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
         if (value->vt == VT_BSTR) {
             const std::wstring text(value->bstrVal ? value->bstrVal : L"", SysStringLen(value->bstrVal));
             st = writeString(key.get(), name, text);
@@ -161,8 +143,7 @@ public:
         : category(std::move(categoryKey)), instance(std::move(instance)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream ||
             riid == IID_IMoniker || riid == IID_DvDeviceMonikerEntry) {
             *ppv = static_cast<IMoniker*>(this);
@@ -175,8 +156,7 @@ public:
     DVRT_REFCOUNT_METHODS
 
     STDMETHODIMP GetClassID(CLSID* clsid) override {
-        if (!clsid)
-            return E_POINTER;
+        if (!clsid) return E_POINTER;
         *clsid = CLSID_CDeviceMoniker;
         return S_OK;
     }
@@ -187,51 +167,41 @@ public:
 
     // Creates the object of the entry's CLSID value.
     STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
         RegistryKey key;
         LSTATUS st = RegOpenKeyExW(HKEY_CLASSES_ROOT, path().c_str(), 0, KEY_READ, key.receive());
-        if (st != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(st);
+        if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
         std::wstring text;
         st = readString(key.get(), L"CLSID", &text);
-        if (st != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(st);
+        if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
         CLSID clsid;
         const HRESULT hr = CLSIDFromString(text.c_str(), &clsid);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
     }
     STDMETHODIMP BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
         auto* bag = new (std::nothrow) PropertyBag(path());
-        if (!bag)
-            return E_OUTOFMEMORY;
+        if (!bag) return E_OUTOFMEMORY;
         return dvrt::handOut(bag, riid, ppv);
     }
     STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) override {
-        if (reduced)
-            *reduced = nullptr;
+        if (reduced) *reduced = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker** composite) override {
-        if (composite)
-            *composite = nullptr;
+        if (composite) *composite = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP Enum(BOOL, IEnumMoniker** out) override {
-        if (out)
-            *out = nullptr;
+        if (out) *out = nullptr;
         return E_NOTIMPL;
     }
     // S_OK for a device moniker of the same entry, else S_FALSE.
     STDMETHODIMP IsEqual(IMoniker* other) override {
-        if (!other)
-            return E_INVALIDARG;
+        if (!other) return E_INVALIDARG;
         IMoniker* same = nullptr;
         if (FAILED(other->QueryInterface(IID_DvDeviceMonikerEntry, reinterpret_cast<void**>(&same))))
             return S_FALSE;
@@ -244,37 +214,30 @@ public:
     STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
     STDMETHODIMP Inverse(IMoniker** inverse) override {
-        if (inverse)
-            *inverse = nullptr;
+        if (inverse) *inverse = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker** prefix) override {
-        if (prefix)
-            *prefix = nullptr;
+        if (prefix) *prefix = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP RelativePathTo(IMoniker*, IMoniker** rel) override {
-        if (rel)
-            *rel = nullptr;
+        if (rel) *rel = nullptr;
         return E_NOTIMPL;
     }
     // "@device:sw:{category}\instance".
     STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
-        if (!name)
-            return E_POINTER;
+        if (!name) return E_POINTER;
         *name = dvrt::taskString(L"@device:sw:" + category + L"\\" + instance);
         return *name ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG* eaten, IMoniker** out) override {
-        if (eaten)
-            *eaten = 0;
-        if (out)
-            *out = nullptr;
+        if (eaten) *eaten = 0;
+        if (out) *out = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP IsSystemMoniker(DWORD* mksys) override {
-        if (!mksys)
-            return E_POINTER;
+        if (!mksys) return E_POINTER;
         *mksys = 0;  // MKSYS_NONE
         return S_FALSE;
     }
@@ -296,8 +259,7 @@ public:
           nodes(std::move(nodes)),
           position(position) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
             *ppv = static_cast<IEnumMoniker*>(this);
             AddRef();
@@ -308,10 +270,8 @@ public:
     }
     DVRT_REFCOUNT_METHODS
     STDMETHODIMP Next(ULONG count, IMoniker** out, ULONG* fetched) override {
-        if (!out)
-            return E_POINTER;
-        if (count > 1 && !fetched)
-            return E_INVALIDARG;
+        if (!out) return E_POINTER;
+        if (count > 1 && !fetched) return E_INVALIDARG;
         ULONG got = 0;
         while (got < count && position < size()) {
             const HRESULT hr = position < instances.size()
@@ -320,15 +280,13 @@ public:
             if (FAILED(hr)) {
                 for (ULONG i = 0; i < got; ++i)
                     out[i]->Release();
-                if (fetched)
-                    *fetched = 0;
+                if (fetched) *fetched = 0;
                 return hr;
             }
             ++got;
             ++position;
         }
-        if (fetched)
-            *fetched = got;
+        if (fetched) *fetched = got;
         return got == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
@@ -345,8 +303,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumMoniker** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = new (std::nothrow) MonikerEnumerator(category, instances, nodes, position);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
@@ -363,8 +320,7 @@ private:
 class DeviceEnumerator final : public ICreateDevEnum, public dvrt::RefCounted {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) {
             *ppv = static_cast<ICreateDevEnum*>(this);
             AddRef();
@@ -377,8 +333,7 @@ public:
 
     // S_FALSE and no enumerator when the category has no entries.
     STDMETHODIMP CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD /*flags*/) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = nullptr;
         const std::wstring categoryKey = guidString(category);
         const std::wstring instanceKey = L"CLSID\\" + categoryKey + L"\\Instance";
@@ -396,10 +351,8 @@ public:
             }
         }
         std::vector<V4l2CaptureNode> nodes;
-        if (category == CLSID_VideoInputDeviceCategory)
-            nodes = dvListV4l2CaptureNodes();
-        if (instances.empty() && nodes.empty())
-            return S_FALSE;
+        if (category == CLSID_VideoInputDeviceCategory) nodes = dvListV4l2CaptureNodes();
+        if (instances.empty() && nodes.empty()) return S_FALSE;
         *out = new (std::nothrow) MonikerEnumerator(categoryKey, std::move(instances), std::move(nodes), 0);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
@@ -428,13 +381,11 @@ HRESULT encodeFilterData(const REGFILTER2& rf, std::vector<BYTE>* out) {
     putWord(out, rf.dwVersion);
     putWord(out, rf.dwMerit);
     if (rf.dwVersion == 1) {
-        if (rf.cPins && !rf.rgPins)
-            return E_POINTER;
+        if (rf.cPins && !rf.rgPins) return E_POINTER;
         putWord(out, rf.cPins);
         for (ULONG i = 0; i < rf.cPins; ++i) {
             const REGFILTERPINS& pin = rf.rgPins[i];
-            if (pin.nMediaTypes && !pin.lpMediaType)
-                return E_POINTER;
+            if (pin.nMediaTypes && !pin.lpMediaType) return E_POINTER;
             const DWORD flags =
                 (pin.bZero ? REG_PINFLAG_B_ZERO : 0) | (pin.bRendered ? REG_PINFLAG_B_RENDERER : 0) |
                 (pin.bMany ? REG_PINFLAG_B_MANY : 0) | (pin.bOutput ? REG_PINFLAG_B_OUTPUT : 0);
@@ -450,15 +401,12 @@ HRESULT encodeFilterData(const REGFILTER2& rf, std::vector<BYTE>* out) {
         }
         return S_OK;
     }
-    if (rf.dwVersion != 2)
-        return E_INVALIDARG;
-    if (rf.cPins2 && !rf.rgPins2)
-        return E_POINTER;
+    if (rf.dwVersion != 2) return E_INVALIDARG;
+    if (rf.cPins2 && !rf.rgPins2) return E_POINTER;
     putWord(out, rf.cPins2);
     for (ULONG i = 0; i < rf.cPins2; ++i) {
         const REGFILTERPINS2& pin = rf.rgPins2[i];
-        if ((pin.nMediaTypes && !pin.lpMediaType) || (pin.nMediums && !pin.lpMedium))
-            return E_POINTER;
+        if ((pin.nMediaTypes && !pin.lpMediaType) || (pin.nMediums && !pin.lpMedium)) return E_POINTER;
         putWord(out, pin.dwFlags);
         putWord(out, pin.cInstances);
         putWord(out, pin.nMediaTypes);
@@ -480,8 +428,7 @@ HRESULT encodeFilterData(const REGFILTER2& rf, std::vector<BYTE>* out) {
 class FilterMapper final : public IFilterMapper2, public dvrt::RefCounted {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IFilterMapper2) {
             *ppv = static_cast<IFilterMapper2*>(this);
             AddRef();
@@ -501,8 +448,7 @@ public:
             nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
         if (st == ERROR_SUCCESS)
             st = writeString(key.get(), L"FriendlyName", description ? description : L"");
-        if (st == ERROR_SUCCESS)
-            st = writeString(key.get(), L"CLSID", categoryKey);
+        if (st == ERROR_SUCCESS) st = writeString(key.get(), L"CLSID", categoryKey);
         if (st == ERROR_SUCCESS) {
             st = RegSetValueExW(key.get(), L"Merit", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&merit),
                                 sizeof merit);
@@ -517,8 +463,7 @@ public:
         RegistryKey parent;
         LSTATUS st = RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + categoryKey + L"\\Instance").c_str(), 0,
                                    KEY_ALL_ACCESS, parent.receive());
-        if (st == ERROR_SUCCESS)
-            st = RegDeleteTreeW(parent.get(), name.c_str());
+        if (st == ERROR_SUCCESS) st = RegDeleteTreeW(parent.get(), name.c_str());
         return HRESULT_FROM_WIN32(st);
     }
 
@@ -527,12 +472,10 @@ public:
     // moniker of the new entry.
     STDMETHODIMP RegisterFilter(REFCLSID filter, LPCWSTR name, IMoniker** moniker, const CLSID* category,
                                 LPCOLESTR instance, const REGFILTER2* rf2) override {
-        if (!rf2)
-            return E_POINTER;
+        if (!rf2) return E_POINTER;
         std::vector<BYTE> data;
         HRESULT hr = encodeFilterData(*rf2, &data);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         std::wstring categoryKey = guidString(category ? *category : CLSID_LegacyAmFilterCategory);
         std::wstring instanceName = instance ? std::wstring(instance) : guidString(filter);
         if (moniker && *moniker) {
@@ -550,26 +493,21 @@ public:
         LSTATUS st =
             RegCreateKeyExW(HKEY_CLASSES_ROOT, entryPath(categoryKey, instanceName).c_str(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
-        if (st == ERROR_SUCCESS)
-            st = writeString(key.get(), L"FriendlyName", name ? name : L"");
-        if (st == ERROR_SUCCESS)
-            st = writeString(key.get(), L"CLSID", guidString(filter));
+        if (st == ERROR_SUCCESS) st = writeString(key.get(), L"FriendlyName", name ? name : L"");
+        if (st == ERROR_SUCCESS) st = writeString(key.get(), L"CLSID", guidString(filter));
         if (st == ERROR_SUCCESS) {
             st = RegSetValueExW(key.get(), L"FilterData", 0, REG_BINARY, data.data(),
                                 static_cast<DWORD>(data.size()));
         }
-        if (st != ERROR_SUCCESS)
-            return HRESULT_FROM_WIN32(st);
-        if (moniker && !*moniker)
-            return dvrt::createDeviceMoniker(categoryKey, instanceName, moniker);
+        if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
+        if (moniker && !*moniker) return dvrt::createDeviceMoniker(categoryKey, instanceName, moniker);
         return S_OK;
     }
 
     STDMETHODIMP EnumMatchingFilters(IEnumMoniker** out, DWORD, BOOL, DWORD, BOOL, DWORD, const GUID*,
                                      const REGPINMEDIUM*, const CLSID*, BOOL, BOOL, DWORD, const GUID*,
                                      const REGPINMEDIUM*, const CLSID*) override {
-        if (out)
-            *out = nullptr;
+        if (out) *out = nullptr;
         return E_NOTIMPL;
     }
 
@@ -582,23 +520,20 @@ private:
 namespace dvrt {
 
 HRESULT createDeviceMoniker(const std::wstring& categoryKey, const std::wstring& instance, IMoniker** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     *out = new (std::nothrow) DeviceMoniker(categoryKey, instance);
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT createDeviceEnumerator(REFIID riid, void** ppv) {
     auto* e = new (std::nothrow) DeviceEnumerator;
-    if (!e)
-        return E_OUTOFMEMORY;
+    if (!e) return E_OUTOFMEMORY;
     return handOut(e, riid, ppv);
 }
 
 HRESULT createFilterMapper(REFIID riid, void** ppv) {
     auto* m = new (std::nothrow) FilterMapper;
-    if (!m)
-        return E_OUTOFMEMORY;
+    if (!m) return E_OUTOFMEMORY;
     return handOut(m, riid, ppv);
 }
 

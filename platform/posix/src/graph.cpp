@@ -51,10 +51,10 @@ struct GraphEntry {
 
 // Releases PIN_INFO's filter reference.
 struct PinInfo : PIN_INFO {
-    PinInfo() : PIN_INFO{} {}  // NOLINT(clang-analyzer-optin.cplusplus.UninitializedObject): {} zeroes every field
+    PinInfo()
+        : PIN_INFO{} {}  // NOLINT(clang-analyzer-optin.cplusplus.UninitializedObject): {} zeroes every field
     ~PinInfo() {
-        if (pFilter)
-            pFilter->Release();
+        if (pFilter) pFilter->Release();
     }
 };
 
@@ -64,8 +64,7 @@ class FilterEnumerator final : public IEnumFilters, public dvrt::RefCounted {
 public:
     FilterEnumerator(FilterGraph* graph, size_t position);
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IEnumFilters) {
             *ppv = static_cast<IEnumFilters*>(this);
             AddRef();
@@ -99,8 +98,7 @@ public:
 
     // ---- IUnknown ----
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IFilterGraph || riid == IID_IGraphBuilder ||
             riid == IID_IFilterGraph2) {
             *ppv = static_cast<IFilterGraph2*>(this);
@@ -132,8 +130,7 @@ public:
 
     // ---- IFilterGraph ----
     STDMETHODIMP AddFilter(IBaseFilter* filter, LPCWSTR name) override {
-        if (!filter)
-            return E_POINTER;
+        if (!filter) return E_POINTER;
         std::lock_guard<std::recursive_mutex> guard(graphLock);
         const std::wstring base = name ? std::wstring(name) : std::wstring(L"Filter");
         std::wstring unique = base;
@@ -143,11 +140,9 @@ public:
                 wchar_t suffix[16];
                 std::swprintf(suffix, 16, L" %04u", n);
                 unique = base + suffix;
-                if (!nameTaken(unique))
-                    break;
+                if (!nameTaken(unique)) break;
             }
-            if (name)
-                result = VFW_S_DUPLICATE_NAME;
+            if (name) result = VFW_S_DUPLICATE_NAME;
         }
         filters.push_back(GraphEntry{ComPtr<IBaseFilter>(filter), unique});
         ++version;
@@ -162,20 +157,16 @@ public:
             }
             return hr;
         }
-        if (clock)
-            filter->SetSyncSource(clock.Get());
+        if (clock) filter->SetSyncSource(clock.Get());
         return result;
     }
 
     STDMETHODIMP RemoveFilter(IBaseFilter* filter) override {
-        if (!filter)
-            return E_POINTER;
+        if (!filter) return E_POINTER;
         std::lock_guard<std::recursive_mutex> guard(graphLock);
-        if (!contains(filter))
-            return VFW_E_NOT_FOUND;
+        if (!contains(filter)) return VFW_E_NOT_FOUND;
         ComPtr<IBaseFilter> keep(filter);
-        if (state != State_Stopped)
-            filter->Stop();
+        if (state != State_Stopped) filter->Stop();
         disconnectPins(filter);
         // Connected filters may have changed the list meanwhile.
         for (auto it = filters.begin(); it != filters.end(); ++it) {
@@ -190,32 +181,26 @@ public:
     }
 
     STDMETHODIMP EnumFilters(IEnumFilters** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = new (std::nothrow) FilterEnumerator(this, 0);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
     STDMETHODIMP FindFilterByName(LPCWSTR name, IBaseFilter** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = nullptr;
-        if (!name)
-            return E_POINTER;
+        if (!name) return E_POINTER;
         std::lock_guard<std::recursive_mutex> guard(graphLock);
         for (const auto& entry : filters) {
-            if (entry.name == name)
-                return entry.filter.CopyTo(out);
+            if (entry.name == name) return entry.filter.CopyTo(out);
         }
         return VFW_E_NOT_FOUND;
     }
 
     STDMETHODIMP ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) override {
-        if (!out || !in)
-            return E_POINTER;
+        if (!out || !in) return E_POINTER;
         std::lock_guard<std::recursive_mutex> guard(graphLock);
-        if (!pinInGraph(out) || !pinInGraph(in))
-            return VFW_E_NOT_IN_GRAPH;
+        if (!pinInGraph(out) || !pinInGraph(in)) return VFW_E_NOT_IN_GRAPH;
         PIN_DIRECTION outDir = PINDIR_INPUT;
         PIN_DIRECTION inDir = PINDIR_OUTPUT;
         if (FAILED(out->QueryDirection(&outDir)) || FAILED(in->QueryDirection(&inDir)) ||
@@ -228,8 +213,7 @@ public:
     STDMETHODIMP Reconnect(IPin* pin) override { return ReconnectEx(pin, nullptr); }
 
     STDMETHODIMP Disconnect(IPin* pin) override {
-        if (!pin)
-            return E_POINTER;
+        if (!pin) return E_POINTER;
         std::lock_guard<std::recursive_mutex> guard(graphLock);
         return pin->Disconnect();
     }
@@ -246,8 +230,7 @@ public:
     STDMETHODIMP Render(IPin*) override { return E_NOTIMPL; }
     STDMETHODIMP RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
     STDMETHODIMP AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter** filter) override {
-        if (filter)
-            *filter = nullptr;
+        if (filter) *filter = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP SetLogFile(DWORD_PTR) override { return E_NOTIMPL; }
@@ -256,26 +239,21 @@ public:
 
     // ---- IFilterGraph2 ----
     STDMETHODIMP AddSourceFilterForMoniker(IMoniker*, IBindCtx*, LPCWSTR, IBaseFilter** filter) override {
-        if (filter)
-            *filter = nullptr;
+        if (filter) *filter = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP ReconnectEx(IPin* pin, const AM_MEDIA_TYPE* mt) override {
-        if (!pin)
-            return E_POINTER;
+        if (!pin) return E_POINTER;
         std::lock_guard<std::recursive_mutex> guard(graphLock);
         ComPtr<IPin> peer;
-        if (FAILED(pin->ConnectedTo(peer.GetAddressOf())) || !peer)
-            return VFW_E_NOT_CONNECTED;
+        if (FAILED(pin->ConnectedTo(peer.GetAddressOf())) || !peer) return VFW_E_NOT_CONNECTED;
         PIN_DIRECTION dir = PINDIR_INPUT;
         HRESULT hr = pin->QueryDirection(&dir);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         IPin* out = dir == PINDIR_OUTPUT ? pin : peer.Get();
         IPin* in = dir == PINDIR_OUTPUT ? peer.Get() : pin;
         hr = out->Disconnect();
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         in->Disconnect();
         return out->Connect(in, mt);
     }
@@ -283,8 +261,7 @@ public:
 
     // ---- IDispatch (of IMediaControl and IMediaEvent) ----
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count)
-            *count = 0;
+        if (count) *count = 0;
         return E_NOTIMPL;
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -296,37 +273,30 @@ public:
     // ---- IMediaControl ----
     STDMETHODIMP Run() override {
         std::lock_guard<std::recursive_mutex> guard(graphLock);
-        if (state == State_Running)
-            return S_OK;
+        if (state == State_Running) return S_OK;
         const auto sorted = downstreamFirst();
         HRESULT result = S_OK;
         if (state == State_Stopped) {
             resetCompletion();
             result = changeAll(sorted, State_Paused);
-            if (FAILED(result))
-                return result;
+            if (FAILED(result)) return result;
         }
         REFERENCE_TIME now = 0;
-        if (clock)
-            clock->GetTime(&now);
+        if (clock) clock->GetTime(&now);
         streamStart = now + runStartOffset;
         const HRESULT hr = changeAll(sorted, State_Running);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         return result == S_FALSE ? S_FALSE : hr;
     }
     STDMETHODIMP Pause() override {
         std::lock_guard<std::recursive_mutex> guard(graphLock);
-        if (state == State_Paused)
-            return S_OK;
-        if (state == State_Stopped)
-            resetCompletion();
+        if (state == State_Paused) return S_OK;
+        if (state == State_Stopped) resetCompletion();
         return changeAll(downstreamFirst(), State_Paused);
     }
     STDMETHODIMP Stop() override {
         std::lock_guard<std::recursive_mutex> guard(graphLock);
-        if (state == State_Stopped)
-            return S_OK;
+        if (state == State_Stopped) return S_OK;
         const auto sorted = downstreamFirst();
         if (state == State_Running) {
             for (auto* f : sorted)
@@ -335,16 +305,14 @@ public:
         HRESULT result = S_OK;
         for (auto* f : sorted) {
             const HRESULT hr = f->Stop();
-            if (FAILED(hr) && SUCCEEDED(result))
-                result = hr;
+            if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
         state = State_Stopped;
         resetCompletion();
         return result;
     }
     STDMETHODIMP GetState(LONG timeoutMs, OAFilterState* out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         std::vector<GraphEntry> entries;
         {
             std::lock_guard<std::recursive_mutex> guard(graphLock);
@@ -354,40 +322,34 @@ public:
         for (const auto& entry : entries) {
             FILTER_STATE fs = State_Stopped;
             const HRESULT hr = entry.filter->GetState(static_cast<DWORD>(timeoutMs), &fs);
-            if (hr == VFW_S_STATE_INTERMEDIATE || FAILED(hr))
-                return hr;
+            if (hr == VFW_S_STATE_INTERMEDIATE || FAILED(hr)) return hr;
         }
         return S_OK;
     }
     STDMETHODIMP RenderFile(BSTR) override { return E_NOTIMPL; }
     STDMETHODIMP AddSourceFilter(BSTR, IDispatch** unk) override {
-        if (unk)
-            *unk = nullptr;
+        if (unk) *unk = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP get_FilterCollection(IDispatch** unk) override {
-        if (unk)
-            *unk = nullptr;
+        if (unk) *unk = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP get_RegFilterCollection(IDispatch** unk) override {
-        if (unk)
-            *unk = nullptr;
+        if (unk) *unk = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP StopWhenReady() override {
         std::lock_guard<std::recursive_mutex> guard(graphLock);
         const HRESULT hr = Pause();
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         return Stop();
     }
 
     // ---- IMediaEventSink (any thread) ----
     STDMETHODIMP Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override {
         std::lock_guard<std::mutex> guard(eventLock);
-        if (code == EC_COMPLETE)
-            param2 = 0;  // the posting filter is not passed on
+        if (code == EC_COMPLETE) param2 = 0;  // the posting filter is not passed on
         events.push_back(Event{code, param1, param2});
         if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT) {
             completed = true;
@@ -399,18 +361,15 @@ public:
 
     // ---- IMediaEvent (any thread) ----
     STDMETHODIMP GetEventHandle(OAEVENT* handle) override {
-        if (handle)
-            *handle = 0;
+        if (handle) *handle = 0;
         return E_NOTIMPL;
     }
     STDMETHODIMP GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, LONG timeoutMs) override {
-        if (!code || !param1 || !param2)
-            return E_POINTER;
+        if (!code || !param1 || !param2) return E_POINTER;
         *code = 0;
         *param1 = *param2 = 0;
         std::unique_lock<std::mutex> guard(eventLock);
-        if (!waitFor(guard, timeoutMs, [this] { return !events.empty(); }))
-            return E_ABORT;
+        if (!waitFor(guard, timeoutMs, [this] { return !events.empty(); })) return E_ABORT;
         const Event e = events.front();
         events.pop_front();
         *code = e.code;
@@ -419,17 +378,14 @@ public:
         return S_OK;
     }
     STDMETHODIMP WaitForCompletion(LONG timeoutMs, LONG* code) override {
-        if (!code)
-            return E_POINTER;
+        if (!code) return E_POINTER;
         *code = 0;
         {
             std::lock_guard<std::recursive_mutex> guard(graphLock);
-            if (state != State_Running)
-                return VFW_E_WRONG_STATE;
+            if (state != State_Running) return VFW_E_WRONG_STATE;
         }
         std::unique_lock<std::mutex> guard(eventLock);
-        if (!waitFor(guard, timeoutMs, [this] { return completed; }))
-            return E_ABORT;
+        if (!waitFor(guard, timeoutMs, [this] { return completed; })) return E_ABORT;
         *code = completionCode;
         return S_OK;
     }
@@ -441,10 +397,8 @@ public:
     // ---- for FilterEnumerator (takes graphLock) ----
     HRESULT filterAt(size_t index, uint32_t expectedVersion, ComPtr<IBaseFilter>* out) {
         std::lock_guard<std::recursive_mutex> guard(graphLock);
-        if (expectedVersion != version)
-            return VFW_E_ENUM_OUT_OF_SYNC;
-        if (index >= filters.size())
-            return S_FALSE;
+        if (expectedVersion != version) return VFW_E_ENUM_OUT_OF_SYNC;
+        if (index >= filters.size()) return S_FALSE;
         *out = filters[index].filter;
         return S_OK;
     }
@@ -469,8 +423,7 @@ private:
             ComPtr<IBaseFilter> first = filters.front().filter;
             const size_t before = filters.size();
             RemoveFilter(first.Get());
-            if (filters.size() >= before)
-                filters.erase(filters.begin());  // never loop forever
+            if (filters.size() >= before) filters.erase(filters.begin());  // never loop forever
         }
     }
 
@@ -501,8 +454,7 @@ private:
 
     bool pinInGraph(IPin* pin) const {
         PinInfo info;
-        if (FAILED(pin->QueryPinInfo(&info)) || !info.pFilter)
-            return false;
+        if (FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return false;
         return contains(info.pFilter);
     }
 
@@ -520,13 +472,11 @@ private:
     static std::vector<ComPtr<IPin>> pinsOf(IBaseFilter* filter) {
         std::vector<ComPtr<IPin>> pins;
         ComPtr<IEnumPins> e;
-        if (FAILED(filter->EnumPins(e.GetAddressOf())) || !e)
-            return pins;
+        if (FAILED(filter->EnumPins(e.GetAddressOf())) || !e) return pins;
         while (true) {
             IPin* pin = nullptr;
             ULONG fetched = 0;
-            if (e->Next(1, &pin, &fetched) != S_OK || !pin)
-                break;
+            if (e->Next(1, &pin, &fetched) != S_OK || !pin) break;
             ComPtr<IPin> owned;
             owned.Attach(pin);
             pins.push_back(owned);
@@ -562,8 +512,7 @@ private:
         std::map<IBaseFilter*, bool> visited;
         // Iterative depth-first walk, appending a filter after its downstream ones.
         for (IBaseFilter* root : distinct) {
-            if (visited[root])
-                continue;
+            if (visited[root]) continue;
             std::vector<std::pair<IBaseFilter*, size_t>> stack{{root, 0}};
             visited[root] = true;
             while (!stack.empty()) {
@@ -596,8 +545,7 @@ private:
                 state = State_Stopped;
                 return hr;
             }
-            if (hr == S_FALSE)
-                result = S_FALSE;
+            if (hr == S_FALSE) result = S_FALSE;
         }
         state = target;
         return result;
@@ -621,10 +569,8 @@ FilterEnumerator::FilterEnumerator(FilterGraph* g, size_t pos)
     : owner(static_cast<IFilterGraph*>(g)), graph(g), position(pos), version(g->currentVersion()) {}
 
 STDMETHODIMP FilterEnumerator::Next(ULONG count, IBaseFilter** out, ULONG* fetched) {
-    if (!out)
-        return E_POINTER;
-    if (count > 1 && !fetched)
-        return E_INVALIDARG;
+    if (!out) return E_POINTER;
+    if (count > 1 && !fetched) return E_INVALIDARG;
     ULONG got = 0;
     while (got < count) {
         ComPtr<IBaseFilter> f;
@@ -632,17 +578,14 @@ STDMETHODIMP FilterEnumerator::Next(ULONG count, IBaseFilter** out, ULONG* fetch
         if (hr == VFW_E_ENUM_OUT_OF_SYNC) {
             for (ULONG i = 0; i < got; ++i)
                 out[i]->Release();
-            if (fetched)
-                *fetched = 0;
+            if (fetched) *fetched = 0;
             return hr;
         }
-        if (hr != S_OK)
-            break;
+        if (hr != S_OK) break;
         out[got++] = f.Detach();
         ++position;
     }
-    if (fetched)
-        *fetched = got;
+    if (fetched) *fetched = got;
     return got == count ? S_OK : S_FALSE;
 }
 
@@ -650,8 +593,7 @@ STDMETHODIMP FilterEnumerator::Skip(ULONG count) {
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<IBaseFilter> f;
         const HRESULT hr = graph->filterAt(position, version, &f);
-        if (hr != S_OK)
-            return hr == S_FALSE ? S_FALSE : hr;
+        if (hr != S_OK) return hr == S_FALSE ? S_FALSE : hr;
         ++position;
     }
     return S_OK;
@@ -664,11 +606,9 @@ STDMETHODIMP FilterEnumerator::Reset() {
 }
 
 STDMETHODIMP FilterEnumerator::Clone(IEnumFilters** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     auto* copy = new (std::nothrow) FilterEnumerator(graph, position);
-    if (!copy)
-        return E_OUTOFMEMORY;
+    if (!copy) return E_OUTOFMEMORY;
     copy->version = version;
     *out = copy;
     return S_OK;
@@ -679,8 +619,7 @@ STDMETHODIMP FilterEnumerator::Clone(IEnumFilters** out) {
 namespace dvrt {
 HRESULT createFilterGraph(REFIID riid, void** ppv) {
     auto* graph = new (std::nothrow) FilterGraph;
-    if (!graph)
-        return E_OUTOFMEMORY;
+    if (!graph) return E_OUTOFMEMORY;
     return handOut(graph, riid, ppv);
 }
 }  // namespace dvrt

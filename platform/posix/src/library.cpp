@@ -27,11 +27,9 @@ std::map<void*, LoadedModule>& modules() {
 // section lies inside the module), or null.
 void* loadAddress(void* handle) {
     link_map* map = nullptr;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map)
-        return nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return nullptr;
     Dl_info info{};
-    if (!dladdr(map->l_ld, &info))
-        return nullptr;
+    if (!dladdr(map->l_ld, &info)) return nullptr;
     return info.dli_fbase;
 }
 
@@ -106,8 +104,7 @@ DVAPI BOOL FreeLibrary(HMODULE module) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        if (--found->second.loads > 0)
-            return TRUE;
+        if (--found->second.loads > 0) return TRUE;
         handle = found->second.handle;
         modules().erase(found);
     }

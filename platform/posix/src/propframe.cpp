@@ -131,25 +131,25 @@ INT_PTR CALLBACK frameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
     Frame* f = frameOf(window);
     if (!f) return FALSE;
     switch (message) {
-        case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDOK:
-                    if (applyAll(f)) close(f);
-                    return TRUE;
-                case DV_PROPFRAME_APPLY:
-                    applyAll(f);
-                    return TRUE;
-                case IDCANCEL:
-                    close(f);
-                    return TRUE;
-                default:
-                    return FALSE;
-            }
-        case WM_CLOSE:
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            if (applyAll(f)) close(f);
+            return TRUE;
+        case DV_PROPFRAME_APPLY:
+            applyAll(f);
+            return TRUE;
+        case IDCANCEL:
             close(f);
             return TRUE;
         default:
             return FALSE;
+        }
+    case WM_CLOSE:
+        close(f);
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 
@@ -222,10 +222,10 @@ DVAPI HRESULT OleCreatePropertyFrame(HWND owner, UINT x, UINT y, LPCOLESTR capti
     const int height = tabHeight + 3 * margin + buttonHeight;
     RECT ownerRect{0, 0, 0, 0};
     if (owner) GetWindowRect(owner, &ownerRect);
-    frame.window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, L"#32770", caption ? caption : L"",
-                                   WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-                                   ownerRect.left + static_cast<int>(x), ownerRect.top + static_cast<int>(y), width,
-                                   height, owner, nullptr, nullptr, nullptr);
+    frame.window = CreateWindowExW(
+        WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, L"#32770", caption ? caption : L"",
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, ownerRect.left + static_cast<int>(x),
+        ownerRect.top + static_cast<int>(y), width, height, owner, nullptr, nullptr, nullptr);
     if (!frame.window) {
         for (auto& slot : frame.pages) {
             slot.page->SetObjects(0, nullptr);
@@ -234,16 +234,16 @@ DVAPI HRESULT OleCreatePropertyFrame(HWND owner, UINT x, UINT y, LPCOLESTR capti
         }
         return E_OUTOFMEMORY;
     }
-    frame.tab = CreateWindowExW(WS_EX_CONTROLPARENT, L"Static", L"", WS_CHILD | WS_VISIBLE, margin, margin, tabWidth,
-                                tabHeight, frame.window, reinterpret_cast<HMENU>(static_cast<intptr_t>(0x3020)),
-                                nullptr, nullptr);
+    frame.tab = CreateWindowExW(WS_EX_CONTROLPARENT, L"Static", L"", WS_CHILD | WS_VISIBLE, margin, margin,
+                                tabWidth, tabHeight, frame.window,
+                                reinterpret_cast<HMENU>(static_cast<intptr_t>(0x3020)), nullptr, nullptr);
     const int buttonsTop = margin + tabHeight + margin;
     const int okLeft = width - 3 * (buttonWidth + margin);
-    CreateWindowExW(0, L"Button", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, okLeft, buttonsTop,
-                    buttonWidth, buttonHeight, frame.window, reinterpret_cast<HMENU>(static_cast<intptr_t>(IDOK)),
-                    nullptr, nullptr);
-    CreateWindowExW(0, L"Button", L"Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP, okLeft + buttonWidth + margin,
+    CreateWindowExW(0, L"Button", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, okLeft,
                     buttonsTop, buttonWidth, buttonHeight, frame.window,
+                    reinterpret_cast<HMENU>(static_cast<intptr_t>(IDOK)), nullptr, nullptr);
+    CreateWindowExW(0, L"Button", L"Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                    okLeft + buttonWidth + margin, buttonsTop, buttonWidth, buttonHeight, frame.window,
                     reinterpret_cast<HMENU>(static_cast<intptr_t>(IDCANCEL)), nullptr, nullptr);
     frame.applyButton = CreateWindowExW(
         0, L"Button", L"&Apply", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED,
@@ -270,8 +270,10 @@ DVAPI HRESULT OleCreatePropertyFrame(HWND owner, UINT x, UINT y, LPCOLESTR capti
     if (script && !frame.closed) script(frame.window, activePageWindow(&frame), context);
     // The modal loop: run what is queued; once nothing is left the user closes the frame.
     while (!frame.closed) {
-        if (!IsWindow(frame.window)) close(&frame);  // destroyed behind the frame's back
-        else if (!dvPumpMessages()) SendMessageW(frame.window, WM_CLOSE, 0, 0);
+        if (!IsWindow(frame.window))
+            close(&frame);  // destroyed behind the frame's back
+        else if (!dvPumpMessages())
+            SendMessageW(frame.window, WM_CLOSE, 0, 0);
     }
 
     {

@@ -38,15 +38,15 @@
 
 namespace {
 
+using dvrt::fromUtf8;
 using dvrt::Key;
-using dvrt::Value;
 using dvrt::maxFileBytes;
 using dvrt::maxKeyDepth;
 using dvrt::maxKeyNameChars;
 using dvrt::maxValueNameChars;
-using dvrt::fromUtf8;
 using dvrt::toUtf8;
 using dvrt::upperCase;
+using dvrt::Value;
 
 enum class Root { Classes, User, Machine };
 
@@ -84,8 +84,7 @@ bool resolve(HKEY key, Root* root, std::vector<std::wstring>* path) {
         return true;
     }
     auto* h = reinterpret_cast<KeyHandle*>(key);
-    if (!liveHandles().count(h))
-        return false;
+    if (!liveHandles().count(h)) return false;
     *root = h->root;
     *path = h->path;
     return true;
@@ -97,8 +96,7 @@ bool resolve(HKEY key, Root* root, std::vector<std::wstring>* path) {
 // read only when HOME is not set, by whichever thread opens the store first.
 // NOLINTBEGIN(concurrency-mt-unsafe)
 std::string registryFolder() {
-    if (const char* dir = std::getenv("DV_REGISTRY_DIR"); dir && *dir)
-        return dir;
+    if (const char* dir = std::getenv("DV_REGISTRY_DIR"); dir && *dir) return dir;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         return std::string(xdg) + "/duoview2/registry";
     std::string home;
@@ -124,10 +122,8 @@ bool makeFolders(const std::string& folder) {
     while (pos != std::string::npos) {
         pos = folder.find('/', pos + 1);
         partial = folder.substr(0, pos);
-        if (partial.empty())
-            continue;
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
+        if (partial.empty()) continue;
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
     struct stat st {};
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -140,17 +136,14 @@ FileState loadStore(Root root, Key* out) {
     *out = Key();
     const std::string file = storeFile(root);
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return FileState::Missing;
+    if (fd < 0) return FileState::Missing;
     std::string text;
     char buffer[65536];
     bool tooLarge = false;
     while (true) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         text.append(buffer, static_cast<size_t>(n));
         if (text.size() > maxFileBytes) {
             tooLarge = true;
@@ -169,10 +162,8 @@ bool writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
     return true;
@@ -183,11 +174,9 @@ bool writeAll(int fd, const std::string& text) {
 LSTATUS saveStore(Root root, const Key& key, FileState previous) {
     const std::string file = storeFile(root);
     const std::string temp = file + ".tmp";
-    if (previous == FileState::Corrupt)
-        rename(file.c_str(), (file + ".corrupt").c_str());
+    if (previous == FileState::Corrupt) rename(file.c_str(), (file + ".corrupt").c_str());
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return ERROR_ACCESS_DENIED;
+    if (fd < 0) return ERROR_ACCESS_DENIED;
     const bool ok = writeAll(fd, serialise(key)) && fsync(fd) == 0;
     close(fd);
     if (!ok || rename(temp.c_str(), file.c_str()) != 0) {
@@ -207,11 +196,9 @@ class StoreWriteLock {
 public:
     explicit StoreWriteLock(Root root) {
         const std::string folder = registryFolder();
-        if (!makeFolders(folder))
-            return;
+        if (!makeFolders(folder)) return;
         fd = open((storeFile(root) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return;
+        if (fd < 0) return;
         while (flock(fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 close(fd);
@@ -236,22 +223,16 @@ private:
 
 // ---- key paths -----------------------------------------------------------------
 LSTATUS splitPath(LPCWSTR subKey, std::vector<std::wstring>* parts) {
-    if (!subKey)
-        return ERROR_SUCCESS;
+    if (!subKey) return ERROR_SUCCESS;
     const std::wstring text(subKey);
-    if (!text.empty() && text[0] == L'\\')
-        return ERROR_BAD_PATHNAME;
+    if (!text.empty() && text[0] == L'\\') return ERROR_BAD_PATHNAME;
     size_t start = 0;
     while (start < text.size()) {
         size_t sep = text.find(L'\\', start);
-        if (sep == std::wstring::npos)
-            sep = text.size();
-        if (sep == start)
-            return ERROR_BAD_PATHNAME;  // "a\\b"
-        if (sep - start > maxKeyNameChars)
-            return ERROR_INVALID_PARAMETER;
-        if (parts->size() >= maxKeyDepth)
-            return ERROR_INVALID_PARAMETER;
+        if (sep == std::wstring::npos) sep = text.size();
+        if (sep == start) return ERROR_BAD_PATHNAME;  // "a\\b"
+        if (sep - start > maxKeyNameChars) return ERROR_INVALID_PARAMETER;
+        if (parts->size() >= maxKeyDepth) return ERROR_INVALID_PARAMETER;
         parts->push_back(text.substr(start, sep - start));
         start = sep + 1;  // a trailing '\' is accepted
     }
@@ -262,8 +243,7 @@ Key* findKey(Key* root, const std::vector<std::wstring>& path) {
     Key* k = root;
     for (const auto& name : path) {
         k = k->child(name);
-        if (!k)
-            return nullptr;
+        if (!k) return nullptr;
     }
     return k;
 }
@@ -283,14 +263,12 @@ bool isStringType(DWORD type) {
 template <class Change>
 LSTATUS modifyStore(Root root, Change change) {
     StoreWriteLock lock(root);
-    if (!lock.held())
-        return ERROR_ACCESS_DENIED;
+    if (!lock.held()) return ERROR_ACCESS_DENIED;
     Key store;
     const FileState state = loadStore(root, &store);
     bool changed = false;
     const LSTATUS st = change(&store, &changed);
-    if (st != ERROR_SUCCESS || !changed)
-        return st;
+    if (st != ERROR_SUCCESS || !changed) return st;
     return saveStore(root, store, state);
 }
 
@@ -301,13 +279,11 @@ template <class Read>
 LSTATUS readKey(HKEY key, Read read) {
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
     Key store;
     loadStore(root, &store);
     Key* k = findKey(&store, path);
-    if (!k)
-        return ERROR_KEY_DELETED;
+    if (!k) return ERROR_KEY_DELETED;
     return read(k);
 }
 
@@ -318,35 +294,28 @@ template <class Change>
 LSTATUS modifyKey(HKEY key, Change change) {
     Root root;
     std::vector<std::wstring> path;
-    if (!resolve(key, &root, &path))
-        return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &path)) return ERROR_INVALID_HANDLE;
     return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
         Key* k = findKey(store, path);
-        if (!k)
-            return ERROR_KEY_DELETED;
+        if (!k) return ERROR_KEY_DELETED;
         return change(k, changed);
     });
 }
 
 // ---- the calls, wide form ---------------------------------------------------------
 LSTATUS openKey(HKEY key, LPCWSTR subKey, PHKEY result) {
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
+    if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     Root root;
     std::vector<std::wstring> base;
-    if (!resolve(key, &root, &base))
-        return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &base)) return ERROR_INVALID_HANDLE;
     std::vector<std::wstring> path = base;
-    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS)
-        return st;
+    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS) return st;
     Key store;
     loadStore(root, &store);
-    if (!findKey(&store, base))
-        return ERROR_KEY_DELETED;
+    if (!findKey(&store, base)) return ERROR_KEY_DELETED;
     Key* k = findKey(&store, path);
-    if (!k)
-        return ERROR_FILE_NOT_FOUND;
+    if (!k) return ERROR_FILE_NOT_FOUND;
     // Keep the stored spelling of each component.
     std::vector<std::wstring> spelled;
     Key* walk = &store;
@@ -359,21 +328,17 @@ LSTATUS openKey(HKEY key, LPCWSTR subKey, PHKEY result) {
 }
 
 LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
+    if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     Root root;
     std::vector<std::wstring> base;
-    if (!resolve(key, &root, &base))
-        return ERROR_INVALID_HANDLE;
+    if (!resolve(key, &root, &base)) return ERROR_INVALID_HANDLE;
     std::vector<std::wstring> path = base;
-    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS)
-        return st;
+    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS) return st;
     bool created = false;
     std::vector<std::wstring> spelled;
     const LSTATUS st = modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
-        if (!findKey(store, base))
-            return ERROR_KEY_DELETED;
+        if (!findKey(store, base)) return ERROR_KEY_DELETED;
         Key* k = store;
         for (const auto& name : path) {
             Key* next = k->child(name);
@@ -390,10 +355,8 @@ LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
         *changed = created;
         return ERROR_SUCCESS;
     });
-    if (st != ERROR_SUCCESS)
-        return st;
-    if (disposition)
-        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    if (st != ERROR_SUCCESS) return st;
+    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = newHandle(root, std::move(spelled));
     return ERROR_SUCCESS;
 }
@@ -402,8 +365,7 @@ LSTATUS createKey(HKEY key, LPCWSTR subKey, PHKEY result, LPDWORD disposition) {
 LSTATUS readValue(HKEY key, LPCWSTR name, Value* found) {
     return readKey(key, [&](Key* k) -> LSTATUS {
         Value* v = k->value(name ? name : L"");
-        if (!v)
-            return ERROR_FILE_NOT_FOUND;
+        if (!v) return ERROR_FILE_NOT_FOUND;
         *found = *v;
         return ERROR_SUCCESS;
     });
@@ -411,20 +373,16 @@ LSTATUS readValue(HKEY key, LPCWSTR name, Value* found) {
 
 // Hands `bytes` out through the Win32 query convention.
 LSTATUS giveData(const std::vector<BYTE>& bytes, DWORD valueType, LPDWORD type, LPBYTE data, LPDWORD size) {
-    if (data && !size)
-        return ERROR_INVALID_PARAMETER;
-    if (type)
-        *type = valueType;
-    if (!size)
-        return ERROR_SUCCESS;
+    if (data && !size) return ERROR_INVALID_PARAMETER;
+    if (type) *type = valueType;
+    if (!size) return ERROR_SUCCESS;
     const auto needed = static_cast<DWORD>(bytes.size());
     if (data) {
         if (*size < needed) {
             *size = needed;
             return ERROR_MORE_DATA;
         }
-        if (needed)
-            std::memcpy(data, bytes.data(), needed);
+        if (needed) std::memcpy(data, bytes.data(), needed);
     }
     *size = needed;
     return ERROR_SUCCESS;
@@ -432,8 +390,7 @@ LSTATUS giveData(const std::vector<BYTE>& bytes, DWORD valueType, LPDWORD type, 
 
 LSTATUS setValue(HKEY key, LPCWSTR name, DWORD type, std::vector<BYTE> bytes) {
     const std::wstring valueName = name ? name : L"";
-    if (valueName.size() > maxValueNameChars)
-        return ERROR_INVALID_PARAMETER;
+    if (valueName.size() > maxValueNameChars) return ERROR_INVALID_PARAMETER;
     return modifyKey(key, [&](Key* k, bool* changed) -> LSTATUS {
         Value* v = k->value(valueName);
         if (!v) {
@@ -464,19 +421,14 @@ LSTATUS deleteValue(HKEY key, LPCWSTR name) {
 LSTATUS deleteKey(HKEY key, LPCWSTR subKey, bool wholeTree) {
     Root root;
     std::vector<std::wstring> base;
-    if (!resolve(key, &root, &base))
-        return ERROR_INVALID_HANDLE;
-    if (!subKey && !wholeTree)
-        return ERROR_INVALID_PARAMETER;
+    if (!resolve(key, &root, &base)) return ERROR_INVALID_HANDLE;
+    if (!subKey && !wholeTree) return ERROR_INVALID_PARAMETER;
     std::vector<std::wstring> path = base;
-    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS)
-        return st;
+    if (const LSTATUS st = splitPath(subKey, &path); st != ERROR_SUCCESS) return st;
     return modifyStore(root, [&](Key* store, bool* changed) -> LSTATUS {
-        if (!findKey(store, base))
-            return ERROR_KEY_DELETED;
+        if (!findKey(store, base)) return ERROR_KEY_DELETED;
         Key* target = findKey(store, path);
-        if (!target)
-            return ERROR_FILE_NOT_FOUND;
+        if (!target) return ERROR_FILE_NOT_FOUND;
         if (wholeTree && !subKey) {
             // RegDeleteTree with no subkey: empties the key, which stays.
             *changed = !target->subkeys.empty() || !target->values.empty();
@@ -484,10 +436,8 @@ LSTATUS deleteKey(HKEY key, LPCWSTR subKey, bool wholeTree) {
             target->values.clear();
             return ERROR_SUCCESS;
         }
-        if (path.empty())
-            return ERROR_ACCESS_DENIED;  // a root key cannot be deleted
-        if (!wholeTree && !target->subkeys.empty())
-            return ERROR_ACCESS_DENIED;
+        if (path.empty()) return ERROR_ACCESS_DENIED;  // a root key cannot be deleted
+        if (!wholeTree && !target->subkeys.empty()) return ERROR_ACCESS_DENIED;
         std::vector<std::wstring> parentPath(path.begin(), path.end() - 1);
         Key* parent = findKey(store, parentPath);
         parent->subkeys.erase(upperCase(path.back()));
@@ -500,15 +450,13 @@ LSTATUS deleteKey(HKEY key, LPCWSTR subKey, bool wholeTree) {
 std::vector<BYTE> wideBytesFromUtf8(const BYTE* data, DWORD size) {
     const std::wstring wide = fromUtf8(std::string(reinterpret_cast<const char*>(data), size));
     std::vector<BYTE> out(wide.size() * sizeof(WCHAR));
-    if (!out.empty())
-        std::memcpy(out.data(), wide.data(), out.size());
+    if (!out.empty()) std::memcpy(out.data(), wide.data(), out.size());
     return out;
 }
 
 std::vector<BYTE> utf8FromWideBytes(const std::vector<BYTE>& bytes) {
     std::wstring wide(bytes.size() / sizeof(WCHAR), L'\0');
-    if (!wide.empty())
-        std::memcpy(&wide[0], bytes.data(), wide.size() * sizeof(WCHAR));
+    if (!wide.empty()) std::memcpy(&wide[0], bytes.data(), wide.size() * sizeof(WCHAR));
     const std::string narrow = toUtf8(wide);
     return std::vector<BYTE>(narrow.begin(), narrow.end());
 }
@@ -525,8 +473,7 @@ DVAPI LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD /*options*/, REGSAM 
 }
 
 DVAPI LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
-    if (!subKey)
-        return RegOpenKeyExW(key, nullptr, options, sam, result);
+    if (!subKey) return RegOpenKeyExW(key, nullptr, options, sam, result);
     return RegOpenKeyExW(key, wideArg(subKey).c_str(), options, sam, result);
 }
 
@@ -546,12 +493,10 @@ DVAPI LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*c
 
 DVAPI LSTATUS RegCloseKey(HKEY key) {
     Root root;
-    if (isPredefined(key, &root))
-        return ERROR_SUCCESS;
+    if (isPredefined(key, &root)) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> guard(registryLock);
     auto* h = reinterpret_cast<KeyHandle*>(key);
-    if (!liveHandles().erase(h))
-        return ERROR_INVALID_HANDLE;
+    if (!liveHandles().erase(h)) return ERROR_INVALID_HANDLE;
     delete h;
     return ERROR_SUCCESS;
 }
@@ -561,8 +506,7 @@ DVAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD /*reserved*/, LPD
     std::lock_guard<std::mutex> guard(registryLock);
     Value v;
     const LSTATUS st = readValue(key, name, &v);
-    if (st != ERROR_SUCCESS)
-        return st;
+    if (st != ERROR_SUCCESS) return st;
     return giveData(v.data, v.type, type, data, size);
 }
 
@@ -572,28 +516,23 @@ DVAPI LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDW
     Value v;
     const std::wstring wideName = wideArg(name);
     const LSTATUS st = readValue(key, wideName.c_str(), &v);
-    if (st != ERROR_SUCCESS)
-        return st;
+    if (st != ERROR_SUCCESS) return st;
     return giveData(isStringType(v.type) ? utf8FromWideBytes(v.data) : v.data, v.type, type, data, size);
 }
 
 DVAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data,
                              DWORD size) {
-    if (!data && size)
-        return ERROR_NOACCESS;
+    if (!data && size) return ERROR_NOACCESS;
     std::lock_guard<std::mutex> guard(registryLock);
     std::vector<BYTE> bytes(size);
-    if (size)
-        std::memcpy(bytes.data(), data, size);
-    if (isStringType(type))
-        bytes.resize(size - size % sizeof(WCHAR));  // whole characters only
+    if (size) std::memcpy(bytes.data(), data, size);
+    if (isStringType(type)) bytes.resize(size - size % sizeof(WCHAR));  // whole characters only
     return setValue(key, name, type, std::move(bytes));
 }
 
 DVAPI LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data,
                              DWORD size) {
-    if (!data && size)
-        return ERROR_NOACCESS;
+    if (!data && size) return ERROR_NOACCESS;
     std::lock_guard<std::mutex> guard(registryLock);
     std::vector<BYTE> bytes;
     if (isStringType(type)) {
@@ -621,8 +560,7 @@ DVAPI LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 }
 
 DVAPI LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-    if (!subKey)
-        return RegDeleteKeyW(key, nullptr);
+    if (!subKey) return RegDeleteKeyW(key, nullptr);
     return RegDeleteKeyW(key, wideArg(subKey).c_str());
 }
 
@@ -632,47 +570,37 @@ DVAPI LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
 }
 
 DVAPI LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
-    if (!subKey)
-        return RegDeleteTreeW(key, nullptr);
+    if (!subKey) return RegDeleteTreeW(key, nullptr);
     return RegDeleteTreeW(key, wideArg(subKey).c_str());
 }
 
 DVAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD /*reserved*/,
                             LPWSTR cls, LPDWORD classChars, FILETIME* lastWrite) {
-    if (!name || !nameChars)
-        return ERROR_INVALID_PARAMETER;
+    if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(registryLock);
     return readKey(key, [&](Key* k) -> LSTATUS {
-        if (index >= k->subkeys.size())
-            return ERROR_NO_MORE_ITEMS;
+        if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
         auto it = k->subkeys.begin();
         std::advance(it, index);
         const std::wstring& found = it->second->name;
-        if (found.size() + 1 > *nameChars)
-            return ERROR_MORE_DATA;
+        if (found.size() + 1 > *nameChars) return ERROR_MORE_DATA;
         std::wmemcpy(name, found.c_str(), found.size() + 1);
         *nameChars = static_cast<DWORD>(found.size());
-        if (cls && classChars && *classChars)
-            cls[0] = 0;
-        if (classChars)
-            *classChars = 0;
-        if (lastWrite)
-            *lastWrite = FILETIME{0, 0};
+        if (cls && classChars && *classChars) cls[0] = 0;
+        if (classChars) *classChars = 0;
+        if (lastWrite) *lastWrite = FILETIME{0, 0};
         return ERROR_SUCCESS;
     });
 }
 
 DVAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD /*reserved*/,
                             LPDWORD type, LPBYTE data, LPDWORD size) {
-    if (!name || !nameChars)
-        return ERROR_INVALID_PARAMETER;
+    if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(registryLock);
     return readKey(key, [&](Key* k) -> LSTATUS {
-        if (index >= k->values.size())
-            return ERROR_NO_MORE_ITEMS;
+        if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
         const Value& v = k->values[index];
-        if (v.name.size() + 1 > *nameChars)
-            return ERROR_MORE_DATA;
+        if (v.name.size() + 1 > *nameChars) return ERROR_MORE_DATA;
         std::wmemcpy(name, v.name.c_str(), v.name.size() + 1);
         *nameChars = static_cast<DWORD>(v.name.size());
         return giveData(v.data, v.type, type, data, size);

@@ -22,28 +22,22 @@ std::string escapeName(const std::wstring& name) {
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
 bool unescapeName(const std::string& token, std::wstring* out) {
-    if (token.empty() || token[0] != '=')
-        return false;
+    if (token.empty() || token[0] != '=') return false;
     std::string bytes;
     for (size_t i = 1; i < token.size(); ++i) {
         const char c = token[i];
         if (c == '%') {
-            if (i + 2 >= token.size())
-                return false;
+            if (i + 2 >= token.size()) return false;
             const int hi = hexValue(token[i + 1]);
             const int lo = hexValue(token[i + 2]);
-            if (hi < 0 || lo < 0)
-                return false;
+            if (hi < 0 || lo < 0) return false;
             bytes += static_cast<char>(hi * 16 + lo);
             i += 2;
         } else if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E ||
@@ -63,23 +57,19 @@ std::vector<std::string> splitSpaces(const std::string& line) {
     while (start <= line.size()) {
         const size_t end = line.find(' ', start);
         parts.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            break;
+        if (end == std::string::npos) break;
         start = end + 1;
     }
     return parts;
 }
 
 bool parseNumber(const std::string& text, uint64_t limit, uint64_t* out) {
-    if (text.empty() || text.size() > 20)
-        return false;
+    if (text.empty() || text.size() > 20) return false;
     uint64_t v = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
+        if (c < '0' || c > '9') return false;
         v = v * 10 + static_cast<uint64_t>(c - '0');
-        if (v > limit)
-            return false;
+        if (v > limit) return false;
     }
     *out = v;
     return true;
@@ -125,15 +115,12 @@ bool parse(const std::string& text, Key* root) {
     bool ended = false;
     while (pos < text.size()) {
         const size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos)
-            return false;  // every line ends with a newline
+        if (eol == std::string::npos) return false;  // every line ends with a newline
         const std::string line = text.substr(pos, eol - pos);
         pos = eol + 1;
-        if (ended)
-            return false;  // nothing after the trailer
+        if (ended) return false;  // nothing after the trailer
         if (!header) {
-            if (line != "DVREG 1")
-                return false;
+            if (line != "DVREG 1") return false;
             header = true;
             continue;
         }
@@ -144,16 +131,14 @@ bool parse(const std::string& text, Key* root) {
                 return false;
             ended = true;
         } else if (parts[0] == "K") {
-            if (parts.size() != 2 || parts[1].size() < 2 || parts[1][0] != '=')
-                return false;
+            if (parts.size() != 2 || parts[1].size() < 2 || parts[1][0] != '=') return false;
             current = &parsed;
             // Components are separated by a raw '\', which escaped names never contain.
             const std::string& path = parts[1];
             size_t start = 1;
             size_t depth = 0;
             while (true) {
-                if (++depth > maxKeyDepth)
-                    return false;  // deeper than any store this code writes
+                if (++depth > maxKeyDepth) return false;  // deeper than any store this code writes
                 const size_t sep = path.find('\\', start);
                 std::wstring name;
                 if (!unescapeName(
@@ -168,8 +153,7 @@ bool parse(const std::string& text, Key* root) {
                     slot->name = name;
                 }
                 current = slot.get();
-                if (sep == std::string::npos)
-                    break;
+                if (sep == std::string::npos) break;
                 start = sep + 1;
             }
             ++records;
@@ -189,8 +173,7 @@ bool parse(const std::string& text, Key* root) {
             for (size_t i = 0; i < length; ++i) {
                 const int hi = hexValue(parts[4][1 + 2 * i]);
                 const int lo = hexValue(parts[4][2 + 2 * i]);
-                if (hi < 0 || lo < 0)
-                    return false;
+                if (hi < 0 || lo < 0) return false;
                 v.data[i] = static_cast<BYTE>(hi * 16 + lo);
             }
             if (Value* existing = current->value(name)) {
@@ -203,8 +186,7 @@ bool parse(const std::string& text, Key* root) {
             return false;
         }
     }
-    if (!header || !ended)
-        return false;
+    if (!header || !ended) return false;
     *root = std::move(parsed);
     return true;
 }

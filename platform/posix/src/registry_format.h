@@ -46,8 +46,7 @@ struct Key {
     }
     Value* value(const std::wstring& n) {
         for (auto& v : values) {
-            if (equalNoCase(v.name, n))
-                return &v;
+            if (equalNoCase(v.name, n)) return &v;
         }
         return nullptr;
     }

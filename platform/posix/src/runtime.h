@@ -23,8 +23,7 @@ protected:
     ULONG addRef() noexcept { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
     ULONG release() noexcept {
         const ULONG left = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0)
-            delete this;
+        if (left == 0) delete this;
         return left;
     }
     std::atomic<ULONG> refs{1};

@@ -37,8 +37,7 @@ std::wstring fromUtf8(const std::string& text) {
                 cp = (cp << 6) | (s[i + k] & 0x3F);
             }
         }
-        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
-            ok = false;
+        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
         if (ok) {
             out += static_cast<wchar_t>(cp);
             i += need + 1;
@@ -86,8 +85,7 @@ std::wstring upperCase(const std::wstring& text) {
 }
 
 bool equalNoCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i])))
             return false;

@@ -31,12 +31,10 @@ public:
         const char* override = std::getenv("DV_V4L2_DEVICE_DIR");  // NOLINT(concurrency-mt-unsafe): read only
         const std::string path = override && *override ? override : "/dev";
         DIR* folder = opendir(path.c_str());
-        if (!folder)
-            return nodes;
+        if (!folder) return nodes;
         // readdir is safe on a stream no other thread sees.
         while (const dirent* entry = readdir(folder)) {  // NOLINT(concurrency-mt-unsafe)
-            if (std::strncmp(entry->d_name, "video", 5) == 0)
-                nodes.push_back(path + "/" + entry->d_name);
+            if (std::strncmp(entry->d_name, "video", 5) == 0) nodes.push_back(path + "/" + entry->d_name);
         }
         closedir(folder);
         return nodes;
@@ -57,8 +55,7 @@ public:
     int pollNode(int fd, short events, short* revents, int timeoutMs) override {
         pollfd entry{fd, events, 0};
         const int result = ::poll(&entry, 1, timeoutMs);
-        if (revents)
-            *revents = entry.revents;
+        if (revents) *revents = entry.revents;
         return result;
     }
 };
@@ -70,8 +67,7 @@ std::atomic<V4l2Io*> installedIo{nullptr};
 long nodeNumber(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (name.size() <= 5 || name.compare(0, 5, "video") != 0)
-        return -1;
+    if (name.size() <= 5 || name.compare(0, 5, "video") != 0) return -1;
     const std::string digits = name.substr(5);
     if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
         digits.size() > 9)
@@ -87,8 +83,7 @@ class NodePropertyBag final : public IPropertyBag, public dvrt::RefCounted {
 public:
     explicit NodePropertyBag(const V4l2CaptureNode& node) : node(node) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
             *ppv = static_cast<IPropertyBag*>(this);
             AddRef();
@@ -103,8 +98,7 @@ public:
     // other names HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), as the registry's
     // bags answer.
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* value, IErrorLog* /*log*/) override {
-        if (!name || !value)
-            return E_POINTER;
+        if (!name || !value) return E_POINTER;
         std::wstring text;
         const std::wstring key(name);
         if (key == L"FriendlyName")
@@ -115,11 +109,9 @@ public:
             text = dvrt::fromUtf8(node.path);
         else
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-        if (value->vt != VT_EMPTY && value->vt != VT_BSTR)
-            return DISP_E_TYPEMISMATCH;
+        if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
         BSTR b = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
-        if (!b)
-            return E_OUTOFMEMORY;
+        if (!b) return E_OUTOFMEMORY;
         VariantClear(value);
         value->vt = VT_BSTR;
         value->bstrVal = b;
@@ -127,8 +119,7 @@ public:
     }
     // The bag describes a device node: nothing can be written to it.
     STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {
-        if (!name || !value)
-            return E_POINTER;
+        if (!name || !value) return E_POINTER;
         return E_ACCESSDENIED;
     }
 
@@ -142,8 +133,7 @@ public:
     explicit V4l2Moniker(const V4l2CaptureNode& node) : node(node) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream ||
             riid == IID_IMoniker || riid == IID_DvV4l2MonikerNode) {
             *ppv = static_cast<IMoniker*>(this);
@@ -156,8 +146,7 @@ public:
     DVRT_REFCOUNT_METHODS
 
     STDMETHODIMP GetClassID(CLSID* clsid) override {
-        if (!clsid)
-            return E_POINTER;
+        if (!clsid) return E_POINTER;
         *clsid = CLSID_DvV4l2CaptureSource;
         return S_OK;
     }
@@ -170,51 +159,41 @@ public:
     // activation's failure (REGDB_E_CLASSNOTREG when the source's library is
     // not registered) or the source's Load failure is returned.
     STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
         ComPtr<IPersistPropertyBag> persist;
         HRESULT hr =
             CoCreateInstance(CLSID_DvV4l2CaptureSource, nullptr, CLSCTX_INPROC_SERVER,
                              IID_IPersistPropertyBag, reinterpret_cast<void**>(persist.GetAddressOf()));
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         ComPtr<IPropertyBag> bag;
         hr = BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf()));
-        if (SUCCEEDED(hr))
-            hr = persist->Load(bag.Get(), nullptr);
-        if (FAILED(hr))
-            return hr;
+        if (SUCCEEDED(hr)) hr = persist->Load(bag.Get(), nullptr);
+        if (FAILED(hr)) return hr;
         return persist->QueryInterface(riid, ppv);
     }
     STDMETHODIMP BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         *ppv = nullptr;
         auto* bag = new (std::nothrow) NodePropertyBag(node);
-        if (!bag)
-            return E_OUTOFMEMORY;
+        if (!bag) return E_OUTOFMEMORY;
         return dvrt::handOut(bag, riid, ppv);
     }
     STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) override {
-        if (reduced)
-            *reduced = nullptr;
+        if (reduced) *reduced = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker** composite) override {
-        if (composite)
-            *composite = nullptr;
+        if (composite) *composite = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP Enum(BOOL, IEnumMoniker** out) override {
-        if (out)
-            *out = nullptr;
+        if (out) *out = nullptr;
         return E_NOTIMPL;
     }
     // S_OK for a V4L2 moniker of the same node, else S_FALSE.
     STDMETHODIMP IsEqual(IMoniker* other) override {
-        if (!other)
-            return E_INVALIDARG;
+        if (!other) return E_INVALIDARG;
         IMoniker* same = nullptr;
         if (FAILED(other->QueryInterface(IID_DvV4l2MonikerNode, reinterpret_cast<void**>(&same))))
             return S_FALSE;
@@ -226,37 +205,30 @@ public:
     STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
     STDMETHODIMP Inverse(IMoniker** inverse) override {
-        if (inverse)
-            *inverse = nullptr;
+        if (inverse) *inverse = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker** prefix) override {
-        if (prefix)
-            *prefix = nullptr;
+        if (prefix) *prefix = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP RelativePathTo(IMoniker*, IMoniker** rel) override {
-        if (rel)
-            *rel = nullptr;
+        if (rel) *rel = nullptr;
         return E_NOTIMPL;
     }
     // "@device:v4l2:/dev/videoN".
     STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
-        if (!name)
-            return E_POINTER;
+        if (!name) return E_POINTER;
         *name = dvrt::taskString(L"@device:v4l2:" + dvrt::fromUtf8(node.path));
         return *name ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG* eaten, IMoniker** out) override {
-        if (eaten)
-            *eaten = 0;
-        if (out)
-            *out = nullptr;
+        if (eaten) *eaten = 0;
+        if (out) *out = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP IsSystemMoniker(DWORD* mksys) override {
-        if (!mksys)
-            return E_POINTER;
+        if (!mksys) return E_POINTER;
         *mksys = 0;  // MKSYS_NONE
         return S_FALSE;
     }
@@ -282,24 +254,20 @@ std::vector<V4l2CaptureNode> dvListV4l2CaptureNodes() {
     std::vector<std::pair<long, std::string>> numbered;
     for (const std::string& path : io->listNodes()) {
         const long number = nodeNumber(path);
-        if (number >= 0)
-            numbered.emplace_back(number, path);
+        if (number >= 0) numbered.emplace_back(number, path);
     }
     std::sort(numbered.begin(), numbered.end());
     std::vector<V4l2CaptureNode> nodes;
     for (const auto& [number, path] : numbered) {
         const int fd = io->openNode(path.c_str(), O_RDWR | O_NONBLOCK);
-        if (fd < 0)
-            continue;
+        if (fd < 0) continue;
         v4l2_capability caps{};
         const int result = io->ioctlNode(fd, VIDIOC_QUERYCAP, &caps);
         io->closeNode(fd);
-        if (result != 0)
-            continue;
+        if (result != 0) continue;
         const uint32_t device =
             (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-        if ((device & V4L2_CAP_VIDEO_CAPTURE) == 0 || (device & V4L2_CAP_STREAMING) == 0)
-            continue;
+        if ((device & V4L2_CAP_VIDEO_CAPTURE) == 0 || (device & V4L2_CAP_STREAMING) == 0) continue;
         const char* card = reinterpret_cast<const char*>(caps.card);
         nodes.push_back({path, std::string(card, strnlen(card, sizeof caps.card))});
     }
@@ -309,8 +277,7 @@ std::vector<V4l2CaptureNode> dvListV4l2CaptureNodes() {
 namespace dvrt {
 
 HRESULT createV4l2Moniker(const V4l2CaptureNode& node, IMoniker** out) {
-    if (!out)
-        return E_POINTER;
+    if (!out) return E_POINTER;
     *out = new (std::nothrow) V4l2Moniker(node);
     return *out ? S_OK : E_OUTOFMEMORY;
 }

@@ -19,17 +19,14 @@ LRESULT controlMessageLocked(Window* w, UINT message, WPARAM wParam, LPARAM lPar
             items.push_back({textFrom(lParam, ansi), 0});
             return count;
         case CB_INSERTSTRING: {
-            if (index < -1 || index > count)
-                return CB_ERR;
+            if (index < -1 || index > count) return CB_ERR;
             const size_t at = index == -1 ? items.size() : static_cast<size_t>(index);
             items.insert(items.begin() + static_cast<ptrdiff_t>(at), {textFrom(lParam, ansi), 0});
-            if (w->selection != CB_ERR && static_cast<size_t>(w->selection) >= at)
-                ++w->selection;
+            if (w->selection != CB_ERR && static_cast<size_t>(w->selection) >= at) ++w->selection;
             return static_cast<LRESULT>(at);
         }
         case CB_DELETESTRING:
-            if (index < 0 || index >= count)
-                return CB_ERR;
+            if (index < 0 || index >= count) return CB_ERR;
             items.erase(items.begin() + index);
             if (w->selection == index)
                 w->selection = CB_ERR;
@@ -53,23 +50,19 @@ LRESULT controlMessageLocked(Window* w, UINT message, WPARAM wParam, LPARAM lPar
             w->selection = static_cast<int>(index);
             return index;
         case CB_GETITEMDATA:
-            if (index < 0 || index >= count)
-                return CB_ERR;
+            if (index < 0 || index >= count) return CB_ERR;
             return items[static_cast<size_t>(index)].data;
         case CB_SETITEMDATA:
-            if (index < 0 || index >= count)
-                return CB_ERR;
+            if (index < 0 || index >= count) return CB_ERR;
             items[static_cast<size_t>(index)].data = lParam;
             return CB_OKAY;
         case CB_GETLBTEXTLEN:
-            if (index < 0 || index >= count)
-                return CB_ERR;
+            if (index < 0 || index >= count) return CB_ERR;
             return ansi ? static_cast<LRESULT>(toUtf8(items[static_cast<size_t>(index)].text).size())
                         : static_cast<LRESULT>(items[static_cast<size_t>(index)].text.size());
         case CB_GETLBTEXT: {
             // The buffer must hold the whole text (as on Windows, no size is given).
-            if (index < 0 || index >= count || !lParam)
-                return CB_ERR;
+            if (index < 0 || index >= count || !lParam) return CB_ERR;
             const std::wstring& t = items[static_cast<size_t>(index)].text;
             if (ansi) {
                 const std::string a = toUtf8(t);
@@ -82,11 +75,9 @@ LRESULT controlMessageLocked(Window* w, UINT message, WPARAM wParam, LPARAM lPar
         case CB_FINDSTRINGEXACT: {
             const std::wstring wanted = dvrt::upperCase(textFrom(lParam, ansi));
             for (LRESULT i = std::max<LRESULT>(index + 1, 0); i < count; ++i)
-                if (dvrt::upperCase(items[static_cast<size_t>(i)].text) == wanted)
-                    return i;
+                if (dvrt::upperCase(items[static_cast<size_t>(i)].text) == wanted) return i;
             for (LRESULT i = 0; i < std::min<LRESULT>(index + 1, count); ++i)
-                if (dvrt::upperCase(items[static_cast<size_t>(i)].text) == wanted)
-                    return i;
+                if (dvrt::upperCase(items[static_cast<size_t>(i)].text) == wanted) return i;
             return CB_ERR;
         }
         default:
@@ -132,8 +123,7 @@ DVAPI BOOL dvUserSelectComboItem(HWND combo, int index) {
 
 DVAPI BOOL CheckDlgButton(HWND dialog, int id, UINT check) {
     HWND control = GetDlgItem(dialog, id);
-    if (!control)
-        return FALSE;
+    if (!control) return FALSE;
     SendMessageW(control, BM_SETCHECK, check, 0);
     return TRUE;
 }
@@ -146,8 +136,7 @@ DVAPI UINT IsDlgButtonChecked(HWND dialog, int id) {
 DVAPI UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int chars) {
     HWND control = GetDlgItem(dialog, id);
     if (!control) {
-        if (text && chars > 0)
-            text[0] = 0;
+        if (text && chars > 0) text[0] = 0;
         return 0;
     }
     return static_cast<UINT>(GetWindowTextW(control, text, chars));

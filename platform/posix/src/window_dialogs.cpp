@@ -31,8 +31,7 @@ DVAPI HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR name, HWND parent, DLG
     const DWORD exStyle = (tpl.style & DS_CONTROL) ? WS_EX_CONTROLPARENT : 0;
     HWND dialog = createWindow(exStyle, L"#32770", L"", tpl.style & ~WS_VISIBLE,
                                toPixels(0, 0, tpl.cx, tpl.cy), parent, 0, instance, nullptr);
-    if (!dialog)
-        return nullptr;
+    if (!dialog) return nullptr;
     HWND firstTabStop = nullptr;
     for (const auto& c : tpl.controls) {
         const DWORD style = c.style | WS_CHILD | WS_VISIBLE;
@@ -42,23 +41,19 @@ DVAPI HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR name, HWND parent, DLG
             DestroyWindow(dialog);
             return nullptr;
         }
-        if (!firstTabStop && (style & WS_TABSTOP))
-            firstTabStop = control;
+        if (!firstTabStop && (style & WS_TABSTOP)) firstTabStop = control;
     }
     {
         std::lock_guard<std::mutex> hold(guard);
         find(dialog)->dialogProcedure = procedure;
     }
-    if (procedure)
-        procedure(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), param);
-    if ((tpl.style & WS_VISIBLE) && IsWindow(dialog))
-        ShowWindow(dialog, SW_SHOW);
+    if (procedure) procedure(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), param);
+    if ((tpl.style & WS_VISIBLE) && IsWindow(dialog)) ShowWindow(dialog, SW_SHOW);
     return IsWindow(dialog) ? dialog : nullptr;
 }
 
 DVAPI BOOL MapDialogRect(HWND dialog, LPRECT rect) {
-    if (!rect || !IsWindow(dialog))
-        return FALSE;
+    if (!rect || !IsWindow(dialog)) return FALSE;
     rect->left = rect->left * dialogBaseX / 4;
     rect->right = rect->right * dialogBaseX / 4;
     rect->top = rect->top * dialogBaseY / 8;
@@ -71,8 +66,7 @@ DVAPI LONG GetDialogBaseUnits() {
 }
 
 DVAPI BOOL dvRegisterDialogTemplate(HINSTANCE instance, const DvDialogTemplate* tpl) {
-    if (!tpl || (tpl->controlCount && !tpl->controls))
-        return FALSE;
+    if (!tpl || (tpl->controlCount && !tpl->controls)) return FALSE;
     TemplateData data;
     data.style = tpl->style;
     data.cx = tpl->cx;

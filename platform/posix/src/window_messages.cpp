@@ -6,10 +6,8 @@
 namespace dvwin {
 
 std::wstring textFrom(LPARAM lParam, bool ansi) {
-    if (!lParam)
-        return std::wstring();
-    if (ansi)
-        return fromUtf8(reinterpret_cast<const char*>(lParam));
+    if (!lParam) return std::wstring();
+    if (ansi) return fromUtf8(reinterpret_cast<const char*>(lParam));
     return std::wstring(reinterpret_cast<const wchar_t*>(lParam));
 }
 
@@ -20,13 +18,11 @@ LRESULT sendMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, boo
     {
         std::lock_guard<std::mutex> hold(guard);
         Window* w = findOrFail(handle);
-        if (!w)
-            return 0;
+        if (!w) return 0;
         kind = w->kind;
         bool handled = false;
         const LRESULT r = controlMessageLocked(w, message, wParam, lParam, ansi, &handled);
-        if (handled)
-            return r;
+        if (handled) return r;
         windowProcedure = w->windowProcedure;
         dialogProcedure = w->dialogProcedure;
     }
@@ -37,8 +33,7 @@ LRESULT sendMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, boo
         {
             std::lock_guard<std::mutex> hold(guard);
             Window* w = find(handle);
-            if (!w || !w->enabled)
-                return 0;
+            if (!w || !w->enabled) return 0;
             if ((w->style & BS_TYPEMASK) == BS_AUTOCHECKBOX)
                 w->check = w->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
             parent = w->parent;
@@ -47,10 +42,8 @@ LRESULT sendMessage(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, boo
         SendMessageW(parent, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(handle));
         return 0;
     }
-    if (dialogProcedure)
-        return dialogProcedure(handle, message, wParam, lParam);
-    if (windowProcedure)
-        return windowProcedure(handle, message, wParam, lParam);
+    if (dialogProcedure) return dialogProcedure(handle, message, wParam, lParam);
+    if (windowProcedure) return windowProcedure(handle, message, wParam, lParam);
     return ansi ? DefWindowProcA(handle, message, wParam, lParam)
                 : DefWindowProcW(handle, message, wParam, lParam);
 }
@@ -82,8 +75,7 @@ DVAPI LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wPar
 DVAPI BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = findOrFail(window);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     queues[w->thread].push_back({MSG{window, message, wParam, lParam, 0, {0, 0}}});
     return TRUE;
 }
@@ -93,29 +85,23 @@ DVAPI BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 DVAPI BOOL PeekMessageW(MSG* msg, HWND window, UINT first, UINT last, UINT remove) {
-    if (!msg)
-        return FALSE;
+    if (!msg) return FALSE;
     std::lock_guard<std::mutex> hold(guard);
     auto q = queues.find(std::this_thread::get_id());
-    if (q == queues.end())
-        return FALSE;
+    if (q == queues.end()) return FALSE;
     auto& queue = q->second;
     for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (window && it->msg.hwnd != window)
-            continue;
-        if ((first || last) && (it->msg.message < first || it->msg.message > last))
-            continue;
+        if (window && it->msg.hwnd != window) continue;
+        if ((first || last) && (it->msg.message < first || it->msg.message > last)) continue;
         *msg = it->msg;
-        if (remove & PM_REMOVE)
-            queue.erase(it);
+        if (remove & PM_REMOVE) queue.erase(it);
         return TRUE;
     }
     return FALSE;
 }
 
 DVAPI LRESULT DispatchMessageW(const MSG* msg) {
-    if (!msg || !msg->hwnd)
-        return 0;
+    if (!msg || !msg->hwnd) return 0;
     return sendMessage(msg->hwnd, msg->message, msg->wParam, msg->lParam, false);
 }
 

@@ -107,8 +107,7 @@ std::wstring textFrom(LPARAM lParam, bool ansi);
 // Copies `text` to a caller buffer of `chars` characters, always terminated.
 template <class Char>
 int copyOut(const std::basic_string<Char>& text, Char* out, int chars) {
-    if (!out || chars <= 0)
-        return 0;
+    if (!out || chars <= 0) return 0;
     const int n = std::min<int>(static_cast<int>(text.size()), chars - 1);
     std::copy(text.begin(), text.begin() + n, out);
     out[n] = 0;

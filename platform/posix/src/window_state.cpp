@@ -11,8 +11,7 @@ DVAPI BOOL EnableWindow(HWND window, BOOL enable) {
     {
         std::lock_guard<std::mutex> hold(guard);
         Window* w = find(window);
-        if (!w)
-            return FALSE;
+        if (!w) return FALSE;
         wasDisabled = !w->enabled;
         w->enabled = enable != FALSE;
         if (w->enabled)
@@ -20,8 +19,7 @@ DVAPI BOOL EnableWindow(HWND window, BOOL enable) {
         else
             w->style |= WS_DISABLED;
     }
-    if (wasDisabled == (enable != FALSE))
-        SendMessageW(window, WM_ENABLE, enable ? TRUE : FALSE, 0);
+    if (wasDisabled == (enable != FALSE)) SendMessageW(window, WM_ENABLE, enable ? TRUE : FALSE, 0);
     return wasDisabled ? TRUE : FALSE;
 }
 
@@ -34,8 +32,7 @@ DVAPI BOOL IsWindowEnabled(HWND window) {
 DVAPI BOOL ShowWindow(HWND window, int command) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     const bool was = w->visible;
     w->visible = command != SW_HIDE;
     if (w->visible)
@@ -49,8 +46,7 @@ DVAPI BOOL IsWindowVisible(HWND window) {
     std::lock_guard<std::mutex> hold(guard);
     // Visible only when it and every ancestor are.
     for (Window* w = find(window); w; w = (w->style & WS_CHILD) ? find(w->parent) : nullptr)
-        if (!w->visible)
-            return FALSE;
+        if (!w->visible) return FALSE;
     return find(window) ? TRUE : FALSE;
 }
 
@@ -63,17 +59,14 @@ DVAPI BOOL UpdateWindow(HWND window) {
 }
 
 DVAPI BOOL GetWindowRect(HWND window, LPRECT rect) {
-    if (!rect)
-        return FALSE;
+    if (!rect) return FALSE;
     std::lock_guard<std::mutex> hold(guard);
     desktopLocked();
     Window* w = findOrFail(window);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     POINT origin{0, 0};
     if (w->style & WS_CHILD) {
-        if (Window* parent = find(w->parent))
-            origin = clientOrigin(parent);
+        if (Window* parent = find(w->parent)) origin = clientOrigin(parent);
     }
     *rect = {w->rect.left + origin.x, w->rect.top + origin.y, w->rect.right + origin.x,
              w->rect.bottom + origin.y};
@@ -81,12 +74,10 @@ DVAPI BOOL GetWindowRect(HWND window, LPRECT rect) {
 }
 
 DVAPI BOOL GetClientRect(HWND window, LPRECT rect) {
-    if (!rect)
-        return FALSE;
+    if (!rect) return FALSE;
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     *rect = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
     return TRUE;
 }
@@ -94,8 +85,7 @@ DVAPI BOOL GetClientRect(HWND window, LPRECT rect) {
 DVAPI BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL /*repaint*/) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
-    if (!w || w->kind == Kind::Desktop)
-        return FALSE;
+    if (!w || w->kind == Kind::Desktop) return FALSE;
     w->rect = {x, y, x + width, y + height};
     return TRUE;
 }
@@ -103,8 +93,7 @@ DVAPI BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL /*r
 DVAPI BOOL SetWindowPos(HWND window, HWND /*insertAfter*/, int x, int y, int width, int height, UINT flags) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
-    if (!w || w->kind == Kind::Desktop)
-        return FALSE;
+    if (!w || w->kind == Kind::Desktop) return FALSE;
     RECT r = w->rect;
     if (!(flags & SWP_NOMOVE)) {
         r.right += x - r.left;
@@ -117,10 +106,8 @@ DVAPI BOOL SetWindowPos(HWND window, HWND /*insertAfter*/, int x, int y, int wid
         r.bottom = r.top + height;
     }
     w->rect = r;
-    if (flags & SWP_SHOWWINDOW)
-        w->visible = true;
-    if (flags & SWP_HIDEWINDOW)
-        w->visible = false;
+    if (flags & SWP_SHOWWINDOW) w->visible = true;
+    if (flags & SWP_HIDEWINDOW) w->visible = false;
     return TRUE;
 }
 
@@ -128,8 +115,7 @@ DVAPI int GetWindowTextW(HWND window, LPWSTR text, int chars) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
     if (!w) {
-        if (text && chars > 0)
-            text[0] = 0;
+        if (text && chars > 0) text[0] = 0;
         return 0;
     }
     return copyOut(w->text, text, chars);
@@ -139,8 +125,7 @@ DVAPI int GetWindowTextA(HWND window, LPSTR text, int chars) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
     if (!w) {
-        if (text && chars > 0)
-            text[0] = 0;
+        if (text && chars > 0) text[0] = 0;
         return 0;
     }
     return copyOut(toUtf8(w->text), text, chars);
@@ -155,8 +140,7 @@ DVAPI int GetWindowTextLengthW(HWND window) {
 DVAPI BOOL SetWindowTextW(HWND window, LPCWSTR text) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     w->text = text ? text : L"";
     return TRUE;
 }
@@ -164,8 +148,7 @@ DVAPI BOOL SetWindowTextW(HWND window, LPCWSTR text) {
 DVAPI BOOL SetWindowTextA(HWND window, LPCSTR text) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = find(window);
-    if (!w)
-        return FALSE;
+    if (!w) return FALSE;
     w->text = text ? fromUtf8(text) : std::wstring();
     return TRUE;
 }
@@ -173,8 +156,7 @@ DVAPI BOOL SetWindowTextA(HWND window, LPCSTR text) {
 DVAPI LONG_PTR GetWindowLongPtrW(HWND window, int index) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = findOrFail(window);
-    if (!w)
-        return 0;
+    if (!w) return 0;
     switch (index) {
     case GWL_STYLE:
         return static_cast<LONG>(w->style);
@@ -190,12 +172,9 @@ DVAPI LONG_PTR GetWindowLongPtrW(HWND window, int index) {
         break;
     }
     if (w->kind == Kind::Dialog) {
-        if (index == DWLP_USER)
-            return w->dialogUser;
-        if (index == DWLP_MSGRESULT)
-            return w->messageResult;
-        if (index == DWLP_DLGPROC)
-            return reinterpret_cast<LONG_PTR>(w->dialogProcedure);
+        if (index == DWLP_USER) return w->dialogUser;
+        if (index == DWLP_MSGRESULT) return w->messageResult;
+        if (index == DWLP_DLGPROC) return reinterpret_cast<LONG_PTR>(w->dialogProcedure);
     }
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -208,8 +187,7 @@ DVAPI LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
         {
             std::lock_guard<std::mutex> hold(guard);
             Window* w = findOrFail(window);
-            if (!w)
-                return 0;
+            if (!w) return 0;
             change.styleOld = index == GWL_STYLE ? w->style : w->exStyle;
         }
         change.styleNew = static_cast<DWORD>(value);
@@ -217,8 +195,7 @@ DVAPI LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
         {
             std::lock_guard<std::mutex> hold(guard);
             Window* w = find(window);
-            if (!w)
-                return 0;
+            if (!w) return 0;
             if (index == GWL_STYLE)
                 w->style = change.styleNew;
             else
@@ -229,8 +206,7 @@ DVAPI LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
     }
     std::lock_guard<std::mutex> hold(guard);
     Window* w = findOrFail(window);
-    if (!w)
-        return 0;
+    if (!w) return 0;
     LONG_PTR old = 0;
     switch (index) {
     case GWLP_ID:

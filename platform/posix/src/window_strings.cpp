@@ -5,8 +5,7 @@
 using namespace dvwin;
 
 DVAPI BOOL dvRegisterStringResource(HINSTANCE instance, UINT id, const char* text) {
-    if (!text)
-        return FALSE;
+    if (!text) return FALSE;
     std::lock_guard<std::mutex> hold(guard);
     stringResources[{instance, id}] = fromUtf8(text);
     return TRUE;
@@ -26,8 +25,7 @@ namespace {
 // into the caller's encoding.
 template <class Char, class Encode>
 int loadString(HINSTANCE instance, UINT id, Char* buffer, int chars, Encode encode) {
-    if (!buffer || chars <= 0)
-        return 0;
+    if (!buffer || chars <= 0) return 0;
     std::lock_guard<std::mutex> hold(guard);
     auto it = stringResources.find({instance, id});
     if (it == stringResources.end()) {

@@ -29,8 +29,7 @@ Window* find(HWND handle) {
 
 Window* findOrFail(HWND handle) {
     Window* w = find(handle);
-    if (!w)
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    if (!w) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return w;
 }
 
@@ -50,14 +49,10 @@ HWND desktopLocked() {
 
 Kind predefinedKind(const std::wstring& upperName, bool* known) {
     *known = true;
-    if (upperName == L"BUTTON")
-        return Kind::Button;
-    if (upperName == L"COMBOBOX")
-        return Kind::ComboBox;
-    if (upperName == L"STATIC")
-        return Kind::Static;
-    if (upperName == L"#32770")
-        return Kind::Dialog;
+    if (upperName == L"BUTTON") return Kind::Button;
+    if (upperName == L"COMBOBOX") return Kind::ComboBox;
+    if (upperName == L"STATIC") return Kind::Static;
+    if (upperName == L"#32770") return Kind::Dialog;
     *known = false;
     return Kind::Generic;
 }
@@ -67,8 +62,7 @@ POINT clientOrigin(const Window* w) {
     while (w && w->kind != Kind::Desktop) {
         p.x += w->rect.left;
         p.y += w->rect.top;
-        if (!(w->style & WS_CHILD))
-            break;
+        if (!(w->style & WS_CHILD)) break;
         w = find(w->parent);
     }
     return p;
@@ -115,8 +109,7 @@ HWND createWindow(DWORD exStyle, const std::wstring& className, const std::wstri
         w->instance = instance;
         w->windowProcedure = procedure;
         w->thread = std::this_thread::get_id();
-        if (style & WS_CHILD)
-            find(parent)->children.push_back(w->handle);
+        if (style & WS_CHILD) find(parent)->children.push_back(w->handle);
         handle = w->handle;
         windows.emplace(handle, std::move(w));
     }
@@ -131,8 +124,7 @@ HWND createWindow(DWORD exStyle, const std::wstring& className, const std::wstri
 
 void destroyLocked(HWND handle, std::vector<HWND>* order) {
     Window* w = find(handle);
-    if (!w)
-        return;
+    if (!w) return;
     order->push_back(handle);
     for (HWND child : w->children)
         destroyLocked(child, order);
@@ -165,8 +157,7 @@ DVAPI ATOM RegisterClassW(const WNDCLASSW* windowClass) {
 }
 
 DVAPI BOOL UnregisterClassW(LPCWSTR className, HINSTANCE /*instance*/) {
-    if (!className)
-        return FALSE;
+    if (!className) return FALSE;
     std::lock_guard<std::mutex> hold(guard);
     return classes.erase(dvrt::upperCase(className)) ? TRUE : FALSE;
 }
@@ -242,22 +233,18 @@ DVAPI HWND GetDesktopWindow() {
 DVAPI HWND GetParent(HWND window) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = findOrFail(window);
-    if (!w)
-        return nullptr;
+    if (!w) return nullptr;
     // A child's parent; a popup's owner; an overlapped window has none.
-    if ((w->style & WS_CHILD) || (w->style & WS_POPUP))
-        return w->parent;
+    if ((w->style & WS_CHILD) || (w->style & WS_POPUP)) return w->parent;
     return nullptr;
 }
 
 DVAPI HWND GetDlgItem(HWND dialog, int id) {
     std::lock_guard<std::mutex> hold(guard);
     Window* w = findOrFail(dialog);
-    if (!w)
-        return nullptr;
+    if (!w) return nullptr;
     for (HWND child : w->children)
-        if (Window* c = find(child); c && c->id == id)
-            return child;
+        if (Window* c = find(child); c && c->id == id) return child;
     return nullptr;
 }
 
@@ -278,13 +265,11 @@ DVAPI HWND FindWindowExW(HWND parent, HWND after, LPCWSTR className, LPCWSTR tit
     std::vector<HWND> candidates;
     if (parent && parent != desktopHandle) {
         Window* p = find(parent);
-        if (!p)
-            return nullptr;
+        if (!p) return nullptr;
         candidates = p->children;
     } else {
         for (auto& [h, w] : windows)
-            if (!(w->style & WS_CHILD) && w->kind != Kind::Desktop)
-                candidates.push_back(h);
+            if (!(w->style & WS_CHILD) && w->kind != Kind::Desktop) candidates.push_back(h);
     }
     bool passed = after == nullptr;
     for (HWND h : candidates) {
@@ -293,10 +278,8 @@ DVAPI HWND FindWindowExW(HWND parent, HWND after, LPCWSTR className, LPCWSTR tit
             continue;
         }
         Window* w = find(h);
-        if (className && !dvrt::equalNoCase(w->className, className))
-            continue;
-        if (title && w->text != title)
-            continue;
+        if (className && !dvrt::equalNoCase(w->className, className)) continue;
+        if (title && w->text != title) continue;
         return h;
     }
     return nullptr;

@@ -24,8 +24,7 @@ std::wstring widen(const std::string& text) {
 #ifdef _WIN32
     const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     std::wstring out(n > 0 ? n : 1, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
     out.resize(std::wcslen(out.c_str()));
     return out;
 #else
@@ -49,8 +48,7 @@ std::wstring widen(const std::string& text) {
 // As the product converts a friendly name: wcstombs, at most 255 bytes.
 std::string narrowName(const wchar_t* name) {
     char buffer[256] = {};
-    if (name)
-        std::wcstombs(buffer, name, sizeof buffer - 1);
+    if (name) std::wcstombs(buffer, name, sizeof buffer - 1);
     return buffer;
 }
 
@@ -60,7 +58,6 @@ std::string lower(const std::string& text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
-
 
 LSTATUS openSettingsKey(RegistryKey* key) {
     return RegCreateKeyExA(HKEY_CURRENT_USER, settingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -88,8 +85,7 @@ std::string programFolder() {
     wide = cut == std::wstring::npos ? L"." : wide.substr(0, cut);
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(bytes > 0 ? bytes : 1, '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], bytes, nullptr, nullptr);
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], bytes, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
     return out;
 #else
@@ -105,16 +101,13 @@ std::string absolutePath(const std::string& path) {
 #ifdef _WIN32
     std::wstring wide = widen(path);
     for (wchar_t& c : wide)
-        if (c == L'/')
-            c = L'\\';
+        if (c == L'/') c = L'\\';
     WCHAR full[MAX_PATH * 2] = {};
     const DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH * 2, full, nullptr);
-    if (n == 0 || n >= MAX_PATH * 2)
-        return path;
+    if (n == 0 || n >= MAX_PATH * 2) return path;
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, full, -1, nullptr, 0, nullptr, nullptr);
     std::string out(bytes > 0 ? bytes : 1, '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(CP_UTF8, 0, full, -1, &out[0], bytes, nullptr, nullptr);
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, full, -1, &out[0], bytes, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
     return out;
 #else
@@ -136,12 +129,10 @@ bool fileExists(const std::string& path) {
 std::string findModule(const std::string& fileName, const std::string& buildTreeRelative) {
     const std::string folder = programFolder();
     const std::string beside = folder + "/" + fileName;
-    if (fileExists(beside))
-        return absolutePath(beside);
+    if (fileExists(beside)) return absolutePath(beside);
     if (!buildTreeRelative.empty()) {
         const std::string inTree = folder + "/" + buildTreeRelative;
-        if (fileExists(inTree))
-            return absolutePath(inTree);
+        if (fileExists(inTree)) return absolutePath(inTree);
     }
     return std::string();
 }
@@ -177,8 +168,7 @@ std::string registeredServerPath(REFCLSID clsid) {
 #ifdef _WIN32
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, value, -1, nullptr, 0, nullptr, nullptr);
     out.assign(bytes > 0 ? bytes : 1, '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(CP_UTF8, 0, value, -1, &out[0], bytes, nullptr, nullptr);
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, value, -1, &out[0], bytes, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
 #else
     char buffer[4096] = {};
@@ -193,12 +183,10 @@ HRESULT listVideoDevices(std::vector<VideoDevice>* devices) {
     ComPtr<ICreateDevEnum> enumerator;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                   reinterpret_cast<void**>(enumerator.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     ComPtr<IEnumMoniker> list;
     hr = enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, list.GetAddressOf(), 0);
-    if (hr != S_OK)
-        return SUCCEEDED(hr) ? S_OK : hr;  // S_FALSE: the category is empty
+    if (hr != S_OK) return SUCCEEDED(hr) ? S_OK : hr;  // S_FALSE: the category is empty
     ComPtr<IMoniker> moniker;
     while (list->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         ComPtr<IPropertyBag> bag;
@@ -220,24 +208,19 @@ std::string virtualCameraName() {
 
 int findDevice(const std::vector<VideoDevice>& devices, const std::string& name) {
     for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].name == name)
-            return static_cast<int>(i);
+        if (devices[i].name == name) return static_cast<int>(i);
     const std::string wanted = lower(name);
     for (int pass = 0; pass < 2; ++pass) {
         int found = -1;
         for (size_t i = 0; i < devices.size(); ++i) {
             const std::string candidate = lower(devices[i].name);
             const bool match = pass == 0 ? candidate == wanted : candidate.find(wanted) != std::string::npos;
-            if (!match)
-                continue;
+            if (!match) continue;
             // Two webcams of one model share a name: that name is not ambiguous.
-            if (found >= 0 && devices[static_cast<size_t>(found)].name != devices[i].name)
-                return -1;
-            if (found < 0)
-                found = static_cast<int>(i);
+            if (found >= 0 && devices[static_cast<size_t>(found)].name != devices[i].name) return -1;
+            if (found < 0) found = static_cast<int>(i);
         }
-        if (found >= 0)
-            return found;
+        if (found >= 0) return found;
     }
     return -1;
 }
@@ -251,20 +234,16 @@ int nameOccurrence(const std::vector<VideoDevice>& devices, int index) {
 
 int nthDeviceNamed(const std::vector<VideoDevice>& devices, const std::string& name, int occurrence) {
     for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].name == name && occurrence-- == 0)
-            return static_cast<int>(i);
+        if (devices[i].name == name && occurrence-- == 0) return static_cast<int>(i);
     return -1;
 }
 
 CameraPair resolveCameraPair(const std::vector<VideoDevice>& devices, const std::string& leftName,
                              const std::string& rightName) {
     CameraPair pair;
-    if (!leftName.empty())
-        pair.left = findDevice(devices, leftName);
-    if (!rightName.empty())
-        pair.right = findDevice(devices, rightName);
-    if (leftName.empty() || rightName.empty())
-        return pair;
+    if (!leftName.empty()) pair.left = findDevice(devices, leftName);
+    if (!rightName.empty()) pair.right = findDevice(devices, rightName);
+    if (leftName.empty() || rightName.empty()) return pair;
     if (pair.left >= 0 && pair.left == pair.right) {
         const std::string& name = devices[static_cast<size_t>(pair.left)].name;
         const int twin = nthDeviceNamed(devices, name, nameOccurrence(devices, pair.left) + 1);
@@ -334,8 +313,7 @@ StoredSettings readStoredSettings() {
 LSTATUS writeStoredNumber(const char* valueName, DWORD value) {
     RegistryKey key;
     const LSTATUS status = openSettingsKey(&key);
-    if (status != ERROR_SUCCESS)
-        return status;
+    if (status != ERROR_SUCCESS) return status;
     return RegSetValueExA(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                           sizeof(value));
 }
@@ -343,8 +321,7 @@ LSTATUS writeStoredNumber(const char* valueName, DWORD value) {
 LSTATUS writeStoredName(const char* valueName, const std::string& name) {
     RegistryKey key;
     const LSTATUS status = openSettingsKey(&key);
-    if (status != ERROR_SUCCESS)
-        return status;
+    if (status != ERROR_SUCCESS) return status;
     return RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                           static_cast<DWORD>(name.size()));
 }

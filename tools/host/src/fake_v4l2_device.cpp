@@ -58,16 +58,14 @@ int FakeV4l2Devices::refuse(int code) {
 
 const FakeV4l2Devices::OpenFile* FakeV4l2Devices::fileOf(int fd) const {
     for (const OpenFile& file : files)
-        if (file.fd == fd)
-            return &file;
+        if (file.fd == fd) return &file;
     return nullptr;
 }
 
 int FakeV4l2Devices::openNode(const std::string& path, int flags) {
     std::lock_guard<std::mutex> guard(lock);
     for (size_t i = 0; i < nodes.size(); ++i) {
-        if (nodes[i].path != path)
-            continue;
+        if (nodes[i].path != path) continue;
         calls.push_back("open " + path);
         if (nodes[i].openErrno) {
             errno = nodes[i].openErrno;
@@ -84,8 +82,7 @@ int FakeV4l2Devices::openNode(const std::string& path, int flags) {
 int FakeV4l2Devices::closeNode(int fd) {
     std::lock_guard<std::mutex> guard(lock);
     for (size_t i = 0; i < files.size(); ++i) {
-        if (files[i].fd != fd)
-            continue;
+        if (files[i].fd != fd) continue;
         calls.push_back("close " + nodes[files[i].node].path);
         files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
         --openFiles;
@@ -97,8 +94,7 @@ int FakeV4l2Devices::closeNode(int fd) {
 int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
     std::lock_guard<std::mutex> guard(lock);
     const OpenFile* file = fileOf(fd);
-    if (!file)
-        return refuse(EBADF);
+    if (!file) return refuse(EBADF);
     const Node& node = nodes[file->node];
     const bool output = (node.deviceCaps & V4L2_CAP_VIDEO_OUTPUT) != 0;
     switch (request) {
@@ -114,18 +110,14 @@ int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
     case VIDIOC_S_FMT: {
         calls.push_back("S_FMT");
         auto* f = static_cast<v4l2_format*>(argument);
-        if (!output || f->type != V4L2_BUF_TYPE_VIDEO_OUTPUT)
-            return refuse(EINVAL);
-        if (!buffers.empty())
-            return refuse(EBUSY);
+        if (!output || f->type != V4L2_BUF_TYPE_VIDEO_OUTPUT) return refuse(EINVAL);
+        if (!buffers.empty()) return refuse(EBUSY);
         v4l2_pix_format& pix = f->fmt.pix;
-        if (node.forcedWidth)
-            pix.width = node.forcedWidth;
+        if (node.forcedWidth) pix.width = node.forcedWidth;
         if (pix.pixelformat != V4L2_PIX_FMT_YUYV && pix.pixelformat != V4L2_PIX_FMT_RGB24)
             pix.pixelformat = V4L2_PIX_FMT_YUYV;
         const uint32_t line = pix.width * (pix.pixelformat == V4L2_PIX_FMT_YUYV ? 2 : 3);
-        if (pix.bytesperline < line)
-            pix.bytesperline = line;
+        if (pix.bytesperline < line) pix.bytesperline = line;
         pix.sizeimage = pix.bytesperline * pix.height;
         format = *f;
         return 0;
@@ -133,10 +125,8 @@ int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
     case VIDIOC_S_PARM: {
         calls.push_back("S_PARM");
         auto* parm = static_cast<v4l2_streamparm*>(argument);
-        if (node.parmErrno)
-            return refuse(node.parmErrno);
-        if (!output || parm->type != V4L2_BUF_TYPE_VIDEO_OUTPUT)
-            return refuse(EINVAL);
+        if (node.parmErrno) return refuse(node.parmErrno);
+        if (!output || parm->type != V4L2_BUF_TYPE_VIDEO_OUTPUT) return refuse(EINVAL);
         timePerFrame = parm->parm.output.timeperframe;
         return 0;
     }
@@ -145,10 +135,8 @@ int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
         calls.push_back("REQBUFS " + std::to_string(r->count));
         if (r->type != V4L2_BUF_TYPE_VIDEO_OUTPUT || r->memory != V4L2_MEMORY_MMAP || !output)
             return refuse(EINVAL);
-        if (r->count > 0 && node.requestErrno)
-            return refuse(node.requestErrno);
-        if (streaming || buffersMapped > 0)
-            return refuse(EBUSY);
+        if (r->count > 0 && node.requestErrno) return refuse(node.requestErrno);
+        if (streaming || buffersMapped > 0) return refuse(EBUSY);
         r->count = r->count < node.maxBuffers ? r->count : node.maxBuffers;
         buffers.assign(r->count, Buffer{});
         for (Buffer& b : buffers)
@@ -159,8 +147,7 @@ int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
     }
     case VIDIOC_QUERYBUF: {
         auto* b = static_cast<v4l2_buffer*>(argument);
-        if (b->index >= buffers.size())
-            return refuse(EINVAL);
+        if (b->index >= buffers.size()) return refuse(EINVAL);
         b->length = static_cast<uint32_t>(buffers[b->index].bytes.size());
         b->m.offset = static_cast<uint32_t>(b->index * pageBytes);
         return 0;
@@ -172,8 +159,7 @@ int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
             b->bytesused > buffers[b->index].bytes.size())
             return refuse(EINVAL);
         for (uint32_t d : done)
-            if (d == b->index)
-                return refuse(EINVAL);  // the writer never took it back
+            if (d == b->index) return refuse(EINVAL);  // the writer never took it back
         const int64_t stamp = static_cast<int64_t>(b->timestamp.tv_sec) * 1000000 + b->timestamp.tv_usec;
         queued.push_back(Queued{b->index, b->bytesused, b->field, stamp});
         lastFrame.assign(buffers[b->index].bytes.begin(), buffers[b->index].bytes.begin() + b->bytesused);
@@ -196,8 +182,7 @@ int FakeV4l2Devices::control(int fd, unsigned long request, void* argument) {
     }
     case VIDIOC_STREAMON:
         calls.push_back("STREAMON");
-        if (queued.empty())
-            return refuse(EINVAL);
+        if (queued.empty()) return refuse(EINVAL);
         streaming = true;
         return 0;
     case VIDIOC_STREAMOFF:
@@ -229,10 +214,8 @@ void* FakeV4l2Devices::mapBuffer(int fd, size_t length, off_t offset) {
 int FakeV4l2Devices::unmapBuffer(void* address, size_t length) {
     std::lock_guard<std::mutex> guard(lock);
     for (Buffer& buffer : buffers) {
-        if (buffer.bytes.data() != address || !buffer.mapped)
-            continue;
-        if (length != buffer.bytes.size())
-            return refuse(EINVAL);
+        if (buffer.bytes.data() != address || !buffer.mapped) continue;
+        if (length != buffer.bytes.size()) return refuse(EINVAL);
         buffer.mapped = false;
         --buffersMapped;
         return 0;
@@ -255,8 +238,7 @@ bool FakeV4l2Devices::writeReport(const std::string& folder) {
     for (const std::string& call : calls)
         streamOffs += call == "STREAMOFF";
     FILE* report = std::fopen((folder + "/report.txt").c_str(), "w");
-    if (!report)
-        return false;
+    if (!report) return false;
     const v4l2_pix_format& pix = format.fmt.pix;
     std::fprintf(report, "format %ux%u %s %u %u\n", pix.width, pix.height,
                  fourccText(pix.pixelformat).c_str(), pix.bytesperline, pix.sizeimage);
@@ -270,16 +252,14 @@ bool FakeV4l2Devices::writeReport(const std::string& folder) {
     std::fprintf(report, "calls %zu\n", calls.size());
     bool ok = std::fclose(report) == 0;
     FILE* frame = std::fopen((folder + "/last-frame.raw").c_str(), "wb");
-    if (!frame)
-        return false;
+    if (!frame) return false;
     ok = std::fwrite(lastFrame.data(), 1, lastFrame.size(), frame) == lastFrame.size() && ok;
     return std::fclose(frame) == 0 && ok;
 }
 
 std::unique_ptr<FakeV4l2Devices> FakeV4l2Devices::fromEnvironment(std::string* folder) {
     const char* dir = std::getenv("DV_HOST_FAKE_V4L2_DIR");
-    if (!dir || !*dir)
-        return nullptr;
+    if (!dir || !*dir) return nullptr;
     *folder = dir;
     auto fake = std::make_unique<FakeV4l2Devices>();
     Node node;

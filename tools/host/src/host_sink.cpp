@@ -14,8 +14,7 @@ HRESULT HostSinkPin::acceptFormat(const AM_MEDIA_TYPE& format) {
     if (format.majortype != MEDIATYPE_Video || format.subtype != MEDIASUBTYPE_RGB24)
         return VFW_E_TYPE_NOT_ACCEPTED;
     const VIDEOINFOHEADER* info = videoInfoOf(format);
-    if (!info)
-        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!info) return VFW_E_TYPE_NOT_ACCEPTED;
     const BITMAPINFOHEADER& bmi = info->bmiHeader;
     if (bmi.biBitCount != 24 || bmi.biCompression != BI_RGB || bmi.biWidth <= 0 || bmi.biHeight <= 0)
         return VFW_E_TYPE_NOT_ACCEPTED;
@@ -27,13 +26,11 @@ HRESULT HostSinkPin::acceptFormat(const AM_MEDIA_TYPE& format) {
 
 STDMETHODIMP HostSinkPin::Receive(IMediaSample* sample) {
     HRESULT hr = InputPinCore::Receive(sample);
-    if (hr != S_OK)
-        return hr;
+    if (hr != S_OK) return hr;
     // The connection format does not change while the graph streams.
     const VIDEOINFOHEADER* info = connectionFormat.videoInfo();
     BYTE* data = nullptr;
-    if (!info || FAILED(sample->GetPointer(&data)) || !data)
-        return S_OK;
+    if (!info || FAILED(sample->GetPointer(&data)) || !data) return S_OK;
     SinkFrame frame{};
     frame.width = info->bmiHeader.biWidth;
     frame.height = info->bmiHeader.biHeight;

@@ -23,9 +23,9 @@
 #endif
 
 #include "components.h"
-#include "framework/runtime_settings.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
+#include "framework/runtime_settings.h"
 #include "host_sink.h"
 #include "options.h"
 #include "recorder.h"
@@ -61,18 +61,15 @@ int refuseSameCamera(const HostOptions& options) {
 // Creates `path` and any missing parent folders.
 bool makeFolder(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
-        if (at < path.size() && path[at] != '/' && path[at] != '\\')
-            continue;
+        if (at < path.size() && path[at] != '/' && path[at] != '\\') continue;
         const std::string part = path.substr(0, at);
-        if (part.size() == 2 && part[1] == ':')
-            continue;  // a drive letter
+        if (part.size() == 2 && part[1] == ':') continue;  // a drive letter
 #ifdef _WIN32
         const int made = _mkdir(part.c_str());
 #else
         const int made = mkdir(part.c_str(), 0777);
 #endif
-        if (made != 0 && errno != EEXIST)
-            return false;
+        if (made != 0 && errno != EEXIST) return false;
     }
     return true;
 }
@@ -81,8 +78,7 @@ bool makeFolder(const std::string& path) {
 struct ComScope {
     explicit ComScope(DWORD model) : hr(CoInitializeEx(nullptr, model)) {}
     ~ComScope() {
-        if (SUCCEEDED(hr))
-            CoUninitialize();
+        if (SUCCEEDED(hr)) CoUninitialize();
     }
     HRESULT hr;
 };
@@ -103,13 +99,11 @@ private:
     static BOOL CALLBACK visit(HWND window, LPARAM) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId() || !IsWindowVisible(window))
-            return TRUE;
+        if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
         WCHAR className[16] = {};
         GetClassNameW(window, className, 16);
         // A message box is a dialog with its text in control 0xFFFF.
-        if (std::wcscmp(className, L"#32770") != 0 || !GetDlgItem(window, 0xFFFF))
-            return TRUE;
+        if (std::wcscmp(className, L"#32770") != 0 || !GetDlgItem(window, 0xFFFF)) return TRUE;
         char caption[256] = {}, text[1024] = {};
         GetWindowTextA(window, caption, sizeof caption);
         GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // a message box's text control
@@ -147,8 +141,8 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
                                : absolutePath(options.testCamsPath);
     const std::string vcamName = virtualCameraName();
     const Module modules[] = {
-        {"virtual camera", productPath, vcamName.c_str(), &CLSID_StereoCameraFilter, !options.productPath.empty(),
-         true},
+        {"virtual camera", productPath, vcamName.c_str(), &CLSID_StereoCameraFilter,
+         !options.productPath.empty(), true},
         {"test cameras", camsPath, testCameraLeft, nullptr, !options.testCamsPath.empty(), false},
 #ifdef DV_HOST_V4L2_FILE
         // The source that V4L2 webcams (listed by the device enumerator) bind to.
@@ -162,14 +156,12 @@ bool ensureRegistered(const HostOptions& options, const std::vector<VideoDevice>
         for (const VideoDevice& device : devices)
             listed = listed || device.name == module.deviceName;
         const bool serverOk = !module.classId || fileExists(registeredServerPath(*module.classId));
-        if (listed && serverOk && !module.forced)
-            continue;
+        if (listed && serverOk && !module.forced) continue;
         if (module.path.empty()) {
             std::fprintf(stderr,
                          "duoview2-host: %s: not registered, and the module was not found (use --%s PATH)\n",
                          module.what, module.required ? "product" : "testcams");
-            if (module.required)
-                return false;
+            if (module.required) return false;
             continue;  // the user's own cameras may do
         }
         const HRESULT hr = callModuleEntry(module.path, "DllRegisterServer");
@@ -205,12 +197,10 @@ int unregisterCommand(const HostOptions& options) {
     };
     int status = 0;
     for (const std::string& path : paths) {
-        if (path.empty())
-            continue;
+        if (path.empty()) continue;
         const HRESULT hr = callModuleEntry(path, "DllUnregisterServer");
         std::printf("unregistered %s: %s\n", path.c_str(), SUCCEEDED(hr) ? "ok" : hresultText(hr).c_str());
-        if (FAILED(hr))
-            status = 1;
+        if (FAILED(hr)) status = 1;
     }
     return status;
 }
@@ -224,12 +214,9 @@ bool storeRequestedSettings(const HostOptions& options, const std::vector<VideoD
         refuseSameCamera(options);
         return false;
     }
-    if (options.mode >= 0)
-        writeStoredNumber("camMode", static_cast<DWORD>(options.mode));
-    if (options.swap >= 0)
-        writeStoredNumber("camPosition", static_cast<DWORD>(options.swap));
-    if (options.sizeIndex >= 0)
-        writeStoredNumber("camSize", static_cast<DWORD>(options.sizeIndex));
+    if (options.mode >= 0) writeStoredNumber("camMode", static_cast<DWORD>(options.mode));
+    if (options.swap >= 0) writeStoredNumber("camPosition", static_cast<DWORD>(options.swap));
+    if (options.sizeIndex >= 0) writeStoredNumber("camSize", static_cast<DWORD>(options.sizeIndex));
     const StoredSettings stored = readStoredSettings();
     const std::string vcamName = virtualCameraName();
     struct Side {
@@ -280,13 +267,11 @@ class FrameFanOut final : public FrameConsumer {
 public:
     FrameFanOut(FrameConsumer* first, FrameConsumer* second) : first(first), second(second) {}
     void onFrame(const SinkFrame& frame) override {
-        if (first)
-            first->onFrame(frame);
+        if (first) first->onFrame(frame);
         second->onFrame(frame);
     }
     void onEndOfStream() override {
-        if (first)
-            first->onEndOfStream();
+        if (first) first->onEndOfStream();
         second->onEndOfStream();
     }
 
@@ -346,8 +331,7 @@ public:
     ~RunSession() { takeDown(); }
 
     int run() {
-        if (!applySettings())
-            return exitStatus(Outcome::badCommandLine);
+        if (!applySettings()) return exitStatus(Outcome::badCommandLine);
         const bool done = findVirtualCamera() && buildGraph() && prepareOutputs() && stream();
         return exitStatus(done && report() ? Outcome::ok : Outcome::failed);
     }
@@ -400,8 +384,7 @@ private:
         const std::wstring vcamWide(virtualCameraFriendlyName);
         hr = graph->AddFilter(camera.filter.Get(), vcamWide.c_str());
         cameraAdded = SUCCEEDED(hr);
-        if (SUCCEEDED(hr))
-            hr = graph->AddFilter(sink.Get(), L"Duoview2 Host Renderer");
+        if (SUCCEEDED(hr)) hr = graph->AddFilter(sink.Get(), L"Duoview2 Host Renderer");
         sinkAdded = cameraAdded && SUCCEEDED(hr);
         if (FAILED(hr)) {
             std::fprintf(stderr, "duoview2-host: AddFilter failed (%s)\n", hresultText(hr).c_str());
@@ -488,8 +471,7 @@ private:
         else
             std::printf("%.1f/%.0f s", elapsed, options.seconds);
 #ifdef DV_HOST_V4L2_OUTPUT
-        if (writer)
-            std::printf("  out %ld, no buffer %ld", writer->framesWritten(), writer->framesDropped());
+        if (writer) std::printf("  out %ld, no buffer %ld", writer->framesWritten(), writer->framesDropped());
 #endif
         std::printf("%s", tty ? "   " : "\n");
         std::fflush(stdout);
@@ -508,8 +490,7 @@ private:
         }
 #ifndef _WIN32
         std::unique_ptr<StopSignals> signals;
-        if (!options.output.empty())
-            signals = std::make_unique<StopSignals>();
+        if (!options.output.empty()) signals = std::make_unique<StopSignals>();
 #endif
         const bool unbounded = runsUntilInterrupted(options);
         const auto begin = std::chrono::steady_clock::now();
@@ -534,21 +515,18 @@ private:
                 break;
             }
 #endif
-            if (!unbounded && elapsed >= options.seconds)
-                break;
+            if (!unbounded && elapsed >= options.seconds) break;
             if (options.maxFrames > 0 && progress.frames >= options.maxFrames) {
                 stopReason = "frames";
                 break;
             }
-            if (graphEnded(events.Get()))
-                break;
+            if (graphEnded(events.Get())) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         stopGraph();
         finalProgress = recorder.progress();
         printProgress(finalProgress, elapsed, tty);
-        if (tty)
-            std::printf("\n");
+        if (tty) std::printf("\n");
         filesWritten = recorder.finish();
         takeDown();
         return true;
@@ -597,8 +575,7 @@ private:
                 std::printf(" %s", path.c_str());
             std::printf("\n");
         }
-        if (!filesWritten)
-            std::fprintf(stderr, "duoview2-host: some output could not be written\n");
+        if (!filesWritten) std::fprintf(stderr, "duoview2-host: some output could not be written\n");
         // The cameras never end their stream on their own: an end before the
         // run's limit means one failed or was unplugged (the trace names it).
         if (endedByGraph)
@@ -621,16 +598,13 @@ private:
     void takeDown() {
         stopGraph();
 #ifdef DV_HOST_V4L2_OUTPUT
-        if (writer)
-            writer->close();
+        if (writer) writer->close();
         if (fakeDevices && !fakeDevices->writeReport(fakeReportFolder))
             std::fprintf(stderr, "duoview2-host: cannot write the fake device's report\n");
         fakeDevices.reset();
 #endif
-        if (sinkAdded)
-            graph->RemoveFilter(sink.Get());
-        if (cameraAdded)
-            graph->RemoveFilter(camera.filter.Get());
+        if (sinkAdded) graph->RemoveFilter(sink.Get());
+        if (cameraAdded) graph->RemoveFilter(camera.filter.Get());
         sinkAdded = cameraAdded = false;
     }
 
@@ -704,22 +678,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "duoview2-host: CoInitializeEx failed (%s)\n", hresultText(com.hr).c_str());
         return 1;
     }
-    if (options.command == HostCommand::unregister)
-        return unregisterCommand(options);
+    if (options.command == HostCommand::unregister) return unregisterCommand(options);
 
     int status = 1;
     {
         std::vector<VideoDevice> devices;
         HRESULT hr = listVideoDevices(&devices);
-        if (SUCCEEDED(hr) && run && sameCameraRequested(options, devices))
-            return refuseSameCamera(options);
+        if (SUCCEEDED(hr) && run && sameCameraRequested(options, devices)) return refuseSameCamera(options);
         bool changed = false;
         // Listing only looks: it registers nothing, so it also shows what a
         // registration or its removal did.
         const bool registers = options.command != HostCommand::list;
         if (SUCCEEDED(hr) && (!registers || ensureRegistered(options, devices, &changed))) {
-            if (changed)
-                hr = listVideoDevices(&devices);
+            if (changed) hr = listVideoDevices(&devices);
             if (FAILED(hr)) {
                 std::fprintf(stderr, "duoview2-host: device enumeration failed (%s)\n",
                              hresultText(hr).c_str());
@@ -729,8 +700,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
                 // With --dialog the user answers the boxes in the frames.
                 std::unique_ptr<MessageBoxAnswerer> answerer;
-                if (!options.dialog)
-                    answerer = std::make_unique<MessageBoxAnswerer>();
+                if (!options.dialog) answerer = std::make_unique<MessageBoxAnswerer>();
 #endif
                 status = settingsCommand(options, devices);
             } else {

@@ -13,21 +13,18 @@ namespace {
 std::string squeezed(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == ' ' || c == '-' || c == '_')
-            continue;
+        if (c == ' ' || c == '-' || c == '_') continue;
         out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return out;
 }
 
 bool parseLong(const std::string& text, long* value) {
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     errno = 0;
     char* end = nullptr;
     const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0')
-        return false;
+    if (errno != 0 || *end != '\0') return false;
     *value = v;
     return true;
 }
@@ -39,28 +36,22 @@ int parseImageMode(const std::string& text) {
     if (parseLong(text, &number))
         return number >= 0 && number < imageModeCount ? static_cast<int>(number) : -1;
     const std::string wanted = squeezed(text);
-    if (wanted.empty())
-        return -1;
+    if (wanted.empty()) return -1;
     for (int mode = 0; mode < imageModeCount; ++mode)
-        if (squeezed(imageModeName(mode)) == wanted)
-            return mode;
+        if (squeezed(imageModeName(mode)) == wanted) return mode;
     // Else a unique beginning of a name ("color anaglyph").
     int found = -1;
     for (int mode = 0; mode < imageModeCount; ++mode) {
-        if (squeezed(imageModeName(mode)).compare(0, wanted.size(), wanted) != 0)
-            continue;
-        if (found >= 0)
-            return -1;
+        if (squeezed(imageModeName(mode)).compare(0, wanted.size(), wanted) != 0) continue;
+        if (found >= 0) return -1;
         found = mode;
     }
     return found;
 }
 
 int parseSizeIndex(const std::string& text) {
-    if (text == "0" || text == "320x240")
-        return 0;
-    if (text == "1" || text == "640x480")
-        return 1;
+    if (text == "0" || text == "320x240") return 0;
+    if (text == "1" || text == "640x480") return 1;
     return -1;
 }
 
@@ -100,40 +91,35 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             }
             parsed.dialog = true;
         } else if (arg == "--mode") {
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             parsed.mode = parseImageMode(text);
             if (parsed.mode < 0) {
                 *error = "unknown image mode '" + text + "' (0..11 or a mode name, see --help)";
                 return false;
             }
         } else if (arg == "--swap") {
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             if (text != "0" && text != "1") {
                 *error = "--swap takes 0 or 1";
                 return false;
             }
             parsed.swap = text == "1" ? 1 : 0;
         } else if (arg == "--size") {
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             parsed.sizeIndex = parseSizeIndex(text);
             if (parsed.sizeIndex < 0) {
                 *error = "--size takes 0, 1, 320x240 or 640x480";
                 return false;
             }
         } else if (arg == "--left" || arg == "--right") {
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             if (text.empty() || text.size() > 255) {
                 *error = arg + " takes a camera name of 1 to 255 bytes";
                 return false;
             }
             (arg == "--left" ? parsed.leftName : parsed.rightName) = text;
         } else if (arg == "--seconds") {
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             char* end = nullptr;
             errno = 0;
             parsed.seconds = std::strtod(text.c_str(), &end);
@@ -144,8 +130,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             parsed.secondsGiven = true;
         } else if (arg == "--frames") {
             long n = 0;
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             if (!parseLong(text, &n) || n < 1) {
                 *error = "--frames takes a count of at least 1";
                 return false;
@@ -153,16 +138,14 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             parsed.maxFrames = n;
         } else if (arg == "--snapshot-every") {
             long n = 0;
-            if (!value(&text))
-                return false;
+            if (!value(&text)) return false;
             if (!parseLong(text, &n) || n < 0 || n > 1000000) {
                 *error = "--snapshot-every takes a frame count (0: first and last frame only)";
                 return false;
             }
             parsed.snapshotEvery = static_cast<int>(n);
         } else if (arg == "--out") {
-            if (!value(&parsed.outDir))
-                return false;
+            if (!value(&parsed.outDir)) return false;
             if (parsed.outDir.empty()) {
                 *error = "--out takes a folder";
                 return false;
@@ -180,8 +163,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             }
         } else if (arg == "--output") {
 #ifdef __linux__
-            if (!value(&parsed.output))
-                return false;
+            if (!value(&parsed.output)) return false;
             if (parsed.output.empty()) {
                 *error = "--output takes a device path (/dev/videoN) or a card label";
                 return false;
@@ -191,8 +173,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             return false;
 #endif
         } else if (arg == "--output-format") {
-            if (!value(&parsed.outputFormat))
-                return false;
+            if (!value(&parsed.outputFormat)) return false;
             if (parsed.outputFormat != "yuyv" && parsed.outputFormat != "rgb24") {
                 *error = "--output-format takes yuyv or rgb24";
                 return false;
@@ -200,11 +181,9 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
         } else if (arg == "--record") {
             parsed.record = true;
         } else if (arg == "--product") {
-            if (!value(&parsed.productPath))
-                return false;
+            if (!value(&parsed.productPath)) return false;
         } else if (arg == "--testcams") {
-            if (!value(&parsed.testCamsPath))
-                return false;
+            if (!value(&parsed.testCamsPath)) return false;
         } else {
             *error = "unknown argument '" + arg + "' (see --help)";
             return false;

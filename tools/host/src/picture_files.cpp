@@ -13,8 +13,7 @@ namespace {
 
 struct FileCloser {
     void operator()(FILE* f) const {
-        if (f)
-            std::fclose(f);
+        if (f) std::fclose(f);
     }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
@@ -82,8 +81,7 @@ const char* pngEncoderName() {
 
 bool writePngFile(const std::string& path, const BgrPicture& picture) {
     File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
+    if (!file) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
@@ -113,8 +111,7 @@ bool writePngFile(const std::string& path, const BgrPicture& picture) {
 bool readPngFile(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgb) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return false;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
     image.format = PNG_FORMAT_RGB;
     rgb->assign(PNG_IMAGE_SIZE(image), 0);
     if (!png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr)) {
@@ -171,32 +168,27 @@ bool writePngFile(const std::string& path, const BgrPicture& picture) {
     putChunk(out, "IEND", {});
 
     File file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        return false;
+    if (!file) return false;
     return std::fwrite(out.data(), 1, out.size(), file.get()) == out.size() && std::fflush(file.get()) == 0;
 }
 
 bool readPngFile(const std::string& path, int* width, int* height, std::vector<uint8_t>* rgb) {
     File file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        return false;
+    if (!file) return false;
     std::vector<uint8_t> bytes;
     uint8_t buffer[65536];
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
         bytes.insert(bytes.end(), buffer, buffer + n);
-    if (bytes.size() < 8 || std::memcmp(bytes.data(), pngSignature, 8) != 0)
-        return false;
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), pngSignature, 8) != 0) return false;
     uint32_t w = 0, h = 0;
     std::vector<uint8_t> z;
     for (size_t at = 8; at + 12 <= bytes.size();) {
         const uint32_t length = getBe32(&bytes[at]);
-        if (length > bytes.size() - at - 12)
-            return false;
+        if (length > bytes.size() - at - 12) return false;
         const uint8_t* type = &bytes[at + 4];
         const uint8_t* data = &bytes[at + 8];
         if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (length != 13 || data[8] != 8 || data[9] != 2 || data[12] != 0)
-                return false;
+            if (length != 13 || data[8] != 8 || data[9] != 2 || data[12] != 0) return false;
             w = getBe32(data);
             h = getBe32(data + 4);
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
@@ -206,29 +198,24 @@ bool readPngFile(const std::string& path, int* width, int* height, std::vector<u
         }
         at += 12 + length;
     }
-    if (w == 0 || h == 0 || w > 100000 || h > 100000 || z.size() < 2)
-        return false;
+    if (w == 0 || h == 0 || w > 100000 || h > 100000 || z.size() < 2) return false;
     std::vector<uint8_t> raw;
     size_t at = 2;
     for (bool last = false; !last;) {
-        if (at + 5 > z.size() || (z[at] & 0x06) != 0)
-            return false;  // stored blocks only
+        if (at + 5 > z.size() || (z[at] & 0x06) != 0) return false;  // stored blocks only
         last = (z[at] & 1) != 0;
         const size_t n = z[at + 1] | (size_t{z[at + 2]} << 8);
         at += 5;
-        if (n > z.size() - at)
-            return false;
+        if (n > z.size() - at) return false;
         raw.insert(raw.end(), z.begin() + static_cast<std::ptrdiff_t>(at),
                    z.begin() + static_cast<std::ptrdiff_t>(at + n));
         at += n;
     }
     const size_t rowBytes = size_t{w} * 3 + 1;
-    if (raw.size() != rowBytes * h)
-        return false;
+    if (raw.size() != rowBytes * h) return false;
     rgb->clear();
     for (uint32_t y = 0; y < h; ++y) {
-        if (raw[rowBytes * y] != 0)
-            return false;  // filter type 0 only
+        if (raw[rowBytes * y] != 0) return false;  // filter type 0 only
         rgb->insert(rgb->end(), raw.begin() + static_cast<std::ptrdiff_t>(rowBytes * y + 1),
                     raw.begin() + static_cast<std::ptrdiff_t>(rowBytes * (y + 1)));
     }
@@ -256,11 +243,9 @@ bool Y4mWriter::open(const std::string& path, int w, int h, int64_t frameInterva
     close();
     failed = false;
     frames = 0;
-    if (w <= 0 || h <= 0)
-        return false;
+    if (w <= 0 || h <= 0) return false;
     file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
+    if (!file) return false;
     width = w;
     height = h;
     chromaWidth = (w + 1) / 2;
@@ -278,8 +263,7 @@ bool Y4mWriter::open(const std::string& path, int w, int h, int64_t frameInterva
 }
 
 bool Y4mWriter::writeFrame(const BgrPicture& picture) {
-    if (!file || picture.width != width || picture.height != height || !picture.pixels)
-        return false;
+    if (!file || picture.width != width || picture.height != height || !picture.pixels) return false;
     uint8_t* yPlane = planes.data();
     uint8_t* cbPlane = yPlane + static_cast<size_t>(width) * height;
     uint8_t* crPlane = cbPlane + static_cast<size_t>(chromaWidth) * chromaHeight;
@@ -323,10 +307,8 @@ bool Y4mWriter::writeFrame(const BgrPicture& picture) {
 }
 
 bool Y4mWriter::close() {
-    if (!file)
-        return !failed;
-    if (std::fclose(file) != 0)
-        failed = true;
+    if (!file) return !failed;
+    if (std::fclose(file) != 0) failed = true;
     file = nullptr;
     return !failed;
 }

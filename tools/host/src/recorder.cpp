@@ -10,8 +10,7 @@ StreamRecorder::StreamRecorder(std::string outDir, int snapshotEvery, bool write
 bool StreamRecorder::start(int width, int height, int64_t frameInterval) {
     std::lock_guard<std::mutex> hold(guard);
     interval = frameInterval > 0 ? frameInterval : 333333;
-    if (!writeFiles)
-        return true;
+    if (!writeFiles) return true;
     const std::ptrdiff_t stride =
         (static_cast<std::ptrdiff_t>(width) * 3 + 3) & ~static_cast<std::ptrdiff_t>(3);
     lastPicture.assign(static_cast<size_t>(stride) * height, 0);
@@ -23,8 +22,7 @@ void StreamRecorder::onFrame(const SinkFrame& frame) {
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> hold(guard);
     const long number = ++counts.frames;
-    if (number == 1)
-        firstArrival = now;
+    if (number == 1) firstArrival = now;
     lastArrival = now;
     recent[number % 32] = now;
 
@@ -44,11 +42,9 @@ void StreamRecorder::onFrame(const SinkFrame& frame) {
         lastStart = frame.start;
     }
 
-    if (!writeFiles)
-        return;
+    if (!writeFiles) return;
     const BgrPicture picture{frame.pixels, frame.width, frame.height, frame.stride};
-    if (!video.writeFrame(picture))
-        ++counts.writeFailures;
+    if (!video.writeFrame(picture)) ++counts.writeFailures;
     if (number == 1 || (snapshotEvery > 0 && (number - 1) % snapshotEvery == 0)) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%06ld.png", number);
@@ -75,14 +71,12 @@ StreamRecorder::Progress StreamRecorder::progress() {
     Progress out = counts;
     if (counts.frames > 1) {
         const double span = std::chrono::duration<double>(lastArrival - firstArrival).count();
-        if (span > 0)
-            out.averageFps = (counts.frames - 1) / span;
+        if (span > 0) out.averageFps = (counts.frames - 1) / span;
         const long back = counts.frames > 31 ? 31 : counts.frames - 1;
         const double recentSpan =
             std::chrono::duration<double>(recent[counts.frames % 32] - recent[(counts.frames - back) % 32])
                 .count();
-        if (recentSpan > 0)
-            out.recentFps = back / recentSpan;
+        if (recentSpan > 0) out.recentFps = back / recentSpan;
     }
     return out;
 }
@@ -94,8 +88,7 @@ std::vector<std::string> StreamRecorder::snapshots() {
 
 bool StreamRecorder::finish() {
     std::lock_guard<std::mutex> hold(guard);
-    if (!writeFiles)
-        return true;
+    if (!writeFiles) return true;
     bool ok = video.close();
     if (counts.frames > 0) {
         if (writePngFile(lastSnapshotPath(), last))

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/runtime_settings.h"
 #include "dialog_templates.h"
 #include "filter/stereo_interfaces.h"
 #include "framework/framework.h"
+#include "framework/runtime_settings.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ namespace {
 class HostPageSite final : public IPropertyPageSite {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
+        if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IPropertyPageSite) {
             *ppv = static_cast<IPropertyPageSite*>(this);
             return S_OK;
@@ -33,19 +32,16 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP OnStatusChange(DWORD flags) override {
-        if (flags & PROPPAGESTATUS_DIRTY)
-            dirtyReported = true;
+        if (flags & PROPPAGESTATUS_DIRTY) dirtyReported = true;
         return S_OK;
     }
     STDMETHODIMP GetLocaleID(LCID* lcid) override {
-        if (!lcid)
-            return E_POINTER;
+        if (!lcid) return E_POINTER;
         *lcid = 0x0409;
         return S_OK;
     }
     STDMETHODIMP GetPageContainer(IUnknown** container) override {
-        if (container)
-            *container = nullptr;
+        if (container) *container = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
@@ -73,8 +69,7 @@ int findComboEntry(HWND dialog, int id, const std::string& text, int occurrence 
             continue;
         SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
                             reinterpret_cast<LPARAM>(entry));
-        if (text == entry && occurrence-- == 0)
-            return static_cast<int>(i);
+        if (text == entry && occurrence-- == 0) return static_cast<int>(i);
     }
     return -1;
 }
@@ -97,19 +92,16 @@ HRESULT drivePage(REFCLSID pageClass, IUnknown* object, Act act) {
     ComPtr<IPropertyPage> page;
     HRESULT hr = CoCreateInstance(pageClass, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
                                   reinterpret_cast<void**>(page.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     HostPageSite site;
     HWND parent = CreateWindowExW(0, L"#32770", L"Duoview2 host settings", WS_POPUP, 0, 0, 640, 480, nullptr,
                                   nullptr, nullptr, nullptr);
-    if (!parent)
-        return E_FAIL;
+    if (!parent) return E_FAIL;
     page->SetPageSite(&site);
     hr = page->SetObjects(1, &object);
     PROPPAGEINFO info{};
     info.cb = sizeof(info);
-    if (SUCCEEDED(hr))
-        hr = page->GetPageInfo(&info);
+    if (SUCCEEDED(hr)) hr = page->GetPageInfo(&info);
     CoTaskMemFree(info.pszTitle);
     CoTaskMemFree(info.pszDocString);
     CoTaskMemFree(info.pszHelpFile);
@@ -122,8 +114,7 @@ HRESULT drivePage(REFCLSID pageClass, IUnknown* object, Act act) {
         pumpMessages();
         HWND dialog = FindWindowExW(parent, nullptr, nullptr, nullptr);
         hr = dialog ? act(dialog) : E_FAIL;
-        if (SUCCEEDED(hr) && page->IsPageDirty() == S_OK)
-            hr = page->Apply();
+        if (SUCCEEDED(hr) && page->IsPageDirty() == S_OK) hr = page->Apply();
         page->Deactivate();
     }
     page->SetObjects(0, nullptr);
@@ -176,13 +167,11 @@ HRESULT openFrames(IBaseFilter* filter, IPin* output) {
                                           reinterpret_cast<void**>(specify.GetAddressOf()))))
             continue;
         CAUUID pages{};
-        if (FAILED(specify->GetPages(&pages)))
-            continue;
-        const HRESULT hr = OleCreatePropertyFrame(nullptr, 0, 0, virtualCameraFriendlyName, 1, &object, pages.cElems,
-                                                  pages.pElems, 0, 0, nullptr);
+        if (FAILED(specify->GetPages(&pages))) continue;
+        const HRESULT hr = OleCreatePropertyFrame(nullptr, 0, 0, virtualCameraFriendlyName, 1, &object,
+                                                  pages.cElems, pages.pElems, 0, 0, nullptr);
         CoTaskMemFree(pages.pElems);
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
     }
     return S_OK;
 }
@@ -233,8 +222,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
         hr = drivePage(CLSID_ImageTypePage, object.Get(), [&](HWND dialog) {
             if (options.mode >= 0) {
                 const int entry = findComboEntry(dialog, IDC_IMAGE_MODE_LIST, imageModeName(options.mode));
-                if (entry < 0)
-                    return E_FAIL;
+                if (entry < 0) return E_FAIL;
                 userSelects(dialog, IDC_IMAGE_MODE_LIST, entry);
             }
             if (options.swap >= 0 &&
@@ -257,8 +245,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
                 // shared name is the n-th device of that name.
                 const int entry = findComboEntry(dialog, id, devices[static_cast<size_t>(index)].name,
                                                  nameOccurrence(devices, index));
-                if (entry >= 0)
-                    userSelects(dialog, id, entry);
+                if (entry >= 0) userSelects(dialog, id, entry);
                 return entry >= 0;
             };
             // The page refuses a camera that the other side has, so each step
@@ -267,8 +254,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
             auto selected = [&](int id) {
                 char entry[512] = {};
                 const LRESULT at = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
-                if (at < 0)
-                    return -1;
+                if (at < 0) return -1;
                 SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(at),
                                     reinterpret_cast<LPARAM>(entry));
                 int occurrence = 0;
@@ -289,14 +275,11 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
                 const int left = selected(IDC_LEFT_CAMERA_LIST), right = selected(IDC_RIGHT_CAMERA_LIST);
                 const bool leftDone = wantedLeft < 0 || left == wantedLeft;
                 const bool rightDone = wantedRight < 0 || right == wantedRight;
-                if (leftDone && rightDone)
-                    break;
+                if (leftDone && rightDone) break;
                 if (!leftDone && wantedLeft != right) {
-                    if (!choose(IDC_LEFT_CAMERA_LIST, wantedLeft))
-                        return E_FAIL;
+                    if (!choose(IDC_LEFT_CAMERA_LIST, wantedLeft)) return E_FAIL;
                 } else if (!rightDone && wantedRight != left) {
-                    if (!choose(IDC_RIGHT_CAMERA_LIST, wantedRight))
-                        return E_FAIL;
+                    if (!choose(IDC_RIGHT_CAMERA_LIST, wantedRight)) return E_FAIL;
                 } else {
                     int spare = 0;
                     while (spare == left || spare == right)
@@ -307,8 +290,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
             }
             if (options.sizeIndex >= 0) {
                 const LRESULT count = SendDlgItemMessageW(dialog, IDC_RESOLUTION_LIST, CB_GETCOUNT, 0, 0);
-                if (options.sizeIndex >= count)
-                    return E_FAIL;
+                if (options.sizeIndex >= count) return E_FAIL;
                 userSelects(dialog, IDC_RESOLUTION_LIST, options.sizeIndex);
             }
             return S_OK;
@@ -322,8 +304,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
 
     const Current after = readCurrent(camera.imageControl.Get(), camera.selection.Get());
     show(after, devices);
-    if (!imageChange && !cameraChange)
-        return 0;
+    if (!imageChange && !cameraChange) return 0;
 
     // What the pages stored, and whether they took every requested value.
     const StoredSettings stored = readStoredSettings();
@@ -332,8 +313,7 @@ int settingsCommand(const HostOptions& options, const std::vector<VideoDevice>& 
                 static_cast<unsigned long>(stored.size), stored.leftName.c_str(), stored.rightName.c_str());
     bool refused = false;
     auto check = [&](bool requested, int got, int wanted, const char* what) {
-        if (!requested || got == wanted)
-            return;
+        if (!requested || got == wanted) return;
         std::fprintf(stderr, "duoview2-host: the page did not take %s %d (it stays %d)\n", what, wanted, got);
         refused = true;
     };

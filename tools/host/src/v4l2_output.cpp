@@ -21,8 +21,7 @@ public:
     std::vector<std::string> videoNodes() override {
         std::vector<std::string> nodes;
         DIR* folder = opendir("/dev");
-        if (!folder)
-            return nodes;
+        if (!folder) return nodes;
         while (const dirent* entry = readdir(folder)) {
             const char* name = entry->d_name;
             if (std::strncmp(name, "video", 5) == 0 && name[5] >= '0' && name[5] <= '9')
@@ -80,8 +79,7 @@ bool queryNode(V4l2DeviceIo& io, const std::string& path, v4l2_capability* caps,
     }
     *caps = v4l2_capability{};
     const bool ok = io.control(fd, VIDIOC_QUERYCAP, caps) == 0;
-    if (!ok)
-        *error = errnoText(errno);
+    if (!ok) *error = errnoText(errno);
     io.closeNode(fd);
     return ok;
 }
@@ -164,8 +162,7 @@ bool V4l2OutputWriter::open(const OutputNode& node, int width, int height, int64
     path = node.path;
     auto failWith = [&](const std::string& what, int code) {
         *error = path + ": " + what + (code ? ": " + errnoText(code) : std::string());
-        if (code == EBUSY)
-            *error += " (another program is using the device)";
+        if (code == EBUSY) *error += " (another program is using the device)";
         close();
         return false;
     };
@@ -176,11 +173,9 @@ bool V4l2OutputWriter::open(const OutputNode& node, int width, int height, int64
         return failWith("cannot open", code);
     }
     v4l2_capability caps{};
-    if (io.control(fd, VIDIOC_QUERYCAP, &caps) != 0)
-        return failWith("VIDIOC_QUERYCAP failed", errno);
+    if (io.control(fd, VIDIOC_QUERYCAP, &caps) != 0) return failWith("VIDIOC_QUERYCAP failed", errno);
     const uint32_t capsHere = nodeCaps(caps);
-    if (!(capsHere & V4L2_CAP_VIDEO_OUTPUT))
-        return failWith("not a video output device", 0);
+    if (!(capsHere & V4L2_CAP_VIDEO_OUTPUT)) return failWith("not a video output device", 0);
     if (!(capsHere & V4L2_CAP_STREAMING))
         return failWith("the device does not stream (no V4L2_CAP_STREAMING)", 0);
 
@@ -198,8 +193,7 @@ bool V4l2OutputWriter::open(const OutputNode& node, int width, int height, int64
     pix.ycbcr_enc = V4L2_YCBCR_ENC_601;
     pix.quantization = yuyv ? V4L2_QUANTIZATION_LIM_RANGE : V4L2_QUANTIZATION_FULL_RANGE;
     const uint32_t wantedFormat = pix.pixelformat;
-    if (io.control(fd, VIDIOC_S_FMT, &format) != 0)
-        return failWith("VIDIOC_S_FMT failed", errno);
+    if (io.control(fd, VIDIOC_S_FMT, &format) != 0) return failWith("VIDIOC_S_FMT failed", errno);
     // The driver answers with what it took.
     if (pix.width != static_cast<uint32_t>(width) || pix.height != static_cast<uint32_t>(height) ||
         pix.pixelformat != wantedFormat) {
@@ -228,22 +222,17 @@ bool V4l2OutputWriter::open(const OutputNode& node, int width, int height, int64
     request.count = requestedBuffers;
     request.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
     request.memory = V4L2_MEMORY_MMAP;
-    if (io.control(fd, VIDIOC_REQBUFS, &request) != 0)
-        return failWith("VIDIOC_REQBUFS failed", errno);
-    if (request.count == 0)
-        return failWith("the device granted no buffers", 0);
+    if (io.control(fd, VIDIOC_REQBUFS, &request) != 0) return failWith("VIDIOC_REQBUFS failed", errno);
+    if (request.count == 0) return failWith("the device granted no buffers", 0);
     for (uint32_t index = 0; index < request.count; ++index) {
         v4l2_buffer buffer{};
         buffer.index = index;
         buffer.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
         buffer.memory = V4L2_MEMORY_MMAP;
-        if (io.control(fd, VIDIOC_QUERYBUF, &buffer) != 0)
-            return failWith("VIDIOC_QUERYBUF failed", errno);
-        if (buffer.length < imageBytes)
-            return failWith("a buffer is shorter than one picture", 0);
+        if (io.control(fd, VIDIOC_QUERYBUF, &buffer) != 0) return failWith("VIDIOC_QUERYBUF failed", errno);
+        if (buffer.length < imageBytes) return failWith("a buffer is shorter than one picture", 0);
         void* address = io.mapBuffer(fd, buffer.length, static_cast<off_t>(buffer.m.offset));
-        if (address == MAP_FAILED)
-            return failWith("mmap failed", errno);
+        if (address == MAP_FAILED) return failWith("mmap failed", errno);
         buffers.push_back(Buffer{address, buffer.length});
     }
     neverQueued = 0;
@@ -251,8 +240,7 @@ bool V4l2OutputWriter::open(const OutputNode& node, int width, int height, int64
 }
 
 void V4l2OutputWriter::close() {
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     if (streaming) {
         int type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
         io.control(fd, VIDIOC_STREAMOFF, &type);
@@ -272,8 +260,7 @@ void V4l2OutputWriter::close() {
 }
 
 bool V4l2OutputWriter::fail(const std::string& what) {
-    if (failed.fetch_add(1) == 0)
-        firstFailure = path + ": " + what;
+    if (failed.fetch_add(1) == 0) firstFailure = path + ": " + what;
     return false;
 }
 
@@ -281,13 +268,11 @@ bool V4l2OutputWriter::fail(const std::string& what) {
 // one the device has finished with; -1 when none is free now (errno EAGAIN)
 // or the device failed.
 int V4l2OutputWriter::takeFreeBuffer() {
-    if (neverQueued < buffers.size())
-        return static_cast<int>(neverQueued++);
+    if (neverQueued < buffers.size()) return static_cast<int>(neverQueued++);
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
     buffer.memory = V4L2_MEMORY_MMAP;
-    if (io.control(fd, VIDIOC_DQBUF, &buffer) != 0)
-        return -1;
+    if (io.control(fd, VIDIOC_DQBUF, &buffer) != 0) return -1;
     if (buffer.index >= buffers.size()) {
         errno = EINVAL;
         return -1;
@@ -306,8 +291,7 @@ timeval V4l2OutputWriter::timestampFor(const SinkFrame& frame) {
         }
         stamp = sampleMicros + offsetMicros;
     }
-    if (lastStampMicros != 0 && stamp <= lastStampMicros)
-        stamp = lastStampMicros + 1;
+    if (lastStampMicros != 0 && stamp <= lastStampMicros) stamp = lastStampMicros + 1;
     lastStampMicros = stamp;
     timeval out{};
     out.tv_sec = static_cast<time_t>(stamp / 1000000);
@@ -316,8 +300,7 @@ timeval V4l2OutputWriter::timestampFor(const SinkFrame& frame) {
 }
 
 void V4l2OutputWriter::onFrame(const SinkFrame& frame) {
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     if (frame.width != frameWidth || frame.height != frameHeight) {
         fail("a picture of " + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
              " does not match the device format");

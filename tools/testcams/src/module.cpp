@@ -77,8 +77,8 @@ HRESULT writeClassKeys(const TestCameraDevice& device, const std::wstring& modul
     status = setString(classKey, nullptr, device.name);
     HKEY serverKey = nullptr;
     if (status == ERROR_SUCCESS)
-        status = RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                 nullptr, &serverKey, nullptr);
+        status = RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, &serverKey, nullptr);
     if (status == ERROR_SUCCESS) {
         status = setString(serverKey, nullptr, modulePath);
         if (status == ERROR_SUCCESS) status = setString(serverKey, L"ThreadingModel", L"Both");
@@ -102,8 +102,8 @@ HRESULT registerInCategory(IFilterMapper2* mapper, const TestCameraDevice& devic
     record.dwMerit = MERIT_DO_NOT_USE;
     record.cPins2 = 1;
     record.rgPins2 = &pin;
-    return mapper->RegisterFilter(*device.classId, device.name, nullptr, &CLSID_VideoInputDeviceCategory, device.name,
-                                  &record);
+    return mapper->RegisterFilter(*device.classId, device.name, nullptr, &CLSID_VideoInputDeviceCategory,
+                                  device.name, &record);
 }
 
 // Whether DllRegisterServer registers `device` (see test_cameras.h).
@@ -116,8 +116,10 @@ bool wanted(const TestCameraDevice& device) {
             size_t end = text.find(',', begin);
             if (end == std::string::npos) end = text.size();
             std::string item = text.substr(begin, end - begin);
-            while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front()))) item.erase(0, 1);
-            while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back()))) item.pop_back();
+            while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front())))
+                item.erase(0, 1);
+            while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back())))
+                item.pop_back();
             if (findTestCameraByKey(item.c_str()) == &device) return true;
             begin = end + 1;
         }
@@ -130,8 +132,9 @@ bool wanted(const TestCameraDevice& device) {
 
 std::wstring thisModulePath() {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&DllRegisterServer)), &module))
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&DllRegisterServer)), &module))
         return std::wstring();
     WCHAR path[MAX_PATH * 4] = {};
     DWORD length = GetModuleFileNameW(module, path, MAX_PATH * 4);

@@ -28,8 +28,7 @@ DWORD readSetting(const TestCameraDevice& device, const WCHAR* value, const char
         DWORD type = 0;
         DWORD data = 0;
         DWORD size = sizeof(data);
-        LSTATUS status =
-            RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+        LSTATUS status = RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
         RegCloseKey(key);
         if (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(data)) {
             *found = true;
@@ -49,7 +48,8 @@ DWORD readSetting(const TestCameraDevice& device, const WCHAR* value, const char
 }
 
 bool subtypeMatchesBits(const GUID& subtype, int bitCount) {
-    return (subtype == MEDIASUBTYPE_RGB24 && bitCount == 24) || (subtype == MEDIASUBTYPE_RGB32 && bitCount == 32);
+    return (subtype == MEDIASUBTYPE_RGB24 && bitCount == 24) ||
+           (subtype == MEDIASUBTYPE_RGB32 && bitCount == 32);
 }
 
 }  // namespace
@@ -61,12 +61,16 @@ TestCapturePin::TestCapturePin(TestCameraFilter* filter, CriticalSection* lock)
     buildCapabilities();
 }
 
-TestCapturePin::~TestCapturePin() { stopStreaming(); }
+TestCapturePin::~TestCapturePin() {
+    stopStreaming();
+}
 
 HRESULT TestCapturePin::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IAMStreamConfig) return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet) return ComponentCore::getInterface(static_cast<IKsPropertySet*>(this), ppv);
+    if (riid == IID_IAMStreamConfig)
+        return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
+    if (riid == IID_IKsPropertySet)
+        return ComponentCore::getInterface(static_cast<IKsPropertySet*>(this), ppv);
     return OutputPinCore::nonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -104,10 +108,10 @@ void TestCapturePin::makeType(const Capability& cap, MediaFormat* out) const {
     info->bmiHeader.biBitCount = static_cast<WORD>(cap.bitCount);
     info->bmiHeader.biCompression = BI_RGB;
     info->bmiHeader.biSizeImage = bitmapImageSize(info->bmiHeader);
-    info->dwBitRate = static_cast<DWORD>(
-        static_cast<uint64_t>(info->bmiHeader.biSizeImage) * 8u * 30u > 0xFFFFFFFFu
-            ? 0xFFFFFFFFu
-            : static_cast<uint64_t>(info->bmiHeader.biSizeImage) * 8u * 30u);
+    info->dwBitRate =
+        static_cast<DWORD>(static_cast<uint64_t>(info->bmiHeader.biSizeImage) * 8u * 30u > 0xFFFFFFFFu
+                               ? 0xFFFFFFFFu
+                               : static_cast<uint64_t>(info->bmiHeader.biSizeImage) * 8u * 30u);
     out->setSampleSize(info->bmiHeader.biSizeImage);
 }
 
@@ -124,7 +128,8 @@ HRESULT TestCapturePin::checkFormat(const AM_MEDIA_TYPE& format) const {
     const bool topDown = bmi.biHeight < 0;
     if (topDown != (camera->deviceInfo().kind == TestCameraKind::topDownOnly)) return VFW_E_TYPE_NOT_ACCEPTED;
     bool bitsOffered = false;
-    for (const Capability& cap : capabilities) bitsOffered = bitsOffered || cap.bitCount == bmi.biBitCount;
+    for (const Capability& cap : capabilities)
+        bitsOffered = bitsOffered || cap.bitCount == bmi.biBitCount;
     if (!bitsOffered) return VFW_E_TYPE_NOT_ACCEPTED;
     return S_OK;
 }
@@ -180,7 +185,8 @@ HRESULT TestCapturePin::onActivate() {
     if (FAILED(hr)) return hr;
     const VIDEOINFOHEADER* info = connectionFormat.videoInfo();
     if (!info) return VFW_E_NOT_CONNECTED;
-    pictureFormat = TestPictureFormat{info->bmiHeader.biWidth, info->bmiHeader.biHeight, info->bmiHeader.biBitCount};
+    pictureFormat =
+        TestPictureFormat{info->bmiHeader.biWidth, info->bmiHeader.biHeight, info->bmiHeader.biBitCount};
     picture = testEyePicture(camera->deviceInfo().eye, pictureFormat);
 
     bool found = false;
@@ -433,8 +439,8 @@ STDMETHODIMP TestCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
     config.MinOutputSize = SIZE{16, 16};
     config.MaxOutputSize = SIZE{maxDimension, maxDimension};
     config.OutputGranularityX = config.OutputGranularityY = 1;
-    config.MinFrameInterval = 166666;   // 60 frames per second
-    config.MaxFrameInterval = 10000000; // 1 frame per second
+    config.MinFrameInterval = 166666;    // 60 frames per second
+    config.MaxFrameInterval = 10000000;  // 1 frame per second
     const LONG bits = static_cast<LONG>(cap.width * rows * cap.bitCount);
     config.MinBitsPerSecond = bits;
     config.MaxBitsPerSecond = bits * 60;
@@ -444,10 +450,12 @@ STDMETHODIMP TestCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
 
 // ---- IKsPropertySet ---------------------------------------------------------
 
-STDMETHODIMP TestCapturePin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) { return E_NOTIMPL; }
+STDMETHODIMP TestCapturePin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
+    return E_NOTIMPL;
+}
 
-STDMETHODIMP TestCapturePin::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData, DWORD dataLength,
-                                 DWORD* returned) {
+STDMETHODIMP TestCapturePin::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData,
+                                 DWORD dataLength, DWORD* returned) {
     if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
     if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
     if (!propertyData && !returned) return E_POINTER;
@@ -474,7 +482,9 @@ TestCameraFilter::TestCameraFilter(const TestCameraDevice* device, IUnknown* out
 
 TestCameraFilter::~TestCameraFilter() = default;
 
-PinCore* TestCameraFilter::pinAt(int index) { return index == 0 ? pin.get() : nullptr; }
+PinCore* TestCameraFilter::pinAt(int index) {
+    return index == 0 ? pin.get() : nullptr;
+}
 
 STDMETHODIMP TestCameraFilter::Pause() {
     ScopedLock hold(lock);

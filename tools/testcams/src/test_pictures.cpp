@@ -39,9 +39,13 @@ size_t testPictureSize(const TestPictureFormat& format) {
     return static_cast<size_t>(testPictureStride(format)) * static_cast<size_t>(std::abs(format.height));
 }
 
-int stampCellWidth(int width) { return std::max(1, width / 32); }
+int stampCellWidth(int width) {
+    return std::max(1, width / 32);
+}
 
-int stampRows(int height) { return std::min(8, std::abs(height)); }
+int stampRows(int height) {
+    return std::min(8, std::abs(height));
+}
 
 std::shared_ptr<const std::vector<uint8_t>> testEyePicture(int eye, const TestPictureFormat& format) {
     const PictureKey key{eye, format.width, format.height, format.bitCount};
@@ -86,7 +90,8 @@ void stampFrameNumber(uint8_t* frame, const TestPictureFormat& format, uint32_t 
         std::memset(row + bit * cell * bytesPerPixel, value, static_cast<size_t>(cell) * bytesPerPixel);
     }
     const size_t stampBytes = static_cast<size_t>(cells) * cell * bytesPerPixel;
-    for (int y = 1; y < stampRows(format.height); ++y) std::memcpy(frame + y * stride, row, stampBytes);
+    for (int y = 1; y < stampRows(format.height); ++y)
+        std::memcpy(frame + y * stride, row, stampBytes);
 }
 
 void renderTestFrame(int eye, const TestPictureFormat& format, uint32_t frameNumber, uint8_t* frame) {

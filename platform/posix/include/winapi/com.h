@@ -18,7 +18,8 @@ DEFINE_GUID(IID_IEnumMoniker, 0x00000102, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00
 DEFINE_GUID(IID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 DEFINE_GUID(IID_IPropertyBag, 0x55272A00, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
 DEFINE_GUID(IID_IErrorLog, 0x3127CA40, 0x446E, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
-DEFINE_GUID(IID_IPersistPropertyBag, 0x37D84F60, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51);
+DEFINE_GUID(IID_IPersistPropertyBag, 0x37D84F60, 0x42CB, 0x11CE, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8,
+            0x51);
 
 struct IUnknown {
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) PURE;
@@ -67,8 +68,8 @@ struct IMoniker : IPersistStream {
     STDMETHOD(CommonPrefixWith)(IMoniker* other, IMoniker** prefix) PURE;
     STDMETHOD(RelativePathTo)(IMoniker* other, IMoniker** relPath) PURE;
     STDMETHOD(GetDisplayName)(IBindCtx* bc, IMoniker* toLeft, LPOLESTR* displayName) PURE;
-    STDMETHOD(ParseDisplayName)(IBindCtx* bc, IMoniker* toLeft, LPOLESTR displayName, ULONG* eaten,
-                                IMoniker** out) PURE;
+    STDMETHOD(ParseDisplayName)
+    (IBindCtx* bc, IMoniker* toLeft, LPOLESTR displayName, ULONG* eaten, IMoniker** out) PURE;
     STDMETHOD(IsSystemMoniker)(DWORD* mksys) PURE;
 };
 
@@ -128,8 +129,9 @@ struct IDispatch : IUnknown {
     STDMETHOD(GetTypeInfoCount)(UINT* count) PURE;
     STDMETHOD(GetTypeInfo)(UINT index, LCID lcid, ITypeInfo** info) PURE;
     STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) PURE;
-    STDMETHOD(Invoke)(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* excepInfo, UINT* argErr) PURE;
+    STDMETHOD(Invoke)
+    (DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+     UINT* argErr) PURE;
 };
 
 struct CAUUID {

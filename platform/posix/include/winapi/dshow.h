@@ -26,8 +26,10 @@ DEFINE_GUID(IID_IFilterGraph2, 0x36b73882, 0xc2c8, 0x11cf, 0x8b, 0x46, 0x00, 0x8
 DEFINE_GUID(IID_IEnumMediaTypes, 0x89c31040, 0x846b, 0x11ce, 0x97, 0xd3, 0x00, 0xaa, 0x00, 0x55, 0x59, 0x5a);
 DEFINE_GUID(IID_IAMStreamConfig, 0xc6e13340, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
 DEFINE_GUID(IID_IKsPropertySet, 0x31efac30, 0x515c, 0x11d0, 0xa9, 0xaa, 0x00, 0xaa, 0x00, 0x61, 0xbe, 0x93);
-DEFINE_GUID(IID_ISpecifyPropertyPages, 0xb196b28b, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00, 0x34, 0x1d, 0x07);
-DEFINE_GUID(IID_IPropertyPageSite, 0xb196b28c, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00, 0x34, 0x1d, 0x07);
+DEFINE_GUID(IID_ISpecifyPropertyPages, 0xb196b28b, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00, 0x34, 0x1d,
+            0x07);
+DEFINE_GUID(IID_IPropertyPageSite, 0xb196b28c, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00, 0x34, 0x1d,
+            0x07);
 DEFINE_GUID(IID_IPropertyPage, 0xb196b28d, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00, 0x34, 0x1d, 0x07);
 DEFINE_GUID(IID_ICreateDevEnum, 0x29840822, 0x5b84, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86);
 DEFINE_GUID(IID_IFilterMapper2, 0xb79bb0b0, 0x33c1, 0x11d1, 0xab, 0xe1, 0x00, 0xa0, 0xc9, 0x05, 0xf3, 0x75);
@@ -35,13 +37,15 @@ DEFINE_GUID(IID_IAMovieSetup, 0xa3d8cec0, 0x7e5a, 0x11cf, 0xbb, 0xc5, 0x00, 0x80
 
 DEFINE_GUID(CLSID_FilterGraph, 0xe436ebb3, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
 DEFINE_GUID(CLSID_SystemClock, 0xe436ebb1, 0x524f, 0x11ce, 0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(CLSID_MemoryAllocator, 0x1e651cc0, 0xb199, 0x11d0, 0x82, 0x12, 0x00, 0xc0, 0x4f, 0xc3, 0x2c, 0x45);
-DEFINE_GUID(CLSID_SystemDeviceEnum, 0x62be5d10, 0x60eb, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86);
+DEFINE_GUID(CLSID_MemoryAllocator, 0x1e651cc0, 0xb199, 0x11d0, 0x82, 0x12, 0x00, 0xc0, 0x4f, 0xc3, 0x2c,
+            0x45);
+DEFINE_GUID(CLSID_SystemDeviceEnum, 0x62be5d10, 0x60eb, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce,
+            0x86);
 DEFINE_GUID(CLSID_FilterMapper2, 0xcda42200, 0xbd88, 0x11d0, 0xbd, 0x4e, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86);
-DEFINE_GUID(CLSID_VideoInputDeviceCategory, 0x860bb310, 0x5d01, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce,
-            0x86);
-DEFINE_GUID(CLSID_LegacyAmFilterCategory, 0x083863f1, 0x70de, 0x11d0, 0xbd, 0x40, 0x00, 0xa0, 0xc9, 0x11, 0xce,
-            0x86);
+DEFINE_GUID(CLSID_VideoInputDeviceCategory, 0x860bb310, 0x5d01, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11,
+            0xce, 0x86);
+DEFINE_GUID(CLSID_LegacyAmFilterCategory, 0x083863f1, 0x70de, 0x11d0, 0xbd, 0x40, 0x00, 0xa0, 0xc9, 0x11,
+            0xce, 0x86);
 DEFINE_GUID(CLSID_ActiveMovieCategories, 0xda4e3da0, 0xd07d, 0x11d0, 0xbd, 0x50, 0x00, 0xa0, 0xc9, 0x11, 0xce,
             0x86);
 
@@ -272,9 +276,10 @@ typedef DWORD_PTR HSEMAPHORE;
 
 struct IReferenceClock : IUnknown {
     STDMETHOD(GetTime)(REFERENCE_TIME* time) PURE;
-    STDMETHOD(AdviseTime)(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT event, DWORD_PTR* cookie) PURE;
-    STDMETHOD(AdvisePeriodic)(REFERENCE_TIME startTime, REFERENCE_TIME period, HSEMAPHORE semaphore,
-                              DWORD_PTR* cookie) PURE;
+    STDMETHOD(AdviseTime)
+    (REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT event, DWORD_PTR* cookie) PURE;
+    STDMETHOD(AdvisePeriodic)
+    (REFERENCE_TIME startTime, REFERENCE_TIME period, HSEMAPHORE semaphore, DWORD_PTR* cookie) PURE;
     STDMETHOD(Unadvise)(DWORD_PTR cookie) PURE;
 };
 
@@ -403,8 +408,8 @@ struct IGraphBuilder : IFilterGraph {
 };
 
 struct IFilterGraph2 : IGraphBuilder {
-    STDMETHOD(AddSourceFilterForMoniker)(IMoniker* moniker, IBindCtx* ctx, LPCWSTR filterName,
-                                         IBaseFilter** filter) PURE;
+    STDMETHOD(AddSourceFilterForMoniker)
+    (IMoniker* moniker, IBindCtx* ctx, LPCWSTR filterName, IBaseFilter** filter) PURE;
     STDMETHOD(ReconnectEx)(IPin* pin, const AM_MEDIA_TYPE* mt) PURE;
     STDMETHOD(RenderEx)(IPin* pin, DWORD flags, DWORD* context) PURE;
 };
@@ -442,10 +447,12 @@ struct IAMStreamConfig : IUnknown {
 };
 
 struct IKsPropertySet : IUnknown {
-    STDMETHOD(Set)(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
-                   DWORD dataLength) PURE;
-    STDMETHOD(Get)(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
-                   DWORD dataLength, DWORD* returned) PURE;
+    STDMETHOD(Set)
+    (REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
+     DWORD dataLength) PURE;
+    STDMETHOD(Get)
+    (REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
+     DWORD dataLength, DWORD* returned) PURE;
     STDMETHOD(QuerySupported)(REFGUID propSet, DWORD id, DWORD* typeSupport) PURE;
 };
 
@@ -495,13 +502,14 @@ struct IEnumRegFilters;
 struct IFilterMapper2 : IUnknown {
     STDMETHOD(CreateCategory)(REFCLSID category, DWORD merit, LPCWSTR description) PURE;
     STDMETHOD(UnregisterFilter)(const CLSID* category, LPCOLESTR instance, REFCLSID filter) PURE;
-    STDMETHOD(RegisterFilter)(REFCLSID filter, LPCWSTR name, IMoniker** moniker, const CLSID* category,
-                              LPCOLESTR instance, const REGFILTER2* rf2) PURE;
-    STDMETHOD(EnumMatchingFilters)(IEnumMoniker** out, DWORD flags, BOOL exactMatch, DWORD merit,
-                                   BOOL inputNeeded, DWORD inputTypes, const GUID* inputTypeArray,
-                                   const REGPINMEDIUM* medIn, const CLSID* pinCategoryIn, BOOL render,
-                                   BOOL outputNeeded, DWORD outputTypes, const GUID* outputTypeArray,
-                                   const REGPINMEDIUM* medOut, const CLSID* pinCategoryOut) PURE;
+    STDMETHOD(RegisterFilter)
+    (REFCLSID filter, LPCWSTR name, IMoniker** moniker, const CLSID* category, LPCOLESTR instance,
+     const REGFILTER2* rf2) PURE;
+    STDMETHOD(EnumMatchingFilters)
+    (IEnumMoniker** out, DWORD flags, BOOL exactMatch, DWORD merit, BOOL inputNeeded, DWORD inputTypes,
+     const GUID* inputTypeArray, const REGPINMEDIUM* medIn, const CLSID* pinCategoryIn, BOOL render,
+     BOOL outputNeeded, DWORD outputTypes, const GUID* outputTypeArray, const REGPINMEDIUM* medOut,
+     const CLSID* pinCategoryOut) PURE;
 };
 
 struct IAMovieSetup : IUnknown {

@@ -44,9 +44,12 @@ DVAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR c
 DVAPI LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls, DWORD options, REGSAM sam,
                               SECURITY_ATTRIBUTES* security, PHKEY result, LPDWORD disposition);
 DVAPI LSTATUS RegCloseKey(HKEY key);
-DVAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
-DVAPI LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
-DVAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+DVAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                               LPDWORD size);
+DVAPI LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                               LPDWORD size);
+DVAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                             DWORD size);
 DVAPI LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 DVAPI LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
 DVAPI LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
@@ -54,10 +57,10 @@ DVAPI LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 DVAPI LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 DVAPI LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey);
 DVAPI LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey);
-DVAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPWSTR cls,
-                            LPDWORD classChars, FILETIME* lastWrite);
-DVAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved, LPDWORD type,
-                            LPBYTE data, LPDWORD size);
+DVAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
+                            LPWSTR cls, LPDWORD classChars, FILETIME* lastWrite);
+DVAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
+                            LPDWORD type, LPBYTE data, LPDWORD size);
 
 #ifdef UNICODE
 #define RegOpenKeyEx RegOpenKeyExW

@@ -90,7 +90,8 @@
 #define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
-#define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | 0x00020000L | 0x00010000L)
+#define WS_OVERLAPPEDWINDOW \
+    (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | 0x00020000L | 0x00010000L)
 #define WS_EX_DLGMODALFRAME 0x00000001L
 #define WS_EX_CONTROLPARENT 0x00010000L
 
@@ -196,8 +197,8 @@ DVAPI BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 // Creates a window of a registered or predefined class. `menu` is the control
 // id of a child window. Sends WM_CREATE to a registered class's procedure;
 // creation fails (null) when it answers -1.
-DVAPI HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
-                           int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+DVAPI HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y,
+                           int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 // Creates a modeless dialog from template `name` (an integer resource) that
 // `instance` registered with dvRegisterDialogTemplate, sends WM_INITDIALOG
 // with `param` to `procedure`, and returns the dialog. Null with
@@ -291,7 +292,7 @@ DVAPI HRESULT OleCreatePropertyFrame(HWND owner, UINT x, UINT y, LPCOLESTR capti
 // The fields follow the CONTROL statement's order, which the templates'
 // aggregate initialisers rely on; the padding is the price.
 struct DvDialogControl {  // NOLINT(clang-analyzer-optin.performance.Padding)
-    int id;  // -1 for controls that are never addressed
+    int id;               // -1 for controls that are never addressed
     const char* className;
     const char* text;
     DWORD style;

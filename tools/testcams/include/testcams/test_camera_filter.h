@@ -18,8 +18,8 @@ class TestCameraFilter;
 
 // Counters a test can read while the camera streams.
 struct TestCameraStats {
-    uint32_t framesDelivered = 0;   // samples handed downstream since the last start
-    uint32_t bufferFailures = 0;    // GetBuffer calls that failed while streaming
+    uint32_t framesDelivered = 0;  // samples handed downstream since the last start
+    uint32_t bufferFailures = 0;   // GetBuffer calls that failed while streaming
     HRESULT lastDeliveryResult = S_OK;
     bool endOfStreamSent = false;
 };
@@ -50,10 +50,10 @@ public:
     STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
     STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
     // IKsPropertySet
-    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
-                     DWORD dataLength) override;
-    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
-                     DWORD dataLength, DWORD* returned) override;
+    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
+                     LPVOID propertyData, DWORD dataLength) override;
+    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
+                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
     STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
 
     // The filter left the running state (running -> paused). Filter lock held.
@@ -90,8 +90,8 @@ private:
     bool stopRequested = false;
     bool running = false;
     unsigned runGeneration = 0;
-    bool holdBack = false;   // flushStream in progress
-    bool delivering = false; // the thread is between GetBuffer and the end of its delivery
+    bool holdBack = false;    // flushStream in progress
+    bool delivering = false;  // the thread is between GetBuffer and the end of its delivery
     ComPtr<IReferenceClock> streamClock;
     REFERENCE_TIME streamStart = 0;
     TestCameraStats counters;
@@ -104,7 +104,7 @@ private:
     TestPictureFormat pictureFormat{};
     REFERENCE_TIME frameInterval = 0;  // 100-ns units; 0: as fast as possible
     REFERENCE_TIME sampleDuration = 0;
-    uint32_t frameLimit = 0;           // 0: unlimited
+    uint32_t frameLimit = 0;  // 0: unlimited
     uint32_t frameNumber = 0;
 };
 

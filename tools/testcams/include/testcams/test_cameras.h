@@ -35,18 +35,18 @@
 #define DV_DEFINE_TESTCAM_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
-DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraA, 0xB8F63D9B, 0xD5A8, 0x4B99, 0xB6, 0x20, 0xAC, 0x89, 0x54, 0x1E, 0x1D,
-                       0x36);
-DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraB, 0xC4471AB5, 0xA525, 0x48E4, 0xBF, 0xA9, 0xD1, 0xA6, 0xA4, 0x15, 0x79,
-                       0x2E);
-DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraC, 0x31D554FC, 0x02EB, 0x4F3B, 0xAE, 0xAC, 0xC9, 0xED, 0xDD, 0x8B, 0x06,
-                       0x42);
-DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraNoRGB24, 0xAF001188, 0x12E0, 0x496E, 0x8F, 0x0B, 0x0A, 0x45, 0xD6, 0x86,
-                       0x59, 0x6F);
-DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraTopDown, 0x0790D228, 0xB346, 0x4BD7, 0x86, 0x62, 0xE8, 0x3B, 0xB8, 0x18,
-                       0xC3, 0x51);
-DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraStall, 0x1171ABD8, 0x18A4, 0x4D8C, 0x9E, 0x04, 0x6D, 0x14, 0x75, 0x7D,
-                       0x6D, 0x94);
+DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraA, 0xB8F63D9B, 0xD5A8, 0x4B99, 0xB6, 0x20, 0xAC, 0x89, 0x54,
+                       0x1E, 0x1D, 0x36);
+DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraB, 0xC4471AB5, 0xA525, 0x48E4, 0xBF, 0xA9, 0xD1, 0xA6, 0xA4,
+                       0x15, 0x79, 0x2E);
+DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraC, 0x31D554FC, 0x02EB, 0x4F3B, 0xAE, 0xAC, 0xC9, 0xED, 0xDD,
+                       0x8B, 0x06, 0x42);
+DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraNoRGB24, 0xAF001188, 0x12E0, 0x496E, 0x8F, 0x0B, 0x0A, 0x45,
+                       0xD6, 0x86, 0x59, 0x6F);
+DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraTopDown, 0x0790D228, 0xB346, 0x4BD7, 0x86, 0x62, 0xE8, 0x3B,
+                       0xB8, 0x18, 0xC3, 0x51);
+DV_DEFINE_TESTCAM_GUID(CLSID_DuoviewTestCameraStall, 0x1171ABD8, 0x18A4, 0x4D8C, 0x9E, 0x04, 0x6D, 0x14, 0x75,
+                       0x7D, 0x6D, 0x94);
 
 enum class TestCameraKind {
     ordinary,     // RGB24 (several sizes) and one RGB32 capability
@@ -60,8 +60,8 @@ struct TestCameraDevice {
     const CLSID* classId;  // the device's own class
     const WCHAR* name;     // friendly name = instance name in the device category
     TestCameraKind kind;
-    int eye;               // 0 left eye, 1 right eye of the stereo scene
-    bool variant;          // registered only on request
+    int eye;       // 0 left eye, 1 right eye of the stereo scene
+    bool variant;  // registered only on request
 };
 
 // The device table, in registration (and enumeration) order.
