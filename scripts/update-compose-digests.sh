@@ -21,8 +21,10 @@ cmake --build --preset default --target compositor_digest_test -j"$jobs"
 DV_WRITE_COMPOSE_DIGESTS="$table" \
     cmake/dv-test-run.sh "$root/build/default/testreg/compose-digests" \
     build/default/tests/compositor/compositor_digest_test --gtest_brief=1
+# Laid out as the rest of the sources (scripts/check-format.sh).
+clang-format -i "$table"
 # Rebuild against the new table and check it.
 cmake --build --preset default --target compositor_digest_test -j"$jobs"
 cmake/dv-test-run.sh "$root/build/default/testreg/compose-digests" \
     build/default/tests/compositor/compositor_digest_test --gtest_brief=1
-echo "update-compose-digests: $(grep -c '^{' "$table") digests in tests/compositor/compose_digests.inc"
+echo "update-compose-digests: $(grep -c '{' "$table") digests in tests/compositor/compose_digests.inc"
