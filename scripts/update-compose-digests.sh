@@ -27,4 +27,4 @@ clang-format -i "$table"
 cmake --build --preset default --target compositor_digest_test -j"$jobs"
 cmake/dv-test-run.sh "$root/build/default/testreg/compose-digests" \
     build/default/tests/compositor/compositor_digest_test --gtest_brief=1
-echo "update-compose-digests: $(grep -c '{' "$table") digests in tests/compositor/compose_digests.inc"
+echo "update-compose-digests: $(grep -c '^ *{[0-9]' "$table") digests in tests/compositor/compose_digests.inc"
