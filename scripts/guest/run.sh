@@ -82,6 +82,7 @@ mkdir -p "$job"
 shq() { printf '%q' "$1"; }
 {
     echo "GUEST_SCRATCH=$(shq "$scratch")"
+    echo "GUEST_WORKDIR=$(shq "$(pwd -P)")"
     echo "GUEST_LOOPBACK_LABEL=$(shq "$label")"
     echo "GUEST_LOOPBACK_DEVICES=$(shq "$loopDevices")"
 } >"$job/params"
