@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "device_moniker.h"
 #include "platform/registry_key.h"
 #include "runtime.h"
 
@@ -137,33 +138,12 @@ private:
     const std::wstring path;
 };
 
-class DeviceMoniker final : public IMoniker, public dvrt::RefCounted {
+class DeviceMoniker final : public dvrt::DeviceMonikerBase {
 public:
     DeviceMoniker(std::wstring categoryKey, std::wstring instance)
-        : category(std::move(categoryKey)), instance(std::move(instance)) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream ||
-            riid == IID_IMoniker || riid == IID_DvDeviceMonikerEntry) {
-            *ppv = static_cast<IMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    DVRT_REFCOUNT_METHODS
-
-    STDMETHODIMP GetClassID(CLSID* clsid) override {
-        if (!clsid) return E_POINTER;
-        *clsid = CLSID_CDeviceMoniker;
-        return S_OK;
-    }
-    STDMETHODIMP IsDirty() override { return S_FALSE; }
-    STDMETHODIMP Load(IStream*) override { return E_NOTIMPL; }
-    STDMETHODIMP Save(IStream*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+        : DeviceMonikerBase(IID_DvDeviceMonikerEntry, CLSID_CDeviceMoniker),
+          category(std::move(categoryKey)),
+          instance(std::move(instance)) {}
 
     // Creates the object of the entry's CLSID value.
     STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
@@ -187,59 +167,11 @@ public:
         if (!bag) return E_OUTOFMEMORY;
         return dvrt::handOut(bag, riid, ppv);
     }
-    STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) override {
-        if (reduced) *reduced = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker** composite) override {
-        if (composite) *composite = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Enum(BOOL, IEnumMoniker** out) override {
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
-    // S_OK for a device moniker of the same entry, else S_FALSE.
-    STDMETHODIMP IsEqual(IMoniker* other) override {
-        if (!other) return E_INVALIDARG;
-        IMoniker* same = nullptr;
-        if (FAILED(other->QueryInterface(IID_DvDeviceMonikerEntry, reinterpret_cast<void**>(&same))))
-            return S_FALSE;
-        auto* peer = static_cast<DeviceMoniker*>(same);
-        const bool equal = dvrt::equalNoCase(peer->path(), path());
-        same->Release();
-        return equal ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Hash(DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP Inverse(IMoniker** inverse) override {
-        if (inverse) *inverse = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker** prefix) override {
-        if (prefix) *prefix = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP RelativePathTo(IMoniker*, IMoniker** rel) override {
-        if (rel) *rel = nullptr;
-        return E_NOTIMPL;
-    }
     // "@device:sw:{category}\instance".
     STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
         if (!name) return E_POINTER;
         *name = dvrt::taskString(L"@device:sw:" + category + L"\\" + instance);
         return *name ? S_OK : E_OUTOFMEMORY;
-    }
-    STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG* eaten, IMoniker** out) override {
-        if (eaten) *eaten = 0;
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP IsSystemMoniker(DWORD* mksys) override {
-        if (!mksys) return E_POINTER;
-        *mksys = 0;  // MKSYS_NONE
-        return S_FALSE;
     }
 
     std::wstring path() const { return entryPath(category, instance); }
@@ -247,6 +179,9 @@ public:
     const std::wstring instance;
 
 private:
+    bool sameAs(const dvrt::DeviceMonikerBase& peer) const override {
+        return dvrt::equalNoCase(static_cast<const DeviceMoniker&>(peer).path(), path());
+    }
     ~DeviceMoniker() override = default;
 };
 

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device_moniker.h"
 #include "platform/v4l2_io.h"
 #include "runtime.h"
 
@@ -128,32 +129,10 @@ private:
     const V4l2CaptureNode node;
 };
 
-class V4l2Moniker final : public IMoniker, public dvrt::RefCounted {
+class V4l2Moniker final : public dvrt::DeviceMonikerBase {
 public:
-    explicit V4l2Moniker(const V4l2CaptureNode& node) : node(node) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IPersistStream ||
-            riid == IID_IMoniker || riid == IID_DvV4l2MonikerNode) {
-            *ppv = static_cast<IMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    DVRT_REFCOUNT_METHODS
-
-    STDMETHODIMP GetClassID(CLSID* clsid) override {
-        if (!clsid) return E_POINTER;
-        *clsid = CLSID_DvV4l2CaptureSource;
-        return S_OK;
-    }
-    STDMETHODIMP IsDirty() override { return S_FALSE; }
-    STDMETHODIMP Load(IStream*) override { return E_NOTIMPL; }
-    STDMETHODIMP Save(IStream*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    explicit V4l2Moniker(const V4l2CaptureNode& node)
+        : DeviceMonikerBase(IID_DvV4l2MonikerNode, CLSID_DvV4l2CaptureSource), node(node) {}
 
     // Creates the capture source and loads this moniker's bag into it; the
     // activation's failure (REGDB_E_CLASSNOTREG when the source's library is
@@ -179,61 +158,17 @@ public:
         if (!bag) return E_OUTOFMEMORY;
         return dvrt::handOut(bag, riid, ppv);
     }
-    STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** reduced) override {
-        if (reduced) *reduced = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker** composite) override {
-        if (composite) *composite = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Enum(BOOL, IEnumMoniker** out) override {
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
-    // S_OK for a V4L2 moniker of the same node, else S_FALSE.
-    STDMETHODIMP IsEqual(IMoniker* other) override {
-        if (!other) return E_INVALIDARG;
-        IMoniker* same = nullptr;
-        if (FAILED(other->QueryInterface(IID_DvV4l2MonikerNode, reinterpret_cast<void**>(&same))))
-            return S_FALSE;
-        const bool equal = static_cast<V4l2Moniker*>(same)->node.path == node.path;
-        same->Release();
-        return equal ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Hash(DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
-    STDMETHODIMP Inverse(IMoniker** inverse) override {
-        if (inverse) *inverse = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker** prefix) override {
-        if (prefix) *prefix = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP RelativePathTo(IMoniker*, IMoniker** rel) override {
-        if (rel) *rel = nullptr;
-        return E_NOTIMPL;
-    }
     // "@device:v4l2:/dev/videoN".
     STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name) override {
         if (!name) return E_POINTER;
         *name = dvrt::taskString(L"@device:v4l2:" + dvrt::fromUtf8(node.path));
         return *name ? S_OK : E_OUTOFMEMORY;
     }
-    STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG* eaten, IMoniker** out) override {
-        if (eaten) *eaten = 0;
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP IsSystemMoniker(DWORD* mksys) override {
-        if (!mksys) return E_POINTER;
-        *mksys = 0;  // MKSYS_NONE
-        return S_FALSE;
-    }
 
 private:
+    bool sameAs(const dvrt::DeviceMonikerBase& peer) const override {
+        return static_cast<const V4l2Moniker&>(peer).node.path == node.path;
+    }
     ~V4l2Moniker() override = default;
     const V4l2CaptureNode node;
 };
