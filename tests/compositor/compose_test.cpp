@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -442,8 +443,11 @@ TEST_F(Compose, FormatStepNeverReplacesImagesUnderARunningComposition) {
 
     std::atomic<bool> stop{false};
     std::thread formatter([&] {
+        // The pause lets the composing thread take the lock: the mutex is not
+        // fair, and a loop that relocks at once starves it (minutes under TSan).
         for (int i = 0; !stop.load(); ++i) {
             applySizeIndex(i % 2);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
     int frames = 0, sideBySide = 0, untouched = 0;
