@@ -192,7 +192,7 @@ if [[ -x $host ]] && "$host" --help 2>&1 | grep -q -- '--output'; then
         "$host" --left "${names[0]}" --right "${names[1]}" --mode "$1" --size 1 --output "$loop" \
             --out "$out/host-$2" >"$out/host-$2.log" 2>&1 &
         readAndCheck $! "$1:0" "$2" 0
-        sed 's/^/guest-linux: host: /' "$out/host-$2.log" | tail -n 5
+        sed 's/^/guest-linux: host: /' "$out/host-$2.log" | tail -n 6
     done
 else
     echo "guest-linux: FALLBACK: $host has no --output; ffmpeg copies ${vivid[0]} into $loop and the readers must see it unchanged"

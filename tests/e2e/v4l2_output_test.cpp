@@ -164,8 +164,21 @@ TEST(V4l2Output, StreamsThePicturesWithIncreasingStamps) {
         std::vector<Picture> pictures;
         for (unsigned i = 0; i < sizeof times / sizeof times[0]; ++i)
             pictures.emplace_back(34, 20, i);
-        for (size_t i = 0; i < pictures.size(); ++i)
+        // Picture i is queued (i + 1) ms after its start; the one without a
+        // time has no latency.
+        REFERENCE_TIME clockNow = 0;
+        writer.setStreamClock([&clockNow](REFERENCE_TIME* now) {
+            *now = clockNow;
+            return true;
+        });
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            clockNow = times[i].start + static_cast<REFERENCE_TIME>(i + 1) * 10000;
             writer.onFrame(pictures[i].frame(times[i].valid, times[i].start));
+        }
+        const V4l2OutputWriter::Latency lag = writer.latency();
+        EXPECT_EQ(lag.frames, 7);
+        EXPECT_NEAR(lag.meanMs, (1 + 2 + 3 + 4 + 6 + 7 + 8) / 7.0, 1e-9);
+        EXPECT_NEAR(lag.maxMs, 8.0, 1e-9);
         EXPECT_EQ(writer.framesWritten(), static_cast<long>(pictures.size()));
         EXPECT_EQ(writer.framesDropped(), 0);
         EXPECT_EQ(writer.framesFailed(), 0) << writer.failureText();

@@ -30,6 +30,7 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
     const int bytesPerPixel = info->bmiHeader.biBitCount / 8;
     frame.stamp = readFrameStamp(data, info->bmiHeader.biWidth, bytesPerPixel);
     frame.timeValid = sample->GetTime(&frame.start, &frame.stop) == S_OK;
+    frame.receivedAtValid = sink->currentStreamTime(&frame.receivedAt) == S_OK;
     frame.syncPoint = sample->IsSyncPoint() == S_OK;
     frame.discontinuity = sample->IsDiscontinuity() == S_OK;
     if (sink->keepPictures) frame.bytes.assign(data, data + sample->GetActualDataLength());

@@ -16,6 +16,8 @@ struct ReceivedFrame {
     uint32_t stamp;  // the frame-number stamp read from the picture
     bool timeValid;
     REFERENCE_TIME start, stop;
+    bool receivedAtValid;
+    REFERENCE_TIME receivedAt;  // the sink's stream time when Receive was called
     bool syncPoint;
     bool discontinuity;
     std::vector<uint8_t> bytes;  // the picture, when keepPictures is set

@@ -293,6 +293,13 @@ int FakeV4l2::control(Open& open, FakeNode& node, unsigned long request, void* a
                 buffer->index = static_cast<uint32_t>(i);
                 buffer->bytesused = b.used;
                 buffer->flags = 0;
+                buffer->timestamp = timeval{};
+                if (node.captureAgeMicros >= 0) {
+                    const int64_t stamp = monotonicMicros() - node.captureAgeMicros;
+                    buffer->flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+                    buffer->timestamp.tv_sec = static_cast<time_t>(stamp / 1000000);
+                    buffer->timestamp.tv_usec = static_cast<suseconds_t>(stamp % 1000000);
+                }
                 return 0;
             }
         }

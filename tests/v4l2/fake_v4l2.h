@@ -35,6 +35,9 @@ struct FakeNode {
     // poll reports POLLERR and DQBUF ENODEV (0: never).
     std::map<unsigned long, int> failing;
     int vanishAfter = 0;
+    // Buffers carry a CLOCK_MONOTONIC stamp this long before the dequeue
+    // (-1: stamped with an unknown clock, as some drivers do).
+    int64_t captureAgeMicros = -1;
 };
 
 struct FormatRequest {

@@ -410,6 +410,41 @@ TEST_F(V4l2SourceTest, StreamsConvertedFramesWithGraphTimes) {
     }
 }
 
+TEST_F(V4l2SourceTest, SamplesAreStampedWithTheDriversCaptureTime) {
+    // A sample's start is the stream time of the capture: the driver's
+    // monotonic stamp when it is believable, the arrival otherwise. The lag
+    // from start to the sink's receipt is at least the capture's age.
+    constexpr REFERENCE_TIME ms = 10000;
+    const struct Case {
+        int64_t captureAgeMicros;
+        REFERENCE_TIME minLag, maxLag;
+    } cases[] = {
+        {300000, 300 * ms, 600 * ms},  // stamped 300 ms before the dequeue
+        {-1, 0, 250 * ms},             // a driver stamping with another clock
+        {5000000, 0, 250 * ms},        // a stamp too old to be the same clock
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.captureAgeMicros);
+        FakeNode node = camera("video0", "Cam", {yuyv({{64, 48}})});
+        node.captureAgeMicros = c.captureAgeMicros;
+        FakeV4l2 fake({node});
+        makeSource("video0");
+        connect(64, 48);
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        ASSERT_TRUE(sink->waitForFrames(3, 5000));
+        EXPECT_TRUE(SUCCEEDED(control->Stop()));
+        for (const ReceivedFrame& f : sink->frames()) {
+            ASSERT_TRUE(f.timeValid && f.receivedAtValid);
+            EXPECT_GE(f.receivedAt - f.start, c.minLag);
+            EXPECT_LE(f.receivedAt - f.start, c.maxLag);
+        }
+        control = nullptr;
+        graph = nullptr;
+        sinkFilter = nullptr;
+        source = nullptr;
+    }
+}
+
 TEST_F(V4l2SourceTest, DeviceVanishingMidStreamEndsTheStreamOnce) {
     FakeV4l2 fake({camera("video0", "Cam", {yuyv({{160, 120}})})});
     makeSource("video0");

@@ -333,6 +333,11 @@ HRESULT V4l2Device::nextFrame(int timeoutMs, Frame* out) {
     out->data = static_cast<const uint8_t*>(mappings[buffer.index].address);
     out->bytesUsed = std::min<size_t>(buffer.bytesused, mappings[buffer.index].length);
     if (buffer.flags & V4L2_BUF_FLAG_ERROR) out->bytesUsed = 0;  // a damaged frame: the caller skips it
+    if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC) {
+        const int64_t captured =
+            static_cast<int64_t>(buffer.timestamp.tv_sec) * 1000000 + buffer.timestamp.tv_usec;
+        out->ageMicros = dvV4l2Io()->monotonicMicros() - captured;
+    }
     return S_OK;
 }
 

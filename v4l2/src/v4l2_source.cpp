@@ -20,7 +20,8 @@ namespace {
 constexpr REFERENCE_TIME defaultInterval = 333333;  // 30 frames per second
 constexpr int deviceBufferCount = 4;
 constexpr LONG sampleBufferCount = 3;
-constexpr int pollTimeoutMs = 100;  // how soon the streaming thread sees a stop request
+constexpr int pollTimeoutMs = 100;                   // how soon the streaming thread sees a stop request
+constexpr int64_t maxBelievableAgeMicros = 1000000;  // an older capture stamp is taken for a foreign clock
 
 const char* busyNote(HRESULT hr) {
     return hr == HRESULT_FROM_WIN32(ERROR_BUSY) ? " (device busy)" : "";
@@ -293,7 +294,13 @@ void V4l2CapturePin::streamLoop() {
         }
         REFERENCE_TIME now = 0;
         const bool stamped = SUCCEEDED(hr) && clock && SUCCEEDED(clock->GetTime(&now));
-        const REFERENCE_TIME arrival = now - start;
+        REFERENCE_TIME arrival = now - start;
+        // Stamped with the moment of capture when the driver's stamp is
+        // believable: the frame's age at the dequeue is taken off the clock's
+        // time, so the stamp does not carry the driver's and the scheduler's
+        // delays.
+        if (frame.ageMicros >= 0 && frame.ageMicros <= maxBelievableAgeMicros)
+            arrival -= frame.ageMicros * 10;
         if (SUCCEEDED(hr)) {
             // Frames that arrive before the graph's start time (Run is given
             // a start slightly ahead) are not delivered.

@@ -18,6 +18,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -59,6 +60,25 @@ int refuseSameCamera(const HostOptions& options) {
 }
 
 // Creates `path` and any missing parent folders.
+// User plus system time of the whole process so far, in seconds (every
+// thread: the cameras', the virtual camera's delivery, the output's); -1 when
+// the system does not say.
+double processCpuSeconds() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 1e7;
+#else
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) return -1;
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+#endif
+}
+
 bool makeFolder(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/' && path[at] != '\\') continue;
@@ -450,6 +470,9 @@ private:
         if (!writer->warning().empty())
             std::fprintf(stderr, "duoview2-host: --output: %s\n", writer->warning().c_str());
         fanOut = FrameFanOut(writer.get(), &recorder);
+        HostSinkFilter* clockOf = sinkObject;  // the graph holds it while it runs
+        writer->setStreamClock(
+            [clockOf](REFERENCE_TIME* now) { return clockOf && SUCCEEDED(clockOf->currentStreamTime(now)); });
         std::printf("output: %s (\"%s\"), %dx%d %s, %u bytes per line, %.2f fps\n", node.path.c_str(),
                     node.card.c_str(), width, height, outputPixelFormatName(format), writer->bytesPerLine(),
                     interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0);
@@ -494,6 +517,7 @@ private:
 #endif
         const bool unbounded = runsUntilInterrupted(options);
         const auto begin = std::chrono::steady_clock::now();
+        cpuAtRun = processCpuSeconds();
         const HRESULT hr = control->Run();
         if (FAILED(hr)) {
             std::fprintf(stderr, "duoview2-host: Run failed (%s)\n", hresultText(hr).c_str());
@@ -525,6 +549,8 @@ private:
         }
         stopGraph();
         finalProgress = recorder.progress();
+        const double cpuAtStop = processCpuSeconds();
+        if (cpuAtRun >= 0 && cpuAtStop >= 0) cpuWhileRunning = cpuAtStop - cpuAtRun;
         printProgress(finalProgress, elapsed, tty);
         if (tty) std::printf("\n");
         filesWritten = recorder.finish();
@@ -556,11 +582,20 @@ private:
             "time gaps %ld\n",
             finalProgress.frames, elapsed, stopReason.c_str(), finalProgress.averageFps,
             finalProgress.mediaTimeGaps, finalProgress.frameTimeGaps);
+        if (cpuWhileRunning >= 0 && finalProgress.frames > 0 && elapsed > 0)
+            std::printf("cpu: %.2f s user+system while running, %.1f ms per frame, %.0f%% of one core\n",
+                        cpuWhileRunning, 1e3 * cpuWhileRunning / static_cast<double>(finalProgress.frames),
+                        100.0 * cpuWhileRunning / elapsed);
         bool outputOk = true;
 #ifdef DV_HOST_V4L2_OUTPUT
         if (writer) {
             std::printf("output: %ld frames written, %ld dropped (no free buffer), %ld failed\n",
                         writer->framesWritten(), writer->framesDropped(), writer->framesFailed());
+            const V4l2OutputWriter::Latency lag = writer->latency();
+            if (lag.frames > 0)
+                std::printf(
+                    "output: latency from capture to the device: mean %.1f ms, max %.1f ms (%ld frames)\n",
+                    lag.meanMs, lag.maxMs, lag.frames);
             if (writer->framesFailed() > 0)
                 std::fprintf(stderr, "duoview2-host: --output: %s\n", writer->failureText().c_str());
             outputOk = writer->framesWritten() > 0 && writer->framesFailed() == 0;
@@ -626,6 +661,7 @@ private:
     int width = 0, height = 0;
     int64_t interval = 0;
     double elapsed = 0;
+    double cpuAtRun = -1, cpuWhileRunning = -1;  // process CPU seconds, from Run to Stop
     std::string stopReason;
     bool endedByGraph = false;  // the graph ended the stream (end of stream or error), not the run
     StreamRecorder::Progress finalProgress;

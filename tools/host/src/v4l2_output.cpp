@@ -347,4 +347,23 @@ void V4l2OutputWriter::onFrame(const SinkFrame& frame) {
         streaming = true;
     }
     ++written;
+    REFERENCE_TIME now = 0;
+    if (frame.timeValid && streamClock && streamClock(&now)) {
+        const REFERENCE_TIME lag = now - frame.start;
+        std::lock_guard<std::mutex> hold(latencyLock);
+        ++latencyFrames;
+        latencySum += lag;
+        if (latencyFrames == 1 || lag > latencyMax) latencyMax = lag;
+    }
+}
+
+V4l2OutputWriter::Latency V4l2OutputWriter::latency() const {
+    std::lock_guard<std::mutex> hold(latencyLock);
+    Latency result;
+    result.frames = latencyFrames;
+    if (latencyFrames > 0) {
+        result.meanMs = static_cast<double>(latencySum) / static_cast<double>(latencyFrames) / 1e4;
+        result.maxMs = static_cast<double>(latencyMax) / 1e4;
+    }
+    return result;
 }

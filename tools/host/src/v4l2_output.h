@@ -15,6 +15,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,21 @@ public:
     // closes the node. Idempotent.
     void close();
 
+    // The graph's stream time now (false when there is none), for the
+    // latency of each picture. Set before the graph runs; called on the
+    // delivery thread.
+    using StreamClock = std::function<bool(REFERENCE_TIME* now)>;
+    void setStreamClock(StreamClock clock) { streamClock = std::move(clock); }
+
+    // From a sample's start (the capture, for a camera that stamps its
+    // samples with their capture time) to the moment its picture was queued
+    // on the device, where readers can dequeue it.
+    struct Latency {
+        long frames = 0;  // pictures with a time and a clock
+        double meanMs = 0, maxMs = 0;
+    };
+    Latency latency() const;
+
     // FrameConsumer (the delivery thread). Buffer time stamps are
     // CLOCK_MONOTONIC: the sample's start time moved onto that clock by the
     // offset seen at the first picture (the monotonic time of arrival when a
@@ -127,4 +144,8 @@ private:
     std::string firstFailure;
     std::string openWarning;
     std::atomic<long> written{0}, dropped{0}, failed{0};
+    StreamClock streamClock;
+    mutable std::mutex latencyLock;  // the delivery thread adds, any thread reads
+    long latencyFrames = 0;
+    REFERENCE_TIME latencySum = 0, latencyMax = 0;
 };

@@ -58,6 +58,9 @@ public:
         int index = -1;
         const uint8_t* data = nullptr;
         size_t bytesUsed = 0;
+        // How long before the dequeue the driver captured the frame, from
+        // its CLOCK_MONOTONIC stamp; -1 when it stamps with another clock.
+        int64_t ageMicros = -1;
     };
 
     ~V4l2Device();
