@@ -58,7 +58,7 @@ void BM_MemcpyBgrFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyBgrFrame);
 
-const char* const levels[] = {"baseline", "ssse3", "avx2"};
+const char* const levels[] = {"baseline", "ssse3", "avx2", "avx512"};
 
 void BM_YuyvToBgr(benchmark::State& state) {
     const char* isa = levels[state.range(0)];
@@ -76,7 +76,7 @@ void BM_YuyvToBgr(benchmark::State& state) {
     pix::useYuvConvertIsaForTesting(nullptr);
     setFrameCounters(state);
 }
-BENCHMARK(BM_YuyvToBgr)->DenseRange(0, 2);
+BENCHMARK(BM_YuyvToBgr)->DenseRange(0, 3);
 
 void BM_Nv12ToBgr(benchmark::State& state) {
     const char* isa = levels[state.range(0)];

@@ -15,7 +15,7 @@
 
 namespace {
 
-const char* const allIsas[] = {"baseline", "ssse3", "avx2"};
+const char* const allIsas[] = {"baseline", "ssse3", "avx2", "avx512"};
 
 struct IsaGuard {
     ~IsaGuard() { pix::useYuvConvertIsaForTesting(nullptr); }

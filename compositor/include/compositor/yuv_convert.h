@@ -50,11 +50,12 @@ void convertNv12ToBgr(const uint8_t* luma, std::ptrdiff_t lumaStride, const uint
 void yuyvToBgrRow(const uint8_t* src, uint8_t* dst, int pixels);
 void nv12ToBgrRow(const uint8_t* luma, const uint8_t* chroma, uint8_t* dst, int pixels);
 
-// The instruction-set level the conversions use: "avx2", "ssse3" or "baseline".
+// The instruction-set level the conversions use: "avx512" (AVX-512 BW and
+// VBMI; YUYV only, NV12 as at "avx2"), "avx2", "ssse3" or "baseline".
 const char* yuvConvertIsa();
 
 // Test and benchmark hook: makes the conversions use the variants of `isa`
-// ("avx2", "ssse3" or "baseline") when this processor supports them, and
+// ("avx512", "avx2", "ssse3" or "baseline") when this processor supports them, and
 // returns whether it did; nullptr restores the automatic choice. Must not be
 // called while a conversion runs on another thread.
 bool useYuvConvertIsaForTesting(const char* isa);
