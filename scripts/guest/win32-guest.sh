@@ -9,8 +9,8 @@
 # scratch share) is bound over BUILD_DIR, so every path ctest knows stays
 # valid. The tests' win32 prefix is PREFIX_DIR (DV_WINE_PREFIX, on the scratch
 # share, kept between runs: its creation takes minutes under emulation).
-# Runs the preset's whole ctest with DV_CTEST_ARGS added (for example
-# "-R stereo"). Prints the time of each part; exit status is ctest's.
+# Runs the preset's whole ctest, one test per guest processor, with
+# DV_CTEST_ARGS added (for example "-R stereo"). Prints the time of each part; exit status is ctest's.
 set -uo pipefail
 
 build=$1
@@ -33,17 +33,23 @@ dv_wine_select 32 || exit 125
 step "32-bit loader: $("${dvWine[@]}" --version 2>&1)"
 
 export DV_WINE_PREFIX=$prefix
+source "$root/scripts/guest/wine-session.sh"
 state=cached
 [[ -f $prefix/.dv-prefix-ready ]] || state=created
-"$root/scripts/wine-run.sh" --bits 32 "$prefix" cmd /c ver >/dev/null 2>&1 || {
-    echo "guest-win32: the win32 prefix $prefix does not start"
-    exit 1
-}
+# A kept prefix that no longer starts (a newer Wine, an interrupted run) is
+# made again once.
+if ! dv_guest_wine_session 32 "$prefix"; then
+    [[ $state == cached ]] || exit 1
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+    rm -rf "$prefix"
+    state="made again (the kept one did not start)"
+    dv_guest_wine_session 32 "$prefix" || exit 1
+fi
 step "win32 prefix $state"
 
 status=0
 # shellcheck disable=SC2086
-(cd "$root" && ctest --preset windows-i686 --no-tests=error ${DV_CTEST_ARGS:-}) || status=$?
+(cd "$root" && ctest --preset windows-i686 -j "$(nproc)" --no-tests=error ${DV_CTEST_ARGS:-}) || status=$?
 step "ctest (status $status)"
 WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
 umount "$build" 2>/dev/null || true
