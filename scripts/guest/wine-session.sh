@@ -18,6 +18,12 @@ dv_guest_wine_session() {
     local bits=$1 prefix=$2
     local run
     run="$(dirname "${BASH_SOURCE[0]}")/../wine-run.sh"
+    # A win64 prefix made by wine64 alone lacks its 32-bit half.
+    if [[ $bits == 64 && -f $prefix/.dv-prefix-ready && ! -f $prefix/drive_c/windows/syswow64/regsvr32.exe ]]; then
+        echo "wine-session: $prefix has no 32-bit half; it is made again" >&2
+        WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+        rm -rf "$prefix"
+    fi
     if [[ ! -f $prefix/.dv-prefix-ready ]]; then
         "$run" --bits "$bits" "$prefix" cmd /c ver >/dev/null 2>&1 || {
             echo "wine-session: the $bits-bit prefix $prefix cannot be made" >&2
