@@ -2,20 +2,26 @@
 # The 32-bit Windows stage inside the qemu guest (scripts/guest/win32-stage.sh
 # runs it through scripts/guest/run.sh):
 #
-#   scripts/guest/win32-guest.sh BUILD_DIR TREE_DIR PREFIX_DIR
+#   scripts/guest/win32-guest.sh BUILD_DIR PREFIX_DIR
 #
 # The host's root is read-only in the guest, and ctest, the test launcher and
-# the tests write into their build folder: TREE_DIR (a copy of BUILD_DIR on the
-# scratch share) is bound over BUILD_DIR, so every path ctest knows stays
-# valid. The tests' win32 prefix is PREFIX_DIR (DV_WINE_PREFIX, on the scratch
-# share, kept between runs: its creation takes minutes under emulation).
+# the tests write into their build folder: a copy of BUILD_DIR (programs,
+# DLLs, test files; no objects, libraries or the host's prefix) in the
+# guest's own memory (/tmp) is bound over BUILD_DIR, so every path ctest
+# knows stays valid. Not on the scratch share: Wine maps programs and DLLs
+# into memory, and pages mapped from the 9p share without its cache read as
+# zeros (a program then faults at its first instruction). Programs start
+# many times slower under emulation: the copy's time limits are scaled by
+# DV_GUEST_TIMEOUT_SCALE (default 4). The tests' win32 prefix is PREFIX_DIR
+# (DV_WINE_PREFIX, on the scratch share, kept between runs: its creation
+# takes many minutes under emulation).
 # Runs the preset's whole ctest, one test per guest processor, with
-# DV_CTEST_ARGS added (for example "-R stereo"). Prints the time of each part; exit status is ctest's.
+# DV_CTEST_ARGS added (for example "-R stereo"). Prints the time of each
+# part; exit status is ctest's.
 set -uo pipefail
 
 build=$1
-tree=$2
-prefix=$3
+prefix=$2
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 stepStart=$EPOCHREALTIME
 step() {
@@ -24,10 +30,21 @@ step() {
     stepStart=$now
 }
 
+tree=/tmp/win32-tree
+mkdir -p "$tree"
+tar -C "$build" --exclude='*.obj' --exclude='*.a' --exclude='./wine' --exclude='./wine.lock' \
+    --exclude='./testreg' --exclude='./Testing' -cf - . | tar -C "$tree" -xf - || {
+    echo "guest-win32: cannot copy $build"
+    exit 125
+}
+scale=${DV_GUEST_TIMEOUT_SCALE:-4}
+find "$tree" -name CTestTestfile.cmake -exec \
+    perl -pi -e 's/TIMEOUT "(\d+)"/"TIMEOUT \"" . $1 * '"$scale"' . "\""/ge' {} +
 mount -o bind "$tree" "$build" || {
     echo "guest-win32: cannot bind $tree over $build"
     exit 125
 }
+step "copy of $build ($(du -sm "$tree" | cut -f1) MiB) bound over it, time limits x$scale"
 source "$root/scripts/wine-env.sh"
 dv_wine_select 32 || exit 125
 step "32-bit loader: $("${dvWine[@]}" --version 2>&1)"

@@ -7,16 +7,15 @@
 #   scripts/guest/win32-stage.sh
 #
 # Builds windows-i686, the host program, DLL and test cameras of windows, and
-# dv_v4l2_check of default (each configured when needed). Copies
-# build/windows-i686, without object files and libraries, to the scratch share
-# build/guest/scratch/win32/tree, prepares the guest (scripts/guest/prepare.sh)
-# and runs scripts/guest/win32-suite-guest.sh there: ctest of windows-i686
+# dv_v4l2_check of default (each configured when needed), prepares the guest
+# (scripts/guest/prepare.sh) and runs scripts/guest/win32-suite-guest.sh there: ctest of windows-i686
 # with the win32 prefix build/guest/scratch/win32/wine32, both host programs
 # on vivid (wine-vivid-guest.sh) and both DLLs in the win64 prefix
 # build/guest/scratch/win32/wine64 (side-by-side-guest.sh). Both prefixes are
 # made on the first run and kept while they stay valid. Then the picture
 # checks the vivid parts recorded run here, natively.
-# DV_CTEST_ARGS adds ctest arguments; DV_GUEST_PARTS chooses the guest's
+# DV_CTEST_ARGS adds ctest arguments, DV_GUEST_TIMEOUT_SCALE scales the tests'
+# time limits (default 4); DV_GUEST_PARTS chooses the guest's
 # parts (see win32-suite-guest.sh); DV_GUEST_TIMEOUT bounds the guest
 # (default 1800 s). Prints the time of each part and a last line
 #   guest-win32: result ok|FAILED, whole stage N s
@@ -50,22 +49,11 @@ scratch=build/guest/scratch/win32
 mkdir -p "$scratch"
 scratchAbs=$(cd "$scratch" && pwd -P)
 rm -rf "$scratch/tree"
-mkdir -p "$scratch/tree"
-# What ctest and the tests read: programs, DLLs, test files, scripts; not the
-# objects, libraries or the host's own prefix.
-tar -C "$build" --exclude='*.obj' --exclude='*.a' --exclude='./wine' --exclude='./wine.lock' \
-    --exclude='./testreg' --exclude='./Testing' -cf - . | tar -C "$scratch/tree" -xf -
-# Programs start many times slower under emulation than natively: the
-# copy's time limits are scaled (DV_GUEST_TIMEOUT_SCALE, default 4).
-scale=${DV_GUEST_TIMEOUT_SCALE:-4}
-find "$scratch/tree" -name CTestTestfile.cmake -exec \
-    perl -pi -e 's/TIMEOUT "(\d+)"/"TIMEOUT \"" . $1 * '"$scale"' . "\""/ge' {} +
-echo "guest-win32: copy of the build ($(du -sm "$scratch/tree" | cut -f1) MiB) $(since "$t") s"
 
 status=0
 scripts/guest/run.sh --scratch "$scratch" --timeout "${DV_GUEST_TIMEOUT:-1800}" --pass DV_CTEST_ARGS \
-    --pass DV_GUEST_PARTS --pass DV_GUEST_VIVID_FRAMES \
-    scripts/guest/win32-suite-guest.sh "$build" "$scratchAbs/tree" "$root/build/windows" "$scratchAbs" ||
+    --pass DV_GUEST_PARTS --pass DV_GUEST_VIVID_FRAMES --pass DV_GUEST_TIMEOUT_SCALE \
+    scripts/guest/win32-suite-guest.sh "$build" "$root/build/windows" "$scratchAbs" ||
     status=$?
 # The picture checks run here, natively: under emulation they take minutes.
 t=$EPOCHREALTIME

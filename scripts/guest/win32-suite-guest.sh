@@ -2,7 +2,7 @@
 # Everything the guest-win32 stage runs inside the qemu guest
 # (scripts/guest/win32-stage.sh runs it through scripts/guest/run.sh):
 #
-#   scripts/guest/win32-suite-guest.sh BUILD32 TREE32 BUILD64 SCRATCH
+#   scripts/guest/win32-suite-guest.sh BUILD32 BUILD64 SCRATCH
 #
 # The parts, in this order, each timed:
 #   ctest    the windows-i686 preset's tests under 32-bit Wine
@@ -21,9 +21,8 @@
 set -uo pipefail
 
 build32=$1
-tree32=$2
-build64=$3
-scratch=$4
+build64=$2
+scratch=$3
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 parts=${DV_GUEST_PARTS:-ctest vivid64 vivid32 sbs}
 failed=0
@@ -52,7 +51,7 @@ rm -rf "$scratch/vivid"
 mkdir -p "$scratch/vivid"
 for name in $parts; do
     case $name in
-        ctest) part ctest "$root/scripts/guest/win32-guest.sh" "$build32" "$tree32" "$scratch/wine32" ;;
+        ctest) part ctest "$root/scripts/guest/win32-guest.sh" "$build32" "$scratch/wine32" ;;
         vivid64) part vivid64 with64 "$root/scripts/guest/wine-vivid-guest.sh" 64 "$build64" "$scratch/wine64" \
             "$scratch/vivid" ;;
         vivid32) part vivid32 "$root/scripts/guest/wine-vivid-guest.sh" 32 "$build32" "$scratch/wine32" "$scratch/vivid" ;;
