@@ -72,7 +72,8 @@ runs() {
     ((bits == 32)) && build=$build32
     local dir=$out/run$bits-$2
     # The test cameras by name: a prefix may hold other stored camera names.
-    host "$bits" --testcams "$(winPath "$build/tools/testcams/DuoviewTestCams.dll")" --seconds 3 \
+    # A few frames, however long they take: programs start slowly under emulation.
+    host "$bits" --testcams "$(winPath "$build/tools/testcams/DuoviewTestCams.dll")" --frames 3 --seconds 120 \
         --left "Duoview Test Camera A" --right "Duoview Test Camera B" \
         --snapshot-every 0 --out "$(winPath "$dir")" >"$dir.log"
     [[ -s $dir/duoview2.y4m ]] && grep -c FRAME "$dir/duoview2.y4m" >/dev/null
