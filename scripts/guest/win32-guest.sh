@@ -73,7 +73,7 @@ status=0
 (cd "$root" && unshare --mount bash -c 'for node in /dev/video*; do
         [[ -e $node ]] && mount --bind /dev/null "$node"
     done
-    exec "$@"' - ctest --preset windows-i686 -j "$(nproc)" --no-tests=error ${DV_CTEST_ARGS:-}) || status=$?
+    exec "$@"' - ctest --preset windows-i686 -j "$(nproc)" --output-on-failure --no-tests=error ${DV_CTEST_ARGS:-}) || status=$?
 step "ctest (status $status)"
 WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
 umount "$build" 2>/dev/null || true
