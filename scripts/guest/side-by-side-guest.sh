@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Both bitnesses in one WoW64 prefix, inside the qemu guest
-# (scripts/guest/side-by-side-stage.sh runs it through scripts/guest/run.sh):
+# (scripts/guest/win32-suite-guest.sh runs it):
 #
 #   scripts/guest/side-by-side-guest.sh BUILD64 BUILD32 PREFIX_DIR OUT_DIR
 #
@@ -42,7 +42,8 @@ winPath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 reg32='C:\windows\syswow64\regsvr32.exe'
 reg64='C:\windows\system32\regsvr32.exe'
 
-w64 cmd /c ver >/dev/null
+source "$root/scripts/guest/wine-session.sh"
+dv_guest_wine_session 64 "$prefix" || exit 1
 step "win64 prefix ready"
 w64 "$reg64" /s "$(winPath "$build64/filter/Duoview2.dll")"
 w64 "$reg64" /s "$(winPath "$build64/tools/testcams/DuoviewTestCams.dll")"
@@ -70,7 +71,10 @@ runs() {
     local bits=$1 build=$build64
     ((bits == 32)) && build=$build32
     local dir=$out/run$bits-$2
-    host "$bits" --testcams "$(winPath "$build/tools/testcams/DuoviewTestCams.dll")" --seconds 3 \
+    # The test cameras by name: a prefix may hold other stored camera names.
+    # A few frames, however long they take: programs start slowly under emulation.
+    host "$bits" --testcams "$(winPath "$build/tools/testcams/DuoviewTestCams.dll")" --frames 3 --seconds 120 \
+        --left "Duoview Test Camera A" --right "Duoview Test Camera B" \
         --snapshot-every 0 --out "$(winPath "$dir")" >"$dir.log"
     [[ -s $dir/duoview2.y4m ]] && grep -c FRAME "$dir/duoview2.y4m" >/dev/null
 }
