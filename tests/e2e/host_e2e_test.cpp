@@ -357,7 +357,7 @@ TEST_F(HostEndToEnd, SettingsPersistForTheNextRun) {
     EXPECT_TRUE(stored.hasSwap && stored.swap == 1);
     EXPECT_TRUE(stored.hasSize && stored.size == 0);
     // A run without options uses what is stored.
-    run = runHost("--frames 1 --out e2e-out/persist-2");
+    run = runHost("--frames 1 --seconds 60 --out e2e-out/persist-2");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("virtual camera: mode 6 (True Anaglyph 3D Image), swap 1, size 320x240"),
               std::string::npos)
@@ -386,7 +386,9 @@ TEST_F(HostEndToEnd, SettingsCommandChangesThemThroughThePropertyPages) {
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find(std::string(": ") + cameraB), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("stored:"), std::string::npos) << run.output;
-    run = runHost("--frames 1 --out e2e-out/after-settings");
+    // Bounded by the frame, not by the default 3 s: under emulation the graph
+    // may take longer than that to start.
+    run = runHost("--frames 1 --seconds 60 --out e2e-out/after-settings");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(
         run.output.find(
