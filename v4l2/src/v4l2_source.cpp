@@ -294,19 +294,19 @@ void V4l2CapturePin::streamLoop() {
         }
         REFERENCE_TIME now = 0;
         const bool stamped = SUCCEEDED(hr) && clock && SUCCEEDED(clock->GetTime(&now));
-        REFERENCE_TIME arrival = now - start;
-        // Stamped with the moment of capture when the driver's stamp is
-        // believable: the frame's age at the dequeue is taken off the clock's
+        // The stream time of the capture when the driver's stamp is
+        // believable (the frame's age at the dequeue taken off the clock's
         // time, so the stamp does not carry the driver's and the scheduler's
-        // delays.
+        // delays), else of the arrival.
+        REFERENCE_TIME captured = now - start;
         if (frame.ageMicros >= 0 && frame.ageMicros <= maxBelievableAgeMicros)
-            arrival -= frame.ageMicros * 10;
+            captured -= frame.ageMicros * 10;
         if (SUCCEEDED(hr)) {
-            // Frames that arrive before the graph's start time (Run is given
-            // a start slightly ahead) are not delivered.
-            const bool early = stamped && arrival < 0;
+            // Frames captured before the graph's start time (Run is given a
+            // start slightly ahead) are not delivered.
+            const bool early = stamped && captured < 0;
             const bool delivered = deliver && !early && frame.bytesUsed > 0 &&
-                                   deliverFrame(frame, stamped ? &arrival : nullptr, discontinuity);
+                                   deliverFrame(frame, stamped ? &captured : nullptr, discontinuity);
             if (!delivered) {
                 std::lock_guard<std::mutex> hold(streamMutex);
                 ++counters.framesSkipped;
@@ -326,7 +326,7 @@ void V4l2CapturePin::streamLoop() {
     }
 }
 
-bool V4l2CapturePin::deliverFrame(const V4l2Device::Frame& frame, const REFERENCE_TIME* arrival,
+bool V4l2CapturePin::deliverFrame(const V4l2Device::Frame& frame, const REFERENCE_TIME* start,
                                   bool discontinuity) {
     ComPtr<IMediaSample> sample;
     HRESULT hr = streamAllocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0);
@@ -341,8 +341,8 @@ bool V4l2CapturePin::deliverFrame(const V4l2Device::Frame& frame, const REFERENC
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
     sample->SetPreroll(FALSE);
-    if (arrival) {
-        REFERENCE_TIME begin = *arrival;
+    if (start) {
+        REFERENCE_TIME begin = *start;
         REFERENCE_TIME end = begin + frameDuration;
         sample->SetTime(&begin, &end);
     } else {

@@ -38,14 +38,21 @@ public:
     virtual int unmapBuffer(void* address, size_t length) = 0;
     // poll() on one descriptor.
     virtual int pollNode(int fd, short events, short* revents, int timeoutMs) = 0;
-    // CLOCK_MONOTONIC in microseconds: the clock drivers stamp buffers with
-    // when they set V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC.
-    virtual int64_t monotonicMicros() {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-    }
+    // The clock drivers stamp buffers with when they set
+    // V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC (dvMonotonicMicros by default).
+    virtual int64_t monotonicMicros();
 };
+
+// CLOCK_MONOTONIC now, in microseconds.
+inline int64_t dvMonotonicMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+inline int64_t V4l2Io::monotonicMicros() {
+    return dvMonotonicMicros();
+}
 
 #define DV_V4L2_API __attribute__((visibility("default")))
 

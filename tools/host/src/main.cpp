@@ -59,7 +59,6 @@ int refuseSameCamera(const HostOptions& options) {
     return 2;
 }
 
-// Creates `path` and any missing parent folders.
 // User plus system time of the whole process so far, in seconds (every
 // thread: the cameras', the virtual camera's delivery, the output's); -1 when
 // the system does not say.
@@ -79,6 +78,7 @@ double processCpuSeconds() {
 #endif
 }
 
+// Creates `path` and any missing parent folders.
 bool makeFolder(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/' && path[at] != '\\') continue;

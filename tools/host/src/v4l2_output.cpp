@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "compositor/yuyv_pack.h"
+#include "platform/v4l2_io.h"
 
 namespace {
 
@@ -47,11 +48,7 @@ public:
         return ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
     }
     int unmapBuffer(void* address, size_t length) override { return ::munmap(address, length); }
-    int64_t monotonicMicros() override {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-    }
+    int64_t monotonicMicros() override { return dvMonotonicMicros(); }
 };
 
 std::string errnoText(int error) {

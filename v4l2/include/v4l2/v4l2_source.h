@@ -4,7 +4,8 @@
 // size the device offers in a convertible format), IKsPropertySet (capture
 // pin category), and a streaming thread that dequeues the device's mmap
 // buffers, converts each frame into a sample and delivers it, stamped with
-// the graph clock's stream time at arrival.
+// the graph clock's stream time of the capture (of the arrival when the
+// driver's stamp is not on the monotonic clock).
 //
 // The device node is opened while SetFormat sets the format and rate, and from
 // activation (pause) until the filter stops; in between it is closed, so
@@ -86,9 +87,9 @@ private:
     HRESULT openConfigured(const DeviceChoice& choice, std::unique_ptr<V4l2Device>* out);
     void stopStreaming();  // filter lock held
     void streamLoop();
-    // Converts and delivers one frame stamped `arrival` (stream time; null:
+    // Converts and delivers one frame stamped `start` (stream time; null:
     // no clock); false when it was not delivered.
-    bool deliverFrame(const V4l2Device::Frame& frame, const REFERENCE_TIME* arrival, bool discontinuity);
+    bool deliverFrame(const V4l2Device::Frame& frame, const REFERENCE_TIME* start, bool discontinuity);
 
     V4l2SourceFilter* source;  // weak: the filter owns the pin
     std::vector<Capability> capabilities;
