@@ -38,32 +38,22 @@ fi
 rm -rf "$work" "$prefix.lock"
 mkdir -p "$work"
 
-filterClass='{2C651615-C765-413E-8A80-C8A232F95000}'
-videoInputCategory='{860BB310-5D01-11D0-BD3B-00A0C911CE86}'
-legacyFilterCategory='{083863F1-70DE-11D0-BD40-00A0C911CE86}'
-installed='C:\Program Files\Duoview2'
-installedDir="$prefix/drive_c/Program Files/Duoview2"
 host=$root/build/windows/tools/host/duoview2-host.exe
 testcams=$root/build/windows/tools/testcams/DuoviewTestCams.dll
+# shellcheck source=scripts/package-checks.sh
+source "$root/scripts/package-checks.sh"
+dvPkgWine=("$root/scripts/wine-run.sh" "$prefix")
+dvPkgPrefix=$prefix
+dvPkgViews=64
+installedDir=$(dv_pkg_installed_dir)
 
 fail() {
-    echo "check-package-windows: FAIL: $*" >&2
-    exit 1
+    dv_pkg_fail "$@" || exit 1
 }
 step_start=$SECONDS
 step_done() {
     echo "check-package-windows: ok: $1 ($((SECONDS - step_start)) s)"
     step_start=$SECONDS
-}
-wine_run() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
-# A Linux path as the Windows path Wine gives it (drive Z: is /).
-windows_path() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
-# reg query output without CR; empty when the key does not exist (Wine's reg
-# then prints its message on stdout).
-reg_query() {
-    local text
-    text=$(wine_run reg query "$@" 2>/dev/null) || return 0
-    tr -d '\r' <<<"$text"
 }
 
 # 1. The zip itself.
@@ -108,75 +98,37 @@ mkdir -p "$work/standard-user"
 echo 'int main(void) { return 5; }' >"$work/standard-user/denied.c"
 x86_64-w64-mingw32-gcc -o "$work/standard-user/net.exe" "$work/standard-user/denied.c"
 cp "$work/standard-user/net.exe" "$work/standard-user/fltmc.exe"
-status=0
-output=$(cd "$work/standard-user" && wine_run cmd /c "$(windows_path "$work/package/install.cmd")" /q 2>&1 |
-    tr -d '\r') || status=$?
-echo "$output" | sed 's/^/  /'
-((status == 5)) || fail "install.cmd without administrator rights exited $status, expected 5"
-grep -qxF 'Please run install.cmd as administrator (right-click, Run as administrator).' <<<"$output" ||
+dv_pkg_run_script "$work/package" install.cmd cmd "$work/standard-user"
+((dvPkgStatus == 5)) || fail "install.cmd without administrator rights exited $dvPkgStatus, expected 5"
+grep -qxF 'Please run install.cmd as administrator (right-click, Run as administrator).' <<<"$dvPkgOutput" ||
     fail "install.cmd did not ask for administrator rights"
-[[ ! -e $installedDir ]] || fail "install.cmd without administrator rights created $installed"
+[[ ! -e $installedDir ]] || fail "install.cmd without administrator rights created $dvPkgInstalled"
 step_done "install.cmd refuses without administrator rights (exit 5)"
 
 # 3. Install, started from another folder as "Run as administrator" does.
-status=0
-output=$(cd / && wine_run cmd /c "$(windows_path "$work/package/install.cmd")" /q 2>&1 | tr -d '\r') || status=$?
-echo "$output" | sed 's/^/  /'
-((status == 0)) || fail "install.cmd exited $status"
-grep -q '^Duoview2 is installed' <<<"$output" || fail "install.cmd did not report success"
-for file in x64/Duoview2.dll x86/Duoview2.dll uninstall.cmd README.txt $(cd "$work/package" && compgen -G 'guide/*.png'); do
-    cmp -s "$work/package/$file" "$installedDir/$file" || fail "$installed\\$file is not the package's $file"
-done
-server=$(reg_query "HKCR\\CLSID\\$filterClass\\InprocServer32" /ve)
-grep -qiF "$installed\\x64\\Duoview2.dll" <<<"$server" || fail "InprocServer32 of $filterClass: $server"
-device=$(reg_query "HKCR\\CLSID\\$videoInputCategory\\Instance" /s)
-grep -qF "CLSID    REG_SZ    $filterClass" <<<"$device" || fail "no video input device entry for $filterClass"
-grep -qF 'FriendlyName    REG_SZ    Vanto 3D Virtual Camera2' <<<"$device" || fail "no video input device named Vanto 3D Virtual Camera2"
-entry=$(reg_query "HKCR\\CLSID\\$legacyFilterCategory\\Instance\\$filterClass")
-grep -qF "CLSID    REG_SZ    $filterClass" <<<"$entry" || fail "no filter entry for $filterClass"
-step_done "install.cmd copied into $installed and registered the camera there"
+dv_pkg_run_script "$work/package" install.cmd cmd
+((dvPkgStatus == 0)) || fail "install.cmd exited $dvPkgStatus"
+grep -q '^Duoview2 is installed' <<<"$dvPkgOutput" || fail "install.cmd did not report success"
+dv_pkg_check_installed "$work/package" "x64 x86" || exit 1
+step_done "install.cmd copied into $dvPkgInstalled and registered the camera there"
 
 # 4. The host against the installed camera. The host registers the test
 #    cameras of the build (--testcams); the product is used as registered (the
 #    host would re-register a module named by --product, which would hide a
 #    bad registration).
-status=0
-output=$(cd "$work" && wine_run "$host" --testcams "$(windows_path "$testcams")" --seconds 2 --out host-out 2>&1 |
-    tr -d '\r' | grep -v '^frames ') || status=$?
-echo "$output" | sed 's/^/  /'
-((status == 0)) || fail "the host exited $status"
-if grep -q '^registered virtual camera' <<<"$output"; then
-    fail "the host registered the product itself"
-fi
-frames=$(sed -n 's/^summary: \([0-9]*\) frames.*/\1/p' <<<"$output")
-((${frames:-0} > 0)) || fail "no frames from the installed camera"
-server=$(reg_query "HKCR\\CLSID\\$filterClass\\InprocServer32" /ve)
-grep -qiF "$installed\\x64\\Duoview2.dll" <<<"$server" || fail "after the run, InprocServer32 is $server"
-wine_run regsvr32 /u /s "$(windows_path "$testcams")" || fail "regsvr32 /u of the test cameras"
-step_done "the host received $frames frames from the installed camera"
+dv_pkg_host_frames "$host" "$testcams" "$work" regsvr32 || exit 1
+dv_pkg_check_installed "$work/package" "x64 x86" || exit 1
+step_done "the host received $dvPkgFrames frames from the installed camera"
 
 # 5. Uninstall with the package's copy (the copy in the installation folder
 #    cannot delete its own folder under Wine, whose cmd keeps the script open).
-status=0
-output=$(cd / && wine_run cmd /c "$(windows_path "$work/package/uninstall.cmd")" /q 2>&1 | tr -d '\r') || status=$?
-echo "$output" | sed 's/^/  /'
-((status == 0)) || fail "uninstall.cmd exited $status"
-[[ ! -e $installedDir ]] || fail "$installed is still there"
-[[ -z $(reg_query "HKCR\\CLSID\\$filterClass" /s) ]] || fail "the class key $filterClass is still there"
-for category in "$videoInputCategory" "$legacyFilterCategory"; do
-    if reg_query "HKCR\\CLSID\\$category\\Instance" /s | grep -qiE "$filterClass|Vanto 3D Virtual Camera2"; then
-        fail "an entry of the camera is left under $category"
-    fi
-done
-listing=$(wine_run "$host" --list 2>&1 | tr -d '\r')
-grep -q '^video input devices' <<<"$listing" || fail "the host did not list: $listing"
-if grep -Eq '^ +[0-9]+: Vanto 3D Virtual Camera2$' <<<"$listing"; then
-    fail "the device enumerator still lists the camera"
-fi
-status=0
-output=$(wine_run cmd /c "$(windows_path "$work/package/uninstall.cmd")" /q 2>&1 | tr -d '\r') || status=$?
-((status == 0)) && grep -q '^Duoview2 is not installed' <<<"$output" || fail "a second uninstall.cmd: $status, $output"
-step_done "uninstall.cmd removed the registration and $installed"
+dv_pkg_run_script "$work/package" uninstall.cmd cmd
+((dvPkgStatus == 0)) || fail "uninstall.cmd exited $dvPkgStatus"
+dv_pkg_check_removed "$host" || exit 1
+dv_pkg_run_script "$work/package" uninstall.cmd cmd >/dev/null
+((dvPkgStatus == 0)) && grep -q '^Duoview2 is not installed' <<<"$dvPkgOutput" ||
+    fail "a second uninstall.cmd: $dvPkgStatus, $dvPkgOutput"
+step_done "uninstall.cmd removed the registration and $dvPkgInstalled"
 
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 echo "check-package-windows: all checks passed"

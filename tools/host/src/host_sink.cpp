@@ -3,7 +3,7 @@
 
 namespace {
 // {906A4C93-53D5-493B-863E-164508A1D00F}
-constexpr GUID kHostSinkClassId = {
+constexpr GUID hostSinkClassId = {
     0x906A4C93, 0x53D5, 0x493B, {0x86, 0x3E, 0x16, 0x45, 0x08, 0xA1, 0xD0, 0x0F}};
 }  // namespace
 
@@ -57,7 +57,7 @@ STDMETHODIMP HostSinkPin::EndOfStream() {
 }
 
 HostSinkFilter::HostSinkFilter(FrameConsumer* consumer)
-    : FilterCore(kHostSinkClassId, &filterLock), consumer(consumer) {
+    : FilterCore(hostSinkClassId, &filterLock), consumer(consumer) {
     HRESULT status = S_OK;
     pin = std::make_unique<HostSinkPin>(this, &filterLock, &status);
 }
