@@ -4,13 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#ifndef E_PROP_SET_UNSUPPORTED
-#define E_PROP_SET_UNSUPPORTED HRESULT_FROM_WIN32(1170L)  // ERROR_SET_NOT_FOUND
-#endif
-#ifndef E_PROP_ID_UNSUPPORTED
-#define E_PROP_ID_UNSUPPORTED HRESULT_FROM_WIN32(1168L)  // ERROR_NOT_FOUND
-#endif
-
 namespace {
 
 constexpr LONG sampleBufferCount = 3;
@@ -230,31 +223,6 @@ STDMETHODIMP CapturePinCore::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
     config.guid = FORMAT_VideoInfo;
     describeCapability(index, &config);
     std::memcpy(caps, &config, sizeof(config));
-    return S_OK;
-}
-
-// ---- IKsPropertySet ---------------------------------------------------------
-
-STDMETHODIMP CapturePinCore::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CapturePinCore::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData,
-                                 DWORD dataLength, DWORD* returned) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (!propertyData && !returned) return E_POINTER;
-    if (returned) *returned = sizeof(GUID);
-    if (!propertyData) return S_OK;
-    if (dataLength < sizeof(GUID)) return E_UNEXPECTED;
-    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
-    return S_OK;
-}
-
-STDMETHODIMP CapturePinCore::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (typeSupport) *typeSupport = KSPROPERTY_SUPPORT_GET;
     return S_OK;
 }
 

@@ -27,7 +27,7 @@ class SourceFilterCore;
 // pin set up before startStreaming; stopStreaming joins the thread before any
 // of that is released. So the filter may stop (and join the thread) while
 // holding its lock.
-class CapturePinCore : public OutputPinCore, public IAMStreamConfig, public IKsPropertySet {
+class CapturePinCore : public OutputPinCore, public IAMStreamConfig, public CapturePinCategory {
 public:
     // `filter` owns the pin; the pin uses its lock. `status` as PinCore's.
     CapturePinCore(SourceFilterCore* filter, HRESULT* status);
@@ -71,13 +71,6 @@ public:
     STDMETHODIMP GetFormat(AM_MEDIA_TYPE** format) override;
     STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
     STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
-    // IKsPropertySet: the pin category (PIN_CATEGORY_CAPTURE), read only.
-    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength) override;
-    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
-    STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
-
     // The filter left the running state (running -> paused). Filter lock held.
     void streamPaused();
 
