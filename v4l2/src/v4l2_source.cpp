@@ -153,7 +153,7 @@ HRESULT V4l2CapturePin::onActivate() {
     if (SUCCEEDED(hr)) hr = FrameConverter::create(opened->format(), opened->descriptor(), &made);
     if (FAILED(hr)) {
         opened.reset();
-        OutputPinCore::onDeactivate();
+        CapturePinCore::onDeactivate();  // no thread yet: undoes the commit
         return hr;
     }
     device = std::move(opened);
