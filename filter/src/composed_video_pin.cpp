@@ -19,8 +19,6 @@ constexpr int lastProposedPosition = 10;
 // IAMStreamConfig: capability count; index 0 stands for the largest (8).
 constexpr int capabilityCount = 8;
 constexpr LONG minBitsPerSecond = 23040;
-// Bytes of a pin category property (a GUID).
-constexpr DWORD pinCategorySize = sizeof(GUID);
 
 bool sameInEveryField(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
     return mediaTypesEqual(a, b) && a.bFixedSizeSamples == b.bFixedSizeSamples &&
@@ -444,33 +442,6 @@ STDMETHODIMP ComposedVideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, 
     std::memcpy(caps, &record, sizeof(record));
 
     *format = result;
-    return S_OK;
-}
-
-// ---- IKsPropertySet -----------------------------------------------------------
-
-STDMETHODIMP ComposedVideoPin::Set(REFGUID /*propSet*/, DWORD /*id*/, LPVOID /*instanceData*/,
-                                   DWORD /*instanceLength*/, LPVOID /*propertyData*/, DWORD /*dataLength*/) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP ComposedVideoPin::Get(REFGUID propSet, DWORD id, LPVOID /*instanceData*/,
-                                   DWORD /*instanceLength*/, LPVOID propertyData, DWORD dataLength,
-                                   DWORD* returned) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (!propertyData && !returned) return E_POINTER;
-    if (returned) *returned = pinCategorySize;
-    if (!propertyData) return S_OK;
-    if (dataLength < pinCategorySize) return E_UNEXPECTED;
-    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, pinCategorySize);
-    return S_OK;
-}
-
-STDMETHODIMP ComposedVideoPin::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (typeSupport) *typeSupport = KSPROPERTY_SUPPORT_GET;
     return S_OK;
 }
 

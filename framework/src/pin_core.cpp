@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -689,4 +690,29 @@ STDMETHODIMP FormatEnumerator::Clone(IEnumMediaTypes** out) {
     auto* copy = new (std::nothrow) FormatEnumerator(*this);
     if (!copy) return E_OUTOFMEMORY;
     return getInterface(static_cast<IEnumMediaTypes*>(copy), reinterpret_cast<void**>(out));
+}
+
+// ---- CapturePinCategory -------------------------------------------------------
+
+STDMETHODIMP CapturePinCategory::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CapturePinCategory::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData,
+                                     DWORD dataLength, DWORD* returned) {
+    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (!propertyData && !returned) return E_POINTER;
+    if (returned) *returned = sizeof(GUID);
+    if (!propertyData) return S_OK;
+    if (dataLength < sizeof(GUID)) return E_UNEXPECTED;
+    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
+    return S_OK;
+}
+
+STDMETHODIMP CapturePinCategory::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) {
+    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (typeSupport) *typeSupport = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
 }

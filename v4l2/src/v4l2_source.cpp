@@ -3,23 +3,17 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "compositor/image.h"
+#include "framework/module_server.h"
 #include "platform/trace.h"
 #include "platform/v4l2_io.h"
-
-#ifndef E_PROP_SET_UNSUPPORTED
-#define E_PROP_SET_UNSUPPORTED HRESULT_FROM_WIN32(1170L)  // ERROR_SET_NOT_FOUND
-#endif
-#ifndef E_PROP_ID_UNSUPPORTED
-#define E_PROP_ID_UNSUPPORTED HRESULT_FROM_WIN32(1168L)  // ERROR_NOT_FOUND
-#endif
 
 namespace {
 
 constexpr REFERENCE_TIME defaultInterval = 333333;  // 30 frames per second
 constexpr int deviceBufferCount = 4;
-constexpr LONG sampleBufferCount = 3;
 constexpr int pollTimeoutMs = 100;                   // how soon the streaming thread sees a stop request
 constexpr int64_t maxBelievableAgeMicros = 1000000;  // an older capture stamp is taken for a foreign clock
 
@@ -31,20 +25,11 @@ const char* busyNote(HRESULT hr) {
 
 // ---- V4l2CapturePin -----------------------------------------------------------
 
-V4l2CapturePin::V4l2CapturePin(V4l2SourceFilter* filter, CriticalSection* lock, HRESULT* status)
-    : OutputPinCore(filter, lock, status, L"Capture"), source(filter) {}
+V4l2CapturePin::V4l2CapturePin(V4l2SourceFilter* filter, HRESULT* status)
+    : CapturePinCore(filter, status), sourceFilter(filter) {}
 
 V4l2CapturePin::~V4l2CapturePin() {
     stopStreaming();
-}
-
-HRESULT V4l2CapturePin::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IAMStreamConfig)
-        return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet)
-        return ComponentCore::getInterface(static_cast<IKsPropertySet*>(this), ppv);
-    return OutputPinCore::nonDelegatingQueryInterface(riid, ppv);
 }
 
 void V4l2CapturePin::setCapabilities(const std::vector<DeviceFormat>& formats) {
@@ -87,6 +72,15 @@ void V4l2CapturePin::makeType(const Capability& cap, REFERENCE_TIME interval, Me
     out->setSampleSize(info->bmiHeader.biSizeImage);
 }
 
+void V4l2CapturePin::makeCapabilityType(int index, MediaFormat* out) {
+    const Capability& cap = capabilities[static_cast<size_t>(index)];
+    makeType(cap, cap.device.fastest(), out);
+}
+
+HRESULT V4l2CapturePin::checkFormat(const AM_MEDIA_TYPE& format) {
+    return capabilityFor(format) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
 // The capability of the format's size when the format is a bottom-up 24-bit
 // RGB video-info type; else null.
 const V4l2CapturePin::Capability* V4l2CapturePin::capabilityFor(const AM_MEDIA_TYPE& format) const {
@@ -120,10 +114,10 @@ DeviceChoice V4l2CapturePin::choiceFor(const Capability& cap, REFERENCE_TIME req
 
 HRESULT V4l2CapturePin::openConfigured(const DeviceChoice& choice, std::unique_ptr<V4l2Device>* out) {
     std::unique_ptr<V4l2Device> opened;
-    HRESULT hr = V4l2Device::open(source->devicePath(), &opened);
+    HRESULT hr = V4l2Device::open(sourceFilter->devicePath(), &opened);
     if (SUCCEEDED(hr)) hr = opened->configure(choice);
     if (FAILED(hr)) {
-        DV_TRACE(TraceLevel::error, "v4l2 %s: cannot set %ux%u: %s%s", source->devicePath().c_str(),
+        DV_TRACE(TraceLevel::error, "v4l2 %s: cannot set %ux%u: %s%s", sourceFilter->devicePath().c_str(),
                  static_cast<unsigned>(choice.width), static_cast<unsigned>(choice.height), TraceHr(hr).text,
                  busyNote(hr));
         return hr;
@@ -134,46 +128,7 @@ HRESULT V4l2CapturePin::openConfigured(const DeviceChoice& choice, std::unique_p
 
 HRESULT V4l2CapturePin::acceptFormat(const AM_MEDIA_TYPE& format) {
     ScopedLock hold(lock);
-    if (!capabilityFor(format)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (chosenFormat.formatLength() != 0) {
-        const VIDEOINFOHEADER* want = chosenFormat.videoInfo();
-        const VIDEOINFOHEADER* got = videoInfoOf(format);
-        if (got->bmiHeader.biWidth != want->bmiHeader.biWidth ||
-            got->bmiHeader.biHeight != want->bmiHeader.biHeight)
-            return VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    return S_OK;
-}
-
-HRESULT V4l2CapturePin::proposeFormat(int position, MediaFormat* out) {
-    if (!out) return E_POINTER;
-    if (position < 0) return E_INVALIDARG;
-    ScopedLock hold(lock);
-    if (chosenFormat.formatLength() != 0) {
-        if (position > 0) return VFW_S_NO_MORE_ITEMS;
-        *out = chosenFormat;
-        return out->status();
-    }
-    if (position >= static_cast<int>(capabilities.size())) return VFW_S_NO_MORE_ITEMS;
-    const Capability& cap = capabilities[static_cast<size_t>(position)];
-    makeType(cap, cap.device.fastest(), out);
-    return out->formatLength() ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT V4l2CapturePin::sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) {
-    if (!allocator || !requirements) return E_POINTER;
-    const VIDEOINFOHEADER* info = connectionFormat.videoInfo();
-    if (!info) return VFW_E_TYPE_NOT_ACCEPTED;
-    const LONG imageSize = static_cast<LONG>(bitmapImageSize(info->bmiHeader));
-    ALLOCATOR_PROPERTIES wanted = *requirements;
-    if (wanted.cBuffers < sampleBufferCount) wanted.cBuffers = sampleBufferCount;
-    if (wanted.cbBuffer < imageSize) wanted.cbBuffer = imageSize;
-    if (wanted.cbAlign < 1) wanted.cbAlign = 1;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(&wanted, &actual);
-    if (FAILED(hr)) return hr;
-    if (actual.cbBuffer < imageSize || actual.cBuffers < 1) return E_FAIL;
-    return S_OK;
+    return CapturePinCore::acceptFormat(format);
 }
 
 // ---- streaming ------------------------------------------------------------------
@@ -191,86 +146,35 @@ HRESULT V4l2CapturePin::onActivate() {
     if (SUCCEEDED(hr)) {
         hr = opened->startStreaming(deviceBufferCount);
         if (FAILED(hr))
-            DV_TRACE(TraceLevel::error, "v4l2 %s: cannot start streaming: %s%s", source->devicePath().c_str(),
-                     TraceHr(hr).text, busyNote(hr));
+            DV_TRACE(TraceLevel::error, "v4l2 %s: cannot start streaming: %s%s",
+                     sourceFilter->devicePath().c_str(), TraceHr(hr).text, busyNote(hr));
     }
     std::unique_ptr<FrameConverter> made;
     if (SUCCEEDED(hr)) hr = FrameConverter::create(opened->format(), opened->descriptor(), &made);
-    ComPtr<IPin> peer = connectedPeer();
-    std::unique_ptr<DeliveryQueue> madeQueue;
-    if (SUCCEEDED(hr)) {
-        HRESULT queueResult = S_OK;
-        madeQueue = std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, DeliveryQueueOptions{});
-        if (FAILED(queueResult)) {
-            madeQueue.reset();
-            hr = queueResult;
-        }
-    }
     if (FAILED(hr)) {
         opened.reset();
-        OutputPinCore::onDeactivate();
+        CapturePinCore::onDeactivate();  // no thread yet: undoes the commit
         return hr;
     }
     device = std::move(opened);
     converter = std::move(made);
-    queue = std::move(madeQueue);
-    streamAllocator = allocator;
     frameWidth = cap->width;
     frameHeight = cap->height;
     frameDuration = device->interval() > 0
                         ? device->interval()
                         : (info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : defaultInterval);
-    frameNumber = 0;
-    {
-        std::lock_guard<std::mutex> hold(streamMutex);
-        stopRequested = false;
-        running = false;
-        counters = V4l2StreamStats{};
-    }
-    streamer = std::thread([this] { streamLoop(); });
-    return S_OK;
-}
-
-HRESULT V4l2CapturePin::onRun(REFERENCE_TIME start) {
-    std::lock_guard<std::mutex> hold(streamMutex);
-    streamClock = source->referenceClock();
-    streamStart = start;
-    running = true;
-    streamChanged.notify_all();
-    return S_OK;
-}
-
-void V4l2CapturePin::streamPaused() {
-    std::lock_guard<std::mutex> hold(streamMutex);
-    running = false;
-}
-
-HRESULT V4l2CapturePin::onDeactivate() {
-    {
-        std::lock_guard<std::mutex> hold(streamMutex);
-        stopRequested = true;
-        running = false;
-        streamChanged.notify_all();
-    }
-    // Decommitting first releases a streaming thread waiting in GetBuffer.
-    HRESULT hr = OutputPinCore::onDeactivate();
-    stopStreaming();
+    hr = startStreaming();
+    if (FAILED(hr)) releaseStream();
     return hr;
 }
 
-void V4l2CapturePin::stopStreaming() {
-    {
-        std::lock_guard<std::mutex> hold(streamMutex);
-        stopRequested = true;
-        streamChanged.notify_all();
-    }
-    if (streamer.joinable()) streamer.join();
-    queue.reset();  // joins the worker, releases what it still holds
-    streamAllocator.Reset();
+void V4l2CapturePin::onStreamStarting() {
+    counters = V4l2StreamStats{};
+}
+
+void V4l2CapturePin::releaseStream() {
     converter.reset();
     device.reset();  // STREAMOFF, unmap, REQBUFS 0, close
-    std::lock_guard<std::mutex> hold(streamMutex);
-    streamClock.Reset();
 }
 
 void V4l2CapturePin::streamLoop() {
@@ -316,7 +220,7 @@ void V4l2CapturePin::streamLoop() {
         }
         if (FAILED(hr)) {
             DV_TRACE(TraceLevel::error, "v4l2 %s: capture failed: %s; end of stream",
-                     source->devicePath().c_str(), TraceHr(hr).text);
+                     sourceFilter->devicePath().c_str(), TraceHr(hr).text);
             queue->endOfStream();
             std::unique_lock<std::mutex> hold(streamMutex);
             counters.endOfStreamSent = true;
@@ -328,31 +232,15 @@ void V4l2CapturePin::streamLoop() {
 
 bool V4l2CapturePin::deliverFrame(const V4l2Device::Frame& frame, const REFERENCE_TIME* start,
                                   bool discontinuity) {
-    ComPtr<IMediaSample> sample;
-    HRESULT hr = streamAllocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0);
-    if (FAILED(hr) || !sample) return false;  // decommitted (stopping): the frame is dropped
-    BYTE* data = nullptr;
     const std::ptrdiff_t stride = pix::pictureStride(frameWidth);
     const LONG size = static_cast<LONG>(stride * frameHeight);
-    if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < size) return false;
+    ComPtr<IMediaSample> sample;
+    BYTE* data = nullptr;
+    // No buffer (decommitted: stopping) or an unusable one: the frame is dropped.
+    if (obtainFrameBuffer(size, &sample, &data) != S_OK) return false;
     const pix::BgrTarget target{data, stride, frameWidth, frameHeight, true};
     if (!converter->convert(frame.data, frame.bytesUsed, target)) return false;
-    sample->SetActualDataLength(size);
-    sample->SetSyncPoint(TRUE);
-    sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
-    sample->SetPreroll(FALSE);
-    if (start) {
-        REFERENCE_TIME begin = *start;
-        REFERENCE_TIME end = begin + frameDuration;
-        sample->SetTime(&begin, &end);
-    } else {
-        sample->SetTime(nullptr, nullptr);
-    }
-    LONGLONG mediaBegin = frameNumber;
-    LONGLONG mediaEnd = frameNumber + 1;
-    sample->SetMediaTime(&mediaBegin, &mediaEnd);
-    ++frameNumber;
-    hr = queue->receive(std::move(sample));
+    const HRESULT hr = sendFrame(std::move(sample), size, start, frameDuration, discontinuity);
     std::lock_guard<std::mutex> hold(streamMutex);
     if (hr == S_OK) ++counters.framesDelivered;
     return hr == S_OK;
@@ -370,7 +258,7 @@ STDMETHODIMP V4l2CapturePin::SetFormat(AM_MEDIA_TYPE* format) {
     ScopedLock hold(lock);
     const Capability* cap = capabilityFor(*format);
     if (!cap) return VFW_E_INVALIDMEDIATYPE;
-    if (isConnected() && !source->isStopped()) return VFW_E_NOT_STOPPED;
+    if (isConnected() && !sourceFilter->isStopped()) return VFW_E_NOT_STOPPED;
     const DeviceChoice choice = choiceFor(*cap, videoInfoOf(*format)->AvgTimePerFrame);
     std::unique_ptr<V4l2Device> opened;
     HRESULT hr = openConfigured(choice, &opened);
@@ -379,57 +267,15 @@ STDMETHODIMP V4l2CapturePin::SetFormat(AM_MEDIA_TYPE* format) {
     makeType(*cap, opened->interval() > 0 ? opened->interval() : choice.interval, &chosen);
     opened.reset();  // the device keeps its format; the node is opened again at activation
     if (chosen.formatLength() == 0) return E_OUTOFMEMORY;
-    if (isConnected()) {
-        ComPtr<IPin> peer = connectedPeer();
-        if (peer->QueryAccept(chosen.raw()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
-    }
-    chosenFormat = std::move(chosen);
+    hr = peerAccepts(chosen);
+    if (FAILED(hr)) return hr;
     chosenDevice = choice;
-    bumpFormatVersion();
-    if (isConnected()) return source->reconnectPin(this, chosenFormat.raw());
-    return S_OK;
+    return useChosenFormat(std::move(chosen));
 }
 
-STDMETHODIMP V4l2CapturePin::GetFormat(AM_MEDIA_TYPE** format) {
-    if (!format) return E_POINTER;
-    *format = nullptr;
-    ScopedLock hold(lock);
-    MediaFormat current;
-    if (isConnected())
-        current = connectionFormat;
-    else if (chosenFormat.formatLength() != 0)
-        current = chosenFormat;
-    else if (!capabilities.empty())
-        makeType(capabilities.front(), capabilities.front().device.fastest(), &current);
-    else
-        return VFW_E_NO_TYPES;
-    *format = current.createCopy();
-    return *format ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP V4l2CapturePin::GetNumberOfCapabilities(int* count, int* size) {
-    if (!count || !size) return E_POINTER;
-    ScopedLock hold(lock);
-    *count = static_cast<int>(capabilities.size());
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    return S_OK;
-}
-
-STDMETHODIMP V4l2CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) {
-    if (!format || !caps) return E_POINTER;
-    *format = nullptr;
-    if (index < 0) return E_INVALIDARG;
-    ScopedLock hold(lock);
-    if (index >= static_cast<int>(capabilities.size())) return S_FALSE;
+void V4l2CapturePin::describeCapability(int index, VIDEO_STREAM_CONFIG_CAPS* caps) {
     const Capability& cap = capabilities[static_cast<size_t>(index)];
-    MediaFormat type;
-    makeType(cap, cap.device.fastest(), &type);
-    *format = type.createCopy();
-    if (!*format) return E_OUTOFMEMORY;
-    VIDEO_STREAM_CONFIG_CAPS config;
-    std::memset(&config, 0, sizeof(config));
-    config.guid = FORMAT_VideoInfo;
-    config.VideoStandard = 0;
+    VIDEO_STREAM_CONFIG_CAPS& config = *caps;
     config.InputSize = SIZE{cap.width, cap.height};
     config.MinCroppingSize = config.MaxCroppingSize = config.InputSize;
     config.CropGranularityX = config.CropGranularityY = 1;
@@ -449,41 +295,14 @@ STDMETHODIMP V4l2CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
         static_cast<LONG>(std::min<int64_t>(frameBits * 10000000 / slowest, 0x7FFFFFFF));
     config.MaxBitsPerSecond =
         static_cast<LONG>(std::min<int64_t>(frameBits * 10000000 / fastest, 0x7FFFFFFF));
-    std::memcpy(caps, &config, sizeof(config));
-    return S_OK;
-}
-
-// ---- IKsPropertySet ---------------------------------------------------------------
-
-STDMETHODIMP V4l2CapturePin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP V4l2CapturePin::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData,
-                                 DWORD dataLength, DWORD* returned) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (!propertyData && !returned) return E_POINTER;
-    if (returned) *returned = sizeof(GUID);
-    if (!propertyData) return S_OK;
-    if (dataLength < sizeof(GUID)) return E_UNEXPECTED;
-    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
-    return S_OK;
-}
-
-STDMETHODIMP V4l2CapturePin::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (typeSupport) *typeSupport = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
 }
 
 // ---- V4l2SourceFilter ----------------------------------------------------------------
 
 V4l2SourceFilter::V4l2SourceFilter(IUnknown* outer, HRESULT* status)
-    : FilterCore(CLSID_DvV4l2CaptureSource, &filterLock, outer) {
+    : SourceFilterCore(CLSID_DvV4l2CaptureSource, outer) {
     HRESULT hr = S_OK;
-    pin = std::make_unique<V4l2CapturePin>(this, &filterLock, &hr);
+    capture = std::make_unique<V4l2CapturePin>(this, &hr);
     if (status) *status = hr;
 }
 
@@ -492,15 +311,11 @@ V4l2SourceFilter::~V4l2SourceFilter() = default;
 HRESULT V4l2SourceFilter::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IPersistPropertyBag) return getInterface(static_cast<IPersistPropertyBag*>(this), ppv);
-    return FilterCore::nonDelegatingQueryInterface(riid, ppv);
-}
-
-PinCore* V4l2SourceFilter::pinAt(int index) {
-    return index == 0 ? pin.get() : nullptr;
+    return SourceFilterCore::nonDelegatingQueryInterface(riid, ppv);
 }
 
 STDMETHODIMP V4l2SourceFilter::GetClassID(CLSID* out) {
-    return FilterCore::GetClassID(out);
+    return SourceFilterCore::GetClassID(out);
 }
 
 STDMETHODIMP V4l2SourceFilter::InitNew() {
@@ -529,15 +344,15 @@ STDMETHODIMP V4l2SourceFilter::Load(IPropertyBag* bag, IErrorLog*) {
     std::vector<DeviceFormat> formats;
     hr = device->listFormats(&formats);
     if (FAILED(hr)) return hr;
-    pin->setCapabilities(formats);
-    if (pin->offered().empty()) {
+    capturePin()->setCapabilities(formats);
+    if (capturePin()->offered().empty()) {
         DV_TRACE(TraceLevel::error, "v4l2 %s: no frame size in a format that can be converted", text);
         return VFW_E_NO_TYPES;
     }
     path = text;
     loaded = true;
     DV_TRACE(TraceLevel::state, "v4l2 %s: \"%s\", %zu frame sizes", text, device->card().c_str(),
-             pin->offered().size());
+             capturePin()->offered().size());
     return S_OK;
 }
 
@@ -545,29 +360,8 @@ STDMETHODIMP V4l2SourceFilter::Save(IPropertyBag*, BOOL, BOOL) {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP V4l2SourceFilter::Pause() {
-    ScopedLock hold(lock);
-    const bool wasRunning = state.load() == State_Running;
-    HRESULT hr = FilterCore::Pause();
-    if (SUCCEEDED(hr) && wasRunning) pin->streamPaused();
-    return hr;
-}
-
-STDMETHODIMP V4l2SourceFilter::GetState(DWORD timeoutMs, FILTER_STATE* out) {
-    HRESULT hr = FilterCore::GetState(timeoutMs, out);
-    if (hr == S_OK && *out == State_Paused) return VFW_S_CANT_CUE;
-    return hr;
-}
-
 HRESULT createV4l2Source(IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* filter = new (std::nothrow) V4l2SourceFilter(outer, &hr);
-    if (!filter) return E_OUTOFMEMORY;
-    filter->nonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->nonDelegatingQueryInterface(riid, ppv);
-    filter->nonDelegatingRelease();
-    return hr;
+    return createComponent(outer, riid, ppv, [&](HRESULT* status) -> ComponentCore* {
+        return new (std::nothrow) V4l2SourceFilter(outer, status);
+    });
 }

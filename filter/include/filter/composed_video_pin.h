@@ -14,13 +14,6 @@
 #include "framework/sync.h"
 #include "platform/win.h"
 
-#ifndef E_PROP_SET_UNSUPPORTED
-#define E_PROP_SET_UNSUPPORTED ((HRESULT)0x80070492L)
-#endif
-#ifndef E_PROP_ID_UNSUPPORTED
-#define E_PROP_ID_UNSUPPORTED ((HRESULT)0x80070490L)
-#endif
-
 class StereoCameraFilter;
 
 // Locking: the pin's state (connection, current type, delivery queue) is
@@ -43,7 +36,7 @@ class StereoCameraFilter;
 // failed connection attempt leaves it as it was.
 class ComposedVideoPin final : public OutputPinCore,
                                public IAMStreamConfig,
-                               public IKsPropertySet,
+                               public CapturePinCategory,
                                public ICameraSelection,
                                public ISpecifyPropertyPages {
 public:
@@ -112,13 +105,7 @@ public:
     STDMETHODIMP GetFormat(AM_MEDIA_TYPE** format) override;
     STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
     STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
-
-    // ---- IKsPropertySet ----
-    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength) override;
-    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
-    STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
+    // IKsPropertySet: CapturePinCategory's (the capture pin category).
 
     // ---- ICameraSelection (under pinSettingsLock) ----
     STDMETHODIMP GetSizeIndex(int* index) override;

@@ -11,6 +11,15 @@
 #include "platform/com_ptr.h"
 #include "platform/win.h"
 
+// The property set results of IKsPropertySet (ERROR_SET_NOT_FOUND,
+// ERROR_NOT_FOUND), for platforms whose headers lack them.
+#ifndef E_PROP_SET_UNSUPPORTED
+#define E_PROP_SET_UNSUPPORTED ((HRESULT)0x80070492L)
+#endif
+#ifndef E_PROP_ID_UNSUPPORTED
+#define E_PROP_ID_UNSUPPORTED ((HRESULT)0x80070490L)
+#endif
+
 // The pin base: IPin and IQualityControl.
 //
 // A pin has no reference count of its own: AddRef/Release on any of its
@@ -216,6 +225,26 @@ public:
 protected:
     ComPtr<IMemAllocator> allocator;
     ComPtr<IMemInputPin> peerInput;  // the peer's IMemInputPin while connecting/connected
+};
+
+// IKsPropertySet of a capture pin: answers the pin category,
+// PIN_CATEGORY_CAPTURE, read only. The pin that derives from it supplies
+// IUnknown (DV_FORWARD_IUNKNOWN) and answers IID_IKsPropertySet with it.
+class CapturePinCategory : public IKsPropertySet {
+public:
+    // E_NOTIMPL.
+    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
+                     LPVOID propertyData, DWORD dataLength) override;
+    // AMPROPSETID_Pin/AMPROPERTY_PIN_CATEGORY only (E_PROP_SET_UNSUPPORTED,
+    // E_PROP_ID_UNSUPPORTED); E_POINTER without data and `returned`; the
+    // size alone without data; E_UNEXPECTED for a buffer smaller than a GUID.
+    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
+                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
+    // KSPROPERTY_SUPPORT_GET for the pin category.
+    STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
+
+protected:
+    ~CapturePinCategory() = default;
 };
 
 // IEnumMediaTypes over a pin's proposeFormat positions. Holds a reference on

@@ -63,21 +63,9 @@ LSTATUS writeString(HKEY key, LPCWSTR name, const std::wstring& text) {
                           static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
 }
 
-class PropertyBag final : public IPropertyBag, public dvrt::RefCounted {
+class PropertyBag final : public dvrt::PropertyBagBase {
 public:
     explicit PropertyBag(std::wstring keyPath) : path(std::move(keyPath)) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-            *ppv = static_cast<IPropertyBag*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    DVRT_REFCOUNT_METHODS
-
     // Strings come as VT_BSTR, DWORDs as VT_I4; a missing name answers the
     // registry's HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND). Binary values
     // (FilterData) would need SAFEARRAY, which this platform does not offer:
@@ -96,12 +84,7 @@ public:
             std::wstring text;
             st = readString(key.get(), name, &text);
             if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
-            BSTR b = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
-            if (!b) return E_OUTOFMEMORY;
-            VariantClear(value);
-            value->vt = VT_BSTR;
-            value->bstrVal = b;
-            return S_OK;
+            return answerString(text, value);
         }
         if (type == REG_DWORD && size == sizeof(DWORD)) {
             if (value->vt != VT_EMPTY && value->vt != VT_I4) return DISP_E_TYPEMISMATCH;

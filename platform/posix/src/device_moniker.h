@@ -2,9 +2,42 @@
 // entries and V4L2 nodes) answer alike. Internal to the runtime.
 #pragma once
 
+#include <string>
+
 #include "runtime.h"
 
 namespace dvrt {
+
+// The part of IPropertyBag that the device monikers' bags (registered
+// entries, V4L2 nodes) answer alike: IUnknown/IPropertyBag and the count.
+class PropertyBagBase : public IPropertyBag, public RefCounted {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
+            *ppv = static_cast<IPropertyBag*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    DVRT_REFCOUNT_METHODS
+
+protected:
+    // Read's answer for a string: `text` as a new VT_BSTR in *value (its
+    // previous content cleared); DISP_E_TYPEMISMATCH when *value asks for
+    // another type, E_OUTOFMEMORY when the string cannot be allocated.
+    static HRESULT answerString(const std::wstring& text, VARIANT* value) {
+        if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+        BSTR b = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
+        if (!b) return E_OUTOFMEMORY;
+        VariantClear(value);
+        value->vt = VT_BSTR;
+        value->bstrVal = b;
+        return S_OK;
+    }
+};
 
 // A device moniker binds to its object and to its property bag, names itself
 // and compares with monikers of its own kind; composition, reduction,

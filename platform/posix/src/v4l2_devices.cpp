@@ -80,21 +80,9 @@ long nodeNumber(const std::string& path) {
 DEFINE_GUID(IID_DvV4l2MonikerNode, 0x5e0d7a31, 0x41b6, 0x4c0f, 0x8a, 0x7d, 0x2f, 0x93, 0x16, 0xc4, 0x0b,
             0x6e);
 
-class NodePropertyBag final : public IPropertyBag, public dvrt::RefCounted {
+class NodePropertyBag final : public dvrt::PropertyBagBase {
 public:
     explicit NodePropertyBag(const V4l2CaptureNode& node) : node(node) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-            *ppv = static_cast<IPropertyBag*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    DVRT_REFCOUNT_METHODS
-
     // "FriendlyName" (the card name), "CLSID" and "DevicePath" as VT_BSTR;
     // other names HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), as the registry's
     // bags answer.
@@ -110,13 +98,7 @@ public:
             text = dvrt::fromUtf8(node.path);
         else
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-        if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-        BSTR b = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
-        if (!b) return E_OUTOFMEMORY;
-        VariantClear(value);
-        value->vt = VT_BSTR;
-        value->bstrVal = b;
-        return S_OK;
+        return answerString(text, value);
     }
     // The bag describes a device node: nothing can be written to it.
     STDMETHODIMP Write(LPCOLESTR name, VARIANT* value) override {

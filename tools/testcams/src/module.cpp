@@ -1,91 +1,20 @@
 // Component server of the test cameras: class objects, unloading and
 // self-registration (class keys and the video input device category).
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "framework/framework.h"
+#include "framework/module_server.h"
 #include "testcams/test_camera_filter.h"
 #include "testcams/test_cameras.h"
 
-#ifdef _WIN32
-#define DV_TESTCAMS_EXPORT
-#else
-#define DV_TESTCAMS_EXPORT __attribute__((visibility("default")))
-#endif
-
-extern "C" {
-DV_TESTCAMS_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
-DV_TESTCAMS_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow();
-DV_TESTCAMS_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer();
-DV_TESTCAMS_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer();
-}
-
 namespace {
 
-std::atomic<LONG> serverLocks{0};
-
-// The class object of one device. Counts in the live-object count like every
-// framework object, so DllCanUnloadNow answers S_FALSE while one exists.
-class TestCameraFactory : public ComponentCore, public IClassFactory {
-public:
-    explicit TestCameraFactory(const TestCameraDevice* device) : device(device) {}
-
-    DV_FORWARD_IUNKNOWN
-    HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IClassFactory) return getInterface(static_cast<IClassFactory*>(this), ppv);
-        return ComponentCore::nonDelegatingQueryInterface(riid, ppv);
-    }
-
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        return createTestCamera(device, outer, riid, ppv);
-    }
-    STDMETHODIMP LockServer(BOOL lockIt) override {
-        if (lockIt)
-            ++serverLocks;
-        else
-            --serverLocks;
-        return S_OK;
-    }
-
-private:
-    const TestCameraDevice* device;  // static table entry
-};
-
-std::wstring classKeyPath(REFCLSID clsid) {
-    WCHAR text[40] = {};
-    StringFromGUID2(clsid, text, 40);
-    return std::wstring(L"CLSID\\") + text;
-}
-
-LSTATUS setString(HKEY key, const WCHAR* name, const std::wstring& value) {
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
-}
-
-// HKCR\CLSID\{clsid} (default: name) and its InprocServer32 (default: the
-// module path, ThreadingModel "Both").
-HRESULT writeClassKeys(const TestCameraDevice& device, const std::wstring& modulePath) {
-    HKEY classKey = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, classKeyPath(*device.classId).c_str(), 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &classKey, nullptr);
-    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-    status = setString(classKey, nullptr, device.name);
-    HKEY serverKey = nullptr;
-    if (status == ERROR_SUCCESS)
-        status = RegCreateKeyExW(classKey, L"InprocServer32", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_ALL_ACCESS, nullptr, &serverKey, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = setString(serverKey, nullptr, modulePath);
-        if (status == ERROR_SUCCESS) status = setString(serverKey, L"ThreadingModel", L"Both");
-        RegCloseKey(serverKey);
-    }
-    RegCloseKey(classKey);
-    return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status);
+// The class objects' creation function; the context is the device.
+HRESULT createDeviceCamera(const void* device, IUnknown* outer, REFIID riid, void** ppv) {
+    return createTestCamera(static_cast<const TestCameraDevice*>(device), outer, riid, ppv);
 }
 
 HRESULT registerInCategory(IFilterMapper2* mapper, const TestCameraDevice& device) {
@@ -130,18 +59,6 @@ bool wanted(const TestCameraDevice& device) {
     return variants && std::strcmp(variants, "1") == 0;
 }
 
-std::wstring thisModulePath() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&DllRegisterServer)), &module))
-        return std::wstring();
-    WCHAR path[MAX_PATH * 4] = {};
-    DWORD length = GetModuleFileNameW(module, path, MAX_PATH * 4);
-    if (length == 0 || length >= MAX_PATH * 4) return std::wstring();
-    return std::wstring(path, length);
-}
-
 // Initialises COM on this thread for the duration of a registration call.
 class ComScope {
 public:
@@ -163,16 +80,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
     *ppv = nullptr;
     const TestCameraDevice* device = findTestCamera(clsid);
     if (!device) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) TestCameraFactory(device);
-    if (!factory) return E_OUTOFMEMORY;
-    factory->nonDelegatingAddRef();
-    HRESULT hr = factory->nonDelegatingQueryInterface(riid, ppv);
-    factory->nonDelegatingRelease();
-    return hr;
+    return makeClassObject(createDeviceCamera, device, riid, ppv);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return liveObjectCount() == 0 && serverLocks.load() == 0 ? S_OK : S_FALSE;
+    return moduleUnloadAnswer();
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
@@ -186,7 +98,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
     for (int i = 0; i < testCameraDeviceCount(); ++i) {
         const TestCameraDevice& device = testCameraDevices()[i];
         if (!wanted(device)) continue;
-        hr = writeClassKeys(device, path);
+        hr = writeClassKeys(*device.classId, device.name, path);
         if (SUCCEEDED(hr)) hr = registerInCategory(mapper.Get(), device);
         if (FAILED(hr)) return hr;
     }
@@ -203,7 +115,7 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
         const TestCameraDevice& device = testCameraDevices()[i];
         // Devices that were never registered answer a failure here: ignored.
         mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, device.name, *device.classId);
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, classKeyPath(*device.classId).c_str());
+        removeClassKeys(*device.classId);
     }
     return S_OK;
 }

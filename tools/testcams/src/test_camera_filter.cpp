@@ -4,20 +4,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
-#ifndef E_PROP_SET_UNSUPPORTED
-#define E_PROP_SET_UNSUPPORTED HRESULT_FROM_WIN32(1170L)  // ERROR_SET_NOT_FOUND
-#endif
-#ifndef E_PROP_ID_UNSUPPORTED
-#define E_PROP_ID_UNSUPPORTED HRESULT_FROM_WIN32(1168L)  // ERROR_NOT_FOUND
-#endif
+#include "framework/module_server.h"
 
 namespace {
 
 constexpr REFERENCE_TIME defaultInterval = 333333;  // 30 frames per second
 constexpr int maxDimension = 4096;
-constexpr LONG bufferCount = 3;
 
 // A DWORD setting of `device`: HKCU\Software\Duoview2\TestCameras\<name>\<value>,
 // else the environment variable, else `fallback` (with found = false).
@@ -56,22 +51,12 @@ bool subtypeMatchesBits(const GUID& subtype, int bitCount) {
 
 // ---- TestCapturePin ----------------------------------------------------------
 
-TestCapturePin::TestCapturePin(TestCameraFilter* filter, CriticalSection* lock)
-    : OutputPinCore(filter, lock, nullptr, L"Capture"), camera(filter) {
+TestCapturePin::TestCapturePin(TestCameraFilter* filter) : CapturePinCore(filter, nullptr), camera(filter) {
     buildCapabilities();
 }
 
 TestCapturePin::~TestCapturePin() {
     stopStreaming();
-}
-
-HRESULT TestCapturePin::nonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IAMStreamConfig)
-        return ComponentCore::getInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet)
-        return ComponentCore::getInterface(static_cast<IKsPropertySet*>(this), ppv);
-    return OutputPinCore::nonDelegatingQueryInterface(riid, ppv);
 }
 
 void TestCapturePin::buildCapabilities() {
@@ -91,7 +76,8 @@ void TestCapturePin::buildCapabilities() {
     }
 }
 
-void TestCapturePin::makeType(const Capability& cap, MediaFormat* out) const {
+void TestCapturePin::makeCapabilityType(int index, MediaFormat* out) {
+    const Capability& cap = capabilities[static_cast<size_t>(index)];
     out->clear();
     out->setMajorType(MEDIATYPE_Video);
     out->setSubtype(cap.bitCount == 32 ? MEDIASUBTYPE_RGB32 : MEDIASUBTYPE_RGB24);
@@ -115,7 +101,7 @@ void TestCapturePin::makeType(const Capability& cap, MediaFormat* out) const {
     out->setSampleSize(info->bmiHeader.biSizeImage);
 }
 
-HRESULT TestCapturePin::checkFormat(const AM_MEDIA_TYPE& format) const {
+HRESULT TestCapturePin::checkFormat(const AM_MEDIA_TYPE& format) {
     if (format.majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
     const VIDEOINFOHEADER* info = videoInfoOf(format);
     if (!info) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -131,50 +117,6 @@ HRESULT TestCapturePin::checkFormat(const AM_MEDIA_TYPE& format) const {
     for (const Capability& cap : capabilities)
         bitsOffered = bitsOffered || cap.bitCount == bmi.biBitCount;
     if (!bitsOffered) return VFW_E_TYPE_NOT_ACCEPTED;
-    return S_OK;
-}
-
-HRESULT TestCapturePin::acceptFormat(const AM_MEDIA_TYPE& format) {
-    HRESULT hr = checkFormat(format);
-    if (hr != S_OK) return hr;
-    if (chosenFormat.formatLength() != 0) {
-        // After SetFormat only that size and type are accepted.
-        const VIDEOINFOHEADER* want = chosenFormat.videoInfo();
-        const VIDEOINFOHEADER* got = videoInfoOf(format);
-        if (format.subtype != chosenFormat.subtype() || got->bmiHeader.biWidth != want->bmiHeader.biWidth ||
-            got->bmiHeader.biHeight != want->bmiHeader.biHeight)
-            return VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    return S_OK;
-}
-
-HRESULT TestCapturePin::proposeFormat(int position, MediaFormat* out) {
-    if (!out) return E_POINTER;
-    if (position < 0) return E_INVALIDARG;
-    ScopedLock hold(lock);
-    if (chosenFormat.formatLength() != 0) {
-        if (position > 0) return VFW_S_NO_MORE_ITEMS;
-        *out = chosenFormat;
-        return out->status();
-    }
-    if (position >= static_cast<int>(capabilities.size())) return VFW_S_NO_MORE_ITEMS;
-    makeType(capabilities[position], out);
-    return out->formatLength() ? S_OK : E_OUTOFMEMORY;
-}
-
-HRESULT TestCapturePin::sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) {
-    if (!allocator || !requirements) return E_POINTER;
-    const VIDEOINFOHEADER* info = connectionFormat.videoInfo();
-    if (!info) return VFW_E_TYPE_NOT_ACCEPTED;
-    const LONG imageSize = static_cast<LONG>(bitmapImageSize(info->bmiHeader));
-    ALLOCATOR_PROPERTIES wanted = *requirements;
-    if (wanted.cBuffers < bufferCount) wanted.cBuffers = bufferCount;
-    if (wanted.cbBuffer < imageSize) wanted.cbBuffer = imageSize;
-    if (wanted.cbAlign < 1) wanted.cbAlign = 1;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(&wanted, &actual);
-    if (FAILED(hr)) return hr;
-    if (actual.cbBuffer < imageSize || actual.cBuffers < 1) return E_FAIL;
     return S_OK;
 }
 
@@ -197,69 +139,13 @@ HRESULT TestCapturePin::onActivate() {
         frameInterval = info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : defaultInterval;
     sampleDuration = frameInterval ? frameInterval : (info->AvgTimePerFrame > 0 ? info->AvgTimePerFrame : 1);
     frameLimit = readSetting(camera->deviceInfo(), L"FrameCount", "DV_TESTCAM_FRAMES", &found);
-    frameNumber = 0;
-
-    ComPtr<IPin> peer = connectedPeer();
-    HRESULT queueResult = S_OK;
-    queue = std::make_unique<DeliveryQueue>(peer.Get(), &queueResult, DeliveryQueueOptions{});
-    if (FAILED(queueResult)) {
-        queue.reset();
-        OutputPinCore::onDeactivate();
-        return queueResult;
-    }
-    streamAllocator = allocator;
-    {
-        std::lock_guard<std::mutex> hold(streamMutex);
-        stopRequested = false;
-        running = false;
-        holdBack = false;
-        delivering = false;
-        counters = TestCameraStats{};
-    }
-    streamer = std::thread([this] { streamLoop(); });
-    return S_OK;
+    return startStreaming();
 }
 
-HRESULT TestCapturePin::onRun(REFERENCE_TIME start) {
-    std::lock_guard<std::mutex> hold(streamMutex);
-    streamClock = camera->referenceClock();
-    streamStart = start;
-    running = true;
-    ++runGeneration;
-    streamChanged.notify_all();
-    return S_OK;
-}
-
-void TestCapturePin::streamPaused() {
-    std::lock_guard<std::mutex> hold(streamMutex);
-    running = false;
-    streamChanged.notify_all();
-}
-
-HRESULT TestCapturePin::onDeactivate() {
-    {
-        std::lock_guard<std::mutex> hold(streamMutex);
-        stopRequested = true;
-        running = false;
-        streamChanged.notify_all();
-    }
-    // Decommitting first releases a streaming thread waiting in GetBuffer.
-    HRESULT hr = OutputPinCore::onDeactivate();
-    stopStreaming();
-    return hr;
-}
-
-void TestCapturePin::stopStreaming() {
-    {
-        std::lock_guard<std::mutex> hold(streamMutex);
-        stopRequested = true;
-        streamChanged.notify_all();
-    }
-    if (streamer.joinable()) streamer.join();
-    queue.reset();  // joins the worker, releases what it still holds
-    streamAllocator.Reset();
-    std::lock_guard<std::mutex> hold(streamMutex);
-    streamClock.Reset();
+void TestCapturePin::onStreamStarting() {
+    holdBack = false;
+    delivering = false;
+    counters = TestCameraStats{};
 }
 
 void TestCapturePin::streamLoop() {
@@ -313,37 +199,24 @@ void TestCapturePin::streamLoop() {
 }
 
 void TestCapturePin::deliverFrame(IReferenceClock* clock, REFERENCE_TIME start, bool discontinuity) {
+    const LONG size = static_cast<LONG>(picture->size());
     ComPtr<IMediaSample> sample;
-    HRESULT hr = streamAllocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0);
-    if (FAILED(hr) || !sample) {
+    BYTE* data = nullptr;
+    HRESULT hr = obtainFrameBuffer(size, &sample, &data);
+    if (FAILED(hr)) {
         std::unique_lock<std::mutex> hold(streamMutex);
         ++counters.bufferFailures;
         // Decommitted (stopping) or out of memory: do not spin.
         streamChanged.wait_for(hold, std::chrono::milliseconds(5), [&] { return stopRequested; });
         return;
     }
-    BYTE* data = nullptr;
-    const size_t size = picture->size();
-    if (FAILED(sample->GetPointer(&data)) || !data || static_cast<size_t>(sample->GetSize()) < size) return;
-    std::memcpy(data, picture->data(), size);
-    stampFrameNumber(data, pictureFormat, frameNumber);
-    sample->SetActualDataLength(static_cast<LONG>(size));
-    sample->SetSyncPoint(TRUE);
-    sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
-    sample->SetPreroll(FALSE);
+    if (hr != S_OK) return;
+    std::memcpy(data, picture->data(), picture->size());
+    stampFrameNumber(data, pictureFormat, static_cast<uint32_t>(frameNumber));
     REFERENCE_TIME now = 0;
-    if (clock && SUCCEEDED(clock->GetTime(&now))) {
-        REFERENCE_TIME begin = now - start;
-        REFERENCE_TIME end = begin + sampleDuration;
-        sample->SetTime(&begin, &end);
-    } else {
-        sample->SetTime(nullptr, nullptr);
-    }
-    LONGLONG mediaBegin = frameNumber;
-    LONGLONG mediaEnd = frameNumber + 1;
-    sample->SetMediaTime(&mediaBegin, &mediaEnd);
-    ++frameNumber;
-    hr = queue->receive(std::move(sample));
+    const bool stamped = clock && SUCCEEDED(clock->GetTime(&now));
+    const REFERENCE_TIME begin = now - start;
+    hr = sendFrame(std::move(sample), size, stamped ? &begin : nullptr, sampleDuration, discontinuity);
     std::lock_guard<std::mutex> hold(streamMutex);
     counters.lastDeliveryResult = hr;
     if (hr == S_OK) ++counters.framesDelivered;
@@ -386,51 +259,15 @@ STDMETHODIMP TestCapturePin::SetFormat(AM_MEDIA_TYPE* format) {
     VIDEOINFOHEADER* info = chosen.videoInfo();
     info->bmiHeader.biSizeImage = bitmapImageSize(info->bmiHeader);
     chosen.setSampleSize(info->bmiHeader.biSizeImage);
-    if (isConnected()) {
-        if (!camera->isStopped()) return VFW_E_NOT_STOPPED;
-        ComPtr<IPin> peer = connectedPeer();
-        if (peer->QueryAccept(chosen.raw()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
-    }
-    chosenFormat = std::move(chosen);
-    bumpFormatVersion();
-    if (isConnected()) return camera->reconnectPin(this, chosenFormat.raw());
-    return S_OK;
+    if (isConnected() && !camera->isStopped()) return VFW_E_NOT_STOPPED;
+    hr = peerAccepts(chosen);
+    if (FAILED(hr)) return hr;
+    return useChosenFormat(std::move(chosen));
 }
 
-STDMETHODIMP TestCapturePin::GetFormat(AM_MEDIA_TYPE** format) {
-    if (!format) return E_POINTER;
-    ScopedLock hold(lock);
-    MediaFormat current;
-    if (isConnected())
-        current = connectionFormat;
-    else if (chosenFormat.formatLength() != 0)
-        current = chosenFormat;
-    else
-        makeType(capabilities.front(), &current);
-    *format = current.createCopy();
-    return *format ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP TestCapturePin::GetNumberOfCapabilities(int* count, int* size) {
-    if (!count || !size) return E_POINTER;
-    *count = static_cast<int>(capabilities.size());
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    return S_OK;
-}
-
-STDMETHODIMP TestCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) {
-    if (!format || !caps) return E_POINTER;
-    *format = nullptr;
-    if (index < 0) return E_INVALIDARG;
-    if (index >= static_cast<int>(capabilities.size())) return S_FALSE;
-    const Capability& cap = capabilities[index];
-    MediaFormat type;
-    makeType(cap, &type);
-    *format = type.createCopy();
-    if (!*format) return E_OUTOFMEMORY;
-    VIDEO_STREAM_CONFIG_CAPS config;
-    std::memset(&config, 0, sizeof(config));
-    config.guid = FORMAT_VideoInfo;
+void TestCapturePin::describeCapability(int index, VIDEO_STREAM_CONFIG_CAPS* caps) {
+    const Capability& cap = capabilities[static_cast<size_t>(index)];
+    VIDEO_STREAM_CONFIG_CAPS& config = *caps;
     const LONG rows = cap.height < 0 ? -cap.height : cap.height;
     config.InputSize = SIZE{cap.width, rows};
     config.MinCroppingSize = config.MaxCroppingSize = config.InputSize;
@@ -444,71 +281,23 @@ STDMETHODIMP TestCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** format, BY
     const LONG bits = static_cast<LONG>(cap.width * rows * cap.bitCount);
     config.MinBitsPerSecond = bits;
     config.MaxBitsPerSecond = bits * 60;
-    std::memcpy(caps, &config, sizeof(config));
-    return S_OK;
-}
-
-// ---- IKsPropertySet ---------------------------------------------------------
-
-STDMETHODIMP TestCapturePin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP TestCapturePin::Get(REFGUID propSet, DWORD id, LPVOID, DWORD, LPVOID propertyData,
-                                 DWORD dataLength, DWORD* returned) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (!propertyData && !returned) return E_POINTER;
-    if (returned) *returned = sizeof(GUID);
-    if (!propertyData) return S_OK;
-    if (dataLength < sizeof(GUID)) return E_UNEXPECTED;
-    std::memcpy(propertyData, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
-    return S_OK;
-}
-
-STDMETHODIMP TestCapturePin::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) {
-    if (propSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (typeSupport) *typeSupport = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
 }
 
 // ---- TestCameraFilter -------------------------------------------------------
 
 TestCameraFilter::TestCameraFilter(const TestCameraDevice* device, IUnknown* outer)
-    : FilterCore(*device->classId, &filterLock, outer), device(device) {
-    pin = std::make_unique<TestCapturePin>(this, &filterLock);
+    : SourceFilterCore(*device->classId, outer), device(device) {
+    capture = std::make_unique<TestCapturePin>(this);
 }
 
 TestCameraFilter::~TestCameraFilter() = default;
 
-PinCore* TestCameraFilter::pinAt(int index) {
-    return index == 0 ? pin.get() : nullptr;
-}
-
-STDMETHODIMP TestCameraFilter::Pause() {
-    ScopedLock hold(lock);
-    const bool wasRunning = state.load() == State_Running;
-    HRESULT hr = FilterCore::Pause();
-    if (SUCCEEDED(hr) && wasRunning) pin->streamPaused();
-    return hr;
-}
-
-STDMETHODIMP TestCameraFilter::GetState(DWORD timeoutMs, FILTER_STATE* out) {
-    HRESULT hr = FilterCore::GetState(timeoutMs, out);
-    if (hr == S_OK && *out == State_Paused) return VFW_S_CANT_CUE;
-    return hr;
-}
-
 HRESULT createTestCamera(const TestCameraDevice* device, IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!device) return E_INVALIDARG;
-    if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
-    auto* filter = new (std::nothrow) TestCameraFilter(device, outer);
-    if (!filter) return E_OUTOFMEMORY;
-    filter->nonDelegatingAddRef();
-    const HRESULT hr = filter->nonDelegatingQueryInterface(riid, ppv);
-    filter->nonDelegatingRelease();
-    return hr;
+    if (ppv && !device) {
+        *ppv = nullptr;
+        return E_INVALIDARG;
+    }
+    return createComponent(outer, riid, ppv, [&](HRESULT*) -> ComponentCore* {
+        return new (std::nothrow) TestCameraFilter(device, outer);
+    });
 }

@@ -12,14 +12,12 @@
 // another program may use the camera while this graph is stopped.
 #pragma once
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "framework/framework.h"
+#include "framework/source_filter.h"
 #include "v4l2/frame_converter.h"
 #include "v4l2/v4l2_device.h"
 
@@ -33,18 +31,15 @@ struct V4l2StreamStats {
     HRESULT deviceFailure = S_OK;  // what ended the stream
 };
 
-// Locking: the IPin/IAMStreamConfig operations and the activation hooks run
-// under the filter's lock. The streaming thread never takes it: it reads the
-// state it shares with them under streamMutex, and uses the device, the
-// converter, the queue and the allocator that activation set up before it
-// started and that deactivation releases only after joining it.
-class V4l2CapturePin : public OutputPinCore, public IAMStreamConfig, public IKsPropertySet {
+// The output pin: capabilities from the device's formats, SetFormat (which
+// configures the device), and the streaming thread's capture loop. Locking as
+// CapturePinCore's; the streaming thread also shares the counters under
+// streamMutex, and uses the device and the converter that activation opened
+// before it started and that stopStreaming releases only after joining it.
+class V4l2CapturePin : public CapturePinCore {
 public:
-    V4l2CapturePin(V4l2SourceFilter* filter, CriticalSection* lock, HRESULT* status);
+    V4l2CapturePin(V4l2SourceFilter* filter, HRESULT* status);
     ~V4l2CapturePin() override;
-
-    DV_FORWARD_IUNKNOWN
-    HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
     // One offered frame size and the device format that serves it.
     struct Capability {
@@ -56,68 +51,50 @@ public:
     void setCapabilities(const std::vector<DeviceFormat>& formats);
     const std::vector<Capability>& offered() const { return capabilities; }
 
-    // PinCore hooks.
+    // CapturePinCore hooks.
+    HRESULT checkFormat(const AM_MEDIA_TYPE& format) override;
+    int capabilityCount() override { return static_cast<int>(capabilities.size()); }
+    void makeCapabilityType(int index, MediaFormat* out) override;
+    void describeCapability(int index, VIDEO_STREAM_CONFIG_CAPS* caps) override;
+    // PinCore hooks. acceptFormat takes the filter lock (Load changes the
+    // capabilities); onActivate opens and starts the device, then streaming.
     HRESULT acceptFormat(const AM_MEDIA_TYPE& format) override;
-    HRESULT proposeFormat(int position, MediaFormat* out) override;
     HRESULT onActivate() override;
-    HRESULT onDeactivate() override;
-    HRESULT onRun(REFERENCE_TIME start) override;
-    HRESULT sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) override;
 
     // IAMStreamConfig
     STDMETHODIMP SetFormat(AM_MEDIA_TYPE* format) override;
-    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** format) override;
-    STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
-    STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
-    // IKsPropertySet
-    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength) override;
-    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
-    STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
 
-    // The filter left the running state (filter lock held).
-    void streamPaused();
     V4l2StreamStats stats();
+
+protected:
+    void streamLoop() override;
+    void onStreamStarting() override;
+    void releaseStream() override;
 
 private:
     void makeType(const Capability& cap, REFERENCE_TIME interval, MediaFormat* out) const;
     const Capability* capabilityFor(const AM_MEDIA_TYPE& format) const;
     DeviceChoice choiceFor(const Capability& cap, REFERENCE_TIME requested) const;
     HRESULT openConfigured(const DeviceChoice& choice, std::unique_ptr<V4l2Device>* out);
-    void stopStreaming();  // filter lock held
-    void streamLoop();
     // Converts and delivers one frame stamped `start` (stream time; null:
     // no clock); false when it was not delivered.
     bool deliverFrame(const V4l2Device::Frame& frame, const REFERENCE_TIME* start, bool discontinuity);
 
-    V4l2SourceFilter* source;  // weak: the filter owns the pin
+    V4l2SourceFilter* sourceFilter;  // weak: the filter owns the pin
     std::vector<Capability> capabilities;
-    MediaFormat chosenFormat;  // set by SetFormat; empty: the capabilities are proposed
-    DeviceChoice chosenDevice;
+    DeviceChoice chosenDevice;  // set with chosenFormat
 
-    // Shared with the streaming thread, under streamMutex.
-    std::mutex streamMutex;
-    std::condition_variable streamChanged;
-    bool stopRequested = false;
-    bool running = false;
-    ComPtr<IReferenceClock> streamClock;
-    REFERENCE_TIME streamStart = 0;
-    V4l2StreamStats counters;
+    V4l2StreamStats counters;  // guarded by streamMutex
 
     // Set at activation before the thread starts; released after it ended.
-    std::thread streamer;
-    std::unique_ptr<DeliveryQueue> queue;
-    ComPtr<IMemAllocator> streamAllocator;
     std::unique_ptr<V4l2Device> device;
     std::unique_ptr<FrameConverter> converter;
     REFERENCE_TIME frameDuration = 0;
     int frameWidth = 0;
     int frameHeight = 0;
-    LONGLONG frameNumber = 0;  // streaming thread only
 };
 
-class V4l2SourceFilter : public FilterCore, public IPersistPropertyBag {
+class V4l2SourceFilter : public SourceFilterCore, public IPersistPropertyBag {
 public:
     V4l2SourceFilter(IUnknown* outer, HRESULT* status);
     ~V4l2SourceFilter() override;
@@ -125,9 +102,6 @@ public:
     DV_FORWARD_IUNKNOWN
     // IPersistPropertyBag, then the filter's interfaces.
     HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
-    int pinCount() override { return 1; }
-    PinCore* pinAt(int index) override;
 
     // IPersist (both bases)
     STDMETHODIMP GetClassID(CLSID* out) override;
@@ -139,23 +113,10 @@ public:
     STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
     STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
 
-    // Pause from running tells the pin to hold its stream.
-    STDMETHODIMP Pause() override;
-    // A live source cannot cue frames: VFW_S_CANT_CUE while paused.
-    STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* out) override;
-
     const std::string& devicePath() const { return path; }  // set once by Load
-    V4l2CapturePin* capturePin() { return pin.get(); }
-    // The clock given by SetSyncSource (not counted), read under the filter
-    // lock (re-entrant: the caller usually holds it already).
-    IReferenceClock* referenceClock() const {
-        ScopedLock hold(lock);
-        return clock.Get();
-    }
+    V4l2CapturePin* capturePin() { return static_cast<V4l2CapturePin*>(capture.get()); }
 
 private:
-    CriticalSection filterLock;  // shared with the pin
-    std::unique_ptr<V4l2CapturePin> pin;
     std::string path;
     bool loaded = false;
 };

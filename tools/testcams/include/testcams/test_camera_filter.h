@@ -4,14 +4,12 @@
 // thread of its own.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "framework/framework.h"
+#include "framework/source_filter.h"
 #include "testcams/test_cameras.h"
 
 class TestCameraFilter;
@@ -24,45 +22,34 @@ struct TestCameraStats {
     bool endOfStreamSent = false;
 };
 
-// The output pin. Locking: the IPin/IAMStreamConfig operations run under the
-// filter's lock; the streaming thread never takes it (it uses streamMutex and
-// the references captured at activation), so the filter may stop (and join
-// the thread) while holding the lock.
-class TestCapturePin : public OutputPinCore, public IAMStreamConfig, public IKsPropertySet {
+// The output pin: the device's capabilities and SetFormat, the eye picture
+// and the frame pacing. Locking as CapturePinCore's; the streaming thread
+// also shares holdBack, delivering and the counters under streamMutex.
+class TestCapturePin : public CapturePinCore {
 public:
-    TestCapturePin(TestCameraFilter* filter, CriticalSection* lock);
+    explicit TestCapturePin(TestCameraFilter* filter);
     ~TestCapturePin() override;
 
-    DV_FORWARD_IUNKNOWN
-    HRESULT nonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
-    // PinCore hooks.
-    HRESULT acceptFormat(const AM_MEDIA_TYPE& format) override;
-    HRESULT proposeFormat(int position, MediaFormat* out) override;
+    // CapturePinCore hooks.
+    HRESULT checkFormat(const AM_MEDIA_TYPE& format) override;
+    int capabilityCount() override { return static_cast<int>(capabilities.size()); }
+    void makeCapabilityType(int index, MediaFormat* out) override;
+    void describeCapability(int index, VIDEO_STREAM_CONFIG_CAPS* caps) override;
+    // PinCore hook: prepares the picture and the pacing, then starts streaming.
     HRESULT onActivate() override;
-    HRESULT onDeactivate() override;
-    HRESULT onRun(REFERENCE_TIME start) override;
-    HRESULT sizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* requirements) override;
 
     // IAMStreamConfig
     STDMETHODIMP SetFormat(AM_MEDIA_TYPE* format) override;
-    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** format) override;
-    STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
-    STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** format, BYTE* caps) override;
-    // IKsPropertySet
-    STDMETHODIMP Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength) override;
-    STDMETHODIMP Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
-                     LPVOID propertyData, DWORD dataLength, DWORD* returned) override;
-    STDMETHODIMP QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport) override;
 
-    // The filter left the running state (running -> paused). Filter lock held.
-    void streamPaused();
     // Test hook: flushes the stream downstream (begin flush, end flush) while
     // the streaming thread holds back. Call on a thread other than the
     // streaming thread, while active.
     HRESULT flushStream();
     TestCameraStats stats();
+
+protected:
+    void streamLoop() override;
+    void onStreamStarting() override;
 
 private:
     // One capability: a video-info RGB type.
@@ -73,68 +60,35 @@ private:
     };
 
     void buildCapabilities();
-    void makeType(const Capability& cap, MediaFormat* out) const;
-    // The checks shared by SetFormat and acceptFormat.
-    HRESULT checkFormat(const AM_MEDIA_TYPE& format) const;
-    void stopStreaming();  // filter lock held
-    void streamLoop();
     void deliverFrame(IReferenceClock* clock, REFERENCE_TIME start, bool discontinuity);
 
     TestCameraFilter* camera;  // weak: the filter owns the pin
     std::vector<Capability> capabilities;
-    MediaFormat chosenFormat;  // set by SetFormat; empty: the capabilities are proposed
 
-    // Streaming state, guarded by streamMutex.
-    std::mutex streamMutex;
-    std::condition_variable streamChanged;
-    bool stopRequested = false;
-    bool running = false;
-    unsigned runGeneration = 0;
+    // Guarded by streamMutex (with the base's run state).
     bool holdBack = false;    // flushStream in progress
     bool delivering = false;  // the thread is between GetBuffer and the end of its delivery
-    ComPtr<IReferenceClock> streamClock;
-    REFERENCE_TIME streamStart = 0;
     TestCameraStats counters;
 
     // Set at activation before the thread starts; constant while it runs.
-    std::thread streamer;
-    std::unique_ptr<DeliveryQueue> queue;
-    ComPtr<IMemAllocator> streamAllocator;
     std::shared_ptr<const std::vector<uint8_t>> picture;
     TestPictureFormat pictureFormat{};
     REFERENCE_TIME frameInterval = 0;  // 100-ns units; 0: as fast as possible
     REFERENCE_TIME sampleDuration = 0;
     uint32_t frameLimit = 0;  // 0: unlimited
-    uint32_t frameNumber = 0;
 };
 
-class TestCameraFilter : public FilterCore {
+class TestCameraFilter : public SourceFilterCore {
 public:
     // `device` is an entry of the device table (static storage).
     TestCameraFilter(const TestCameraDevice* device, IUnknown* outer);
     ~TestCameraFilter() override;
 
-    int pinCount() override { return 1; }
-    PinCore* pinAt(int index) override;
-
-    // Pause from running tells the pin to hold its stream.
-    STDMETHODIMP Pause() override;
-    // A live source cannot cue frames: VFW_S_CANT_CUE while paused.
-    STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* out) override;
-
     const TestCameraDevice& deviceInfo() const { return *device; }
-    TestCapturePin* capturePin() { return pin.get(); }
-    // The clock given by SetSyncSource (not counted), read under the filter
-    // lock (re-entrant: the caller usually holds it already).
-    IReferenceClock* referenceClock() const {
-        ScopedLock hold(lock);
-        return clock.Get();
-    }
+    TestCapturePin* capturePin() { return static_cast<TestCapturePin*>(capture.get()); }
 
 private:
     const TestCameraDevice* device;
-    CriticalSection filterLock;  // shared with the pin
-    std::unique_ptr<TestCapturePin> pin;
 };
 
 // Creates a test camera for `device` and answers `riid` (as a class factory's
