@@ -3,7 +3,7 @@
 #
 #   scripts/test-all.sh [step...]
 #       (default: format default tidy asan tsan windows windows-i686
-#                 thread-safety fuzz package guest-linux)
+#                 thread-safety fuzz package guest-linux guest-win32)
 #
 # Installs what is missing (scripts/bootstrap.sh), then runs each step. A CMake
 # preset's step configures build/<preset>, builds it and runs its tests with
@@ -17,11 +17,13 @@
 #                builds and checked under Wine (scripts/check-package-windows.sh)
 #   guest-linux  the V4L2 path against real kernel drivers in a qemu guest
 #                (scripts/guest/linux-v4l2-stage.sh)
-#   guest-win32  only when named: the windows-i686 tests under 32-bit Wine in
-#                the qemu guest (scripts/guest/win32-stage.sh)
+#   guest-win32  the windows-i686 tests under 32-bit Wine, both bitnesses on
+#                vivid through Wine's capture filter, side by side and the
+#                package installed and removed, in the qemu guest
+#                (scripts/guest/win32-stage.sh)
 # A failing step does not stop the others. Prints one result line per step
 # and a final
-#   SUMMARY: format ok, default ok (N tests), tidy ok, ..., windows-i686 built, package ok, guest-linux ok
+#   SUMMARY: format ok, default ok (N tests), tidy ok, ..., windows-i686 built, package ok, guest-linux ok, guest-win32 ok (N tests)
 # and exits non-zero if any step failed. Each step's full output is also kept
 # in build/logs/<step>.log. DV_JOBS overrides the parallelism (default: nproc).
 set -euo pipefail
@@ -31,7 +33,7 @@ cd "$root"
 
 presets=("$@")
 if ((${#presets[@]} == 0)); then
-    presets=(format default tidy asan tsan windows windows-i686 thread-safety fuzz package guest-linux)
+    presets=(format default tidy asan tsan windows windows-i686 thread-safety fuzz package guest-linux guest-win32)
 fi
 jobs=${DV_JOBS:-$(nproc)}
 
@@ -73,7 +75,7 @@ run_preset() {
         return 0
     fi
     if [[ $preset == guest-win32 ]]; then
-        echo "==> [guest-win32] windows-i686 tests under 32-bit Wine in the qemu guest" | tee "$log"
+        echo "==> [guest-win32] 32-bit and 64-bit Windows programs under Wine in the qemu guest" | tee "$log"
         DV_JOBS=$jobs scripts/guest/win32-stage.sh 2>&1 | tee -a "$log" || return 12
         return 0
     fi

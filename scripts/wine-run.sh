@@ -2,20 +2,24 @@
 # Runs a Windows program under Wine in a prefix owned by one build folder.
 #
 #   scripts/wine-run.sh [--bits 64|32] <prefix-dir> <program.exe> [args...]
+#   scripts/wine-run.sh [--bits 64|32] <prefix-dir> --make
 #
 # The windows and windows-i686 presets use this as CMAKE_CROSSCOMPILING_EMULATOR
 # with <prefix-dir> = <build folder>/wine, so every build folder has its own
 # prefix and nothing touches ~/.wine. --bits 64 (the default) makes and runs a
 # win64 prefix with the 64-bit loader, --bits 32 a win32 prefix with the 32-bit
 # loader (scripts/wine-env.sh picks them; 32-bit needs a kernel that runs
-# 32-bit programs, such as the qemu guest's). DV_WINE_PREFIX, when set, replaces
+# 32-bit programs, such as the qemu guest's). A win64 prefix that exists runs
+# --bits 32 programs as 32-bit programs on 64-bit Windows (WoW64), when it was
+# made with its 32-bit half. DV_WINE_PREFIX, when set, replaces
 # <prefix-dir>: the guest keeps its prefixes on the writable scratch share. The prefix is created on first use: wineboot, then
 # the null graphics driver (windows, dialogs and message boxes exist without an
 # X display), then the wineserver is stopped so the registry reaches user.reg.
 # Creation is serialised with flock on <prefix-dir>.lock, so tests started in
 # parallel by ctest wait for one creator; a prefix counts as ready only once the
 # marker file is written, and a half-made one is removed and made again.
-# The program's exit status is passed through.
+# The program's exit status is passed through; --make only makes the prefix
+# when it is missing.
 set -euo pipefail
 
 bits=64
@@ -24,7 +28,7 @@ if [[ ${1:-} == --bits ]]; then
     shift 2 || true
 fi
 if (($# < 2)); then
-    echo "usage: $0 [--bits 64|32] <prefix-dir> <program.exe> [args...]" >&2
+    echo "usage: $0 [--bits 64|32] <prefix-dir> <program.exe> [args...]|--make" >&2
     exit 2
 fi
 
@@ -71,4 +75,10 @@ if [[ ! -f "$marker" ]]; then
     exec {lockfd}>&-
 fi
 
+[[ $1 == --make ]] && exit 0
+# The prefix's own architecture: a 32-bit program in a win64 prefix runs
+# under WoW64 (Wine refuses WINEARCH=win32 for a 64-bit prefix).
+if [[ $WINEARCH == win32 ]] && grep -q '^#arch=win64' "$prefix/system.reg" 2>/dev/null; then
+    export WINEARCH=win64
+fi
 exec "${dvWine[@]}" "$@"

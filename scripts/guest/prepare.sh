@@ -83,7 +83,7 @@ if ((force == 1)) || [[ ! -f $cache/kernel.stamp || $(cat "$cache/kernel.stamp")
     # from the kernel's own modules.dep).
     "$busybox" depmod -b "$work/image" "$kver"
     mkdir -p "$modtree/lib/modules/$kver/extra"
-    wanted=(virtio_pci 9pnet_virtio 9p vivid)
+    wanted=(virtio_pci 9pnet_virtio 9p overlay vivid)
     declare -A seen=()
     addModule() {
         local rel=$1

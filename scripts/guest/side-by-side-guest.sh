@@ -6,7 +6,7 @@
 #
 # Registers BUILD64's and BUILD32's Duoview2.dll and test cameras, each with the
 # regsvr32 of its own bitness (system32: 64-bit, syswow64: 32-bit), in the win64
-# prefix PREFIX_DIR (kept between runs), then checks:
+# prefix PREFIX_DIR, then checks:
 #  - the class key names each DLL in its own registry view;
 #  - the 64-bit and the 32-bit duoview2-host each list "Vanto 3D Virtual
 #    Camera2" and run it with the test cameras of their bitness (frames arrive);

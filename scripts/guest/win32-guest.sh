@@ -12,9 +12,9 @@
 # into memory, and pages mapped from the 9p share without its cache read as
 # zeros (a program then faults at its first instruction). Programs start
 # many times slower under emulation: the copy's time limits are scaled by
-# DV_GUEST_TIMEOUT_SCALE (default 4). The tests' win32 prefix is PREFIX_DIR
-# (DV_WINE_PREFIX, on the scratch share, kept between runs: its creation
-# takes many minutes under emulation).
+# DV_GUEST_TIMEOUT_SCALE (default 4). The tests' prefix is PREFIX_DIR
+# (DV_WINE_PREFIX): win64 with its 32-bit half (the tests' programs then run
+# as 32-bit programs on 64-bit Windows) or win32.
 # Runs the preset's whole ctest, one test per guest processor, with
 # DV_CTEST_ARGS added (for example "-R stereo"). Prints the time of each
 # part; exit status is ctest's.
@@ -51,18 +51,8 @@ step "32-bit loader: $("${dvWine[@]}" --version 2>&1)"
 
 export DV_WINE_PREFIX=$prefix
 source "$root/scripts/guest/wine-session.sh"
-state=cached
-[[ -f $prefix/.dv-prefix-ready ]] || state=created
-# A kept prefix that no longer starts (a newer Wine, an interrupted run) is
-# made again once.
-if ! dv_guest_wine_session 32 "$prefix"; then
-    [[ $state == cached ]] || exit 1
-    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
-    rm -rf "$prefix"
-    state="made again (the kept one did not start)"
-    dv_guest_wine_session 32 "$prefix" || exit 1
-fi
-step "win32 prefix $state"
+dv_guest_wine_session 32 "$prefix" || exit 1
+step "prefix $prefix ($(sed -n 's/^#arch=//p' "$prefix/system.reg"))"
 
 status=0
 # The tests expect the video input category to hold only what they register;

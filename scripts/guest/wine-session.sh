@@ -37,3 +37,51 @@ dv_guest_wine_session() {
         return 1
     }
 }
+
+# dv_guest_prefix_whole BITS PREFIX: PREFIX was made completely (a win64
+# prefix with its 32-bit half).
+dv_guest_prefix_whole() {
+    [[ -f $2/.dv-prefix-ready ]] && { [[ $1 == 32 ]] || [[ -f $2/drive_c/windows/syswow64/regsvr32.exe ]]; }
+}
+
+# dv_guest_prefix_overlay BITS BASE DIR: a prefix at DIR that starts as the
+# kept prefix BASE (on the scratch share; made here when it is missing) and
+# keeps its own changes in the guest's memory: an overlay whose upper layer
+# lives under /tmp and is gone with the guest. BASE then stays as wineboot
+# left it, so every run starts from a fresh prefix without paying for
+# wineboot again, and a module installed into DIR is mapped from memory (pages
+# mapped from the scratch share read as zeros). A kept BASE that is incomplete
+# or does not start is made again once. DIR must not be in use; a previous
+# overlay there is replaced. Starts DIR's session (dv_guest_wine_session);
+# returns non-zero with a message when no prefix starts.
+dv_guest_prefix_overlay() {
+    local bits=$1 base=$2 dir=$3 attempt layer run
+    run="$(dirname "${BASH_SOURCE[0]}")/../wine-run.sh"
+    layer=/tmp/prefix-layers/$(basename "$dir")
+    for attempt in kept made; do
+        if [[ $attempt == kept ]]; then
+            dv_guest_prefix_whole "$bits" "$base" || continue
+        else
+            [[ -e $base ]] && echo "wine-session: the kept prefix $base is incomplete or does not start; it is made again" >&2
+            WINEPREFIX=$base wineserver -k >/dev/null 2>&1
+            rm -rf "$base"
+            "$run" --bits "$bits" "$base" --make || return 1
+        fi
+        # The base is only read from here on: no server of its own may run.
+        WINEPREFIX=$base wineserver -k >/dev/null 2>&1
+        if mountpoint -q "$dir"; then
+            WINEPREFIX=$dir wineserver -k >/dev/null 2>&1
+            umount "$dir" || return 1
+        fi
+        rm -rf "$layer"
+        mkdir -p "$layer/upper" "$layer/work" "$dir"
+        mount -t overlay overlay -o "lowerdir=$base,upperdir=$layer/upper,workdir=$layer/work" "$dir" || {
+            echo "wine-session: cannot mount an overlay of $base at $dir" >&2
+            return 1
+        }
+        dv_guest_wine_session "$bits" "$dir" && return 0
+        WINEPREFIX=$dir wineserver -k >/dev/null 2>&1
+        umount "$dir"
+    done
+    return 1
+}

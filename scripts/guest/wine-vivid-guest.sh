@@ -7,8 +7,8 @@
 # vivid's two capture devices get different static test patterns (75% colour
 # bars left, colour squares right; no text) and 30 fps are asked; reference
 # frames are read from both devices directly (YUYV 640x480). Then, in the
-# Wine prefix PREFIX_DIR (win64 for BITS 64, win32 for BITS 32; kept between
-# runs), BUILD_DIR/tools/host/duoview2-host.exe must list both devices as
+# Wine prefix PREFIX_DIR (win64, or win32 for BITS 32 only), BUILD_DIR
+# /tools/host/duoview2-host.exe must list both devices as
 # "vivid" (Wine's device enumerator) and run the virtual camera with the
 # stored camera names "vivid" and "vivid" (the first device is the left
 # camera, its twin the right one), once side by side and once as a colour
