@@ -18,8 +18,9 @@
 #  4. the host program of build/windows against the installed camera (as
 #     registered, not re-registered) with the test cameras of build/windows:
 #     frames arrive;
-#  5. uninstall.cmd: nothing of the registration, no folder; the host no longer
-#     lists the camera; a second uninstall.cmd finds nothing to do.
+#  5. uninstall.cmd, after the registration was removed by hand (regsvr32 /u):
+#     nothing of the registration, no folder; the host no longer lists the
+#     camera; a second uninstall.cmd finds nothing to do.
 # Needs build/windows (host and test cameras are built here if missing).
 # Prints one line per step with its time; exits non-zero at the first failure.
 set -euo pipefail
@@ -121,7 +122,10 @@ dv_pkg_check_installed "$work/package" "x64 x86" || exit 1
 step_done "the host received $dvPkgFrames frames from the installed camera"
 
 # 5. Uninstall with the package's copy (the copy in the installation folder
-#    cannot delete its own folder under Wine, whose cmd keeps the script open).
+#    cannot delete its own folder under Wine, whose cmd keeps the script open),
+#    after the registration was removed by hand: uninstall.cmd must still
+#    remove everything.
+"${dvPkgWine[@]}" regsvr32 /u /s "$dvPkgInstalled\x64\Duoview2.dll" || fail "regsvr32 /u of the installed module"
 dv_pkg_run_script "$work/package" uninstall.cmd cmd
 ((dvPkgStatus == 0)) || fail "uninstall.cmd exited $dvPkgStatus"
 dv_pkg_check_removed "$host" || exit 1

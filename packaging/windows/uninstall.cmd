@@ -82,10 +82,17 @@ if not exist "%~1" (
     exit /b 0
 )
 "%~1" /u /s "%DV_TARGET%\%~2\Duoview2.dll"
+if not errorlevel 1 goto unregistered
+rem A module whose registration is already gone (removed by hand or by
+rem another program) refuses a second unregistration: it is registered once
+rem more, so that its unregistration removes every entry it may have left.
+"%~1" /s "%DV_TARGET%\%~2\Duoview2.dll"
+"%~1" /u /s "%DV_TARGET%\%~2\Duoview2.dll"
 if errorlevel 1 (
     set "DV_RC=%errorlevel%"
     set "DV_STEP=unregistering %~2\Duoview2.dll with %~1"
     exit /b 1
 )
+:unregistered
 echo   unregistered %~2\Duoview2.dll
 exit /b 0
