@@ -55,8 +55,14 @@ void nv12RowsPortable(const uint8_t* const luma[2], const uint8_t* chroma, uint8
 
 #ifdef DV_HAVE_YUV_SIMD
 
-#define DV_YUV_SSSE3 __attribute__((target("ssse3")))
-#define DV_YUV_AVX2 __attribute__((target("avx2")))
+// 32-bit x86: every kernel entry realigns its frame (see simd_kernels.inc).
+#if defined(__i386__)
+#define DV_YUV_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define DV_YUV_ENTRY
+#endif
+#define DV_YUV_SSSE3 __attribute__((target("ssse3"))) DV_YUV_ENTRY
+#define DV_YUV_AVX2 __attribute__((target("avx2"))) DV_YUV_ENTRY
 
 // The vector kernels compute the portable formula in 16-bit lanes:
 //   luma term   t = (149 * Y) / 2 - 1160   (= 74 * c + (c >> 1) + 32, 149 * Y < 65536)
@@ -304,7 +310,7 @@ DV_YUV_AVX2 void nv12RowsAvx2(const uint8_t* const luma[2], const uint8_t* chrom
 // the width, and stored by byte permutes across the whole register instead of
 // in-lane shuffles and blends. NV12 keeps the AVX2 rows at this level.
 
-#define DV_YUV_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#define DV_YUV_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) DV_YUV_ENTRY
 
 // The store's permutes. The packed channel registers hold pixel p at byte
 // 16 * ((p % 32) / 8) + p % 8 + (p < 32 ? 0 : 8) (packus of two registers of

@@ -44,8 +44,14 @@ void yuyvRowBaseline(const uint8_t* s, uint8_t* d, int width) {
 
 #ifdef DV_HAVE_YUYV_SIMD
 
-#define DV_SSSE3 __attribute__((target("ssse3")))
-#define DV_AVX2 __attribute__((target("avx2")))
+// 32-bit x86: every kernel entry realigns its frame (see simd_kernels.inc).
+#if defined(__i386__)
+#define DV_KERNEL_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define DV_KERNEL_ENTRY
+#endif
+#define DV_SSSE3 __attribute__((target("ssse3"))) DV_KERNEL_ENTRY
+#define DV_AVX2 __attribute__((target("avx2"))) DV_KERNEL_ENTRY
 
 // Byte shuffles that gather one channel of 16 packed pixels (48 bytes in
 // three registers): picks[channel][part][i] is the byte of register `part`
