@@ -59,30 +59,22 @@ for file in "$package/install.cmd" "$host64" "$host32" "$cams64" "$cams32"; do
     }
 done
 
-# case NAME BITS BASE CMD: install, use and uninstall in a fresh prefix.
-case_() {
-    local name=$1 bits=$2 base=$3 cmd=$4 prefix=/tmp/prefix-$1 modules hostBits hosts=() b
+# run_case NAME BITS BASE CMD [HOST_BITS...]: install with CMD, record frames
+# with the host program of each of HOST_BITS, uninstall; in a fresh prefix.
+run_case() {
+    local name=$1 bits=$2 base=$3 cmd=$4 prefix=/tmp/prefix-$1 modules=x86 b host cams regsvr32 hosts=()
+    shift 4
     dv_guest_prefix_overlay "$bits" "$base" "$prefix" || {
         fail "$name: no fresh $bits-bit prefix"
         return
     }
     dvPkgWine=("$root/scripts/wine-run.sh" --bits "$bits" "$prefix")
     dvPkgPrefix=$prefix
+    dvPkgViews=
     if [[ $bits == 64 ]]; then
         dvPkgViews="64 32"
         modules="x64 x86"
-        hostBits=(64 32)
-    else
-        dvPkgViews=
-        modules=x86
-        hostBits=(32)
     fi
-    # The 32-bit cmd case checks the scripts; the hosts ran in the case before.
-    [[ $name == wow64-cmd32 ]] && hostBits=()
-    for b in "${hostBits[@]}"; do
-        local hostName=host$b
-        hosts+=("${!hostName}")
-    done
     step "$name: fresh prefix"
 
     dv_pkg_run_script "$package" install.cmd "$cmd"
@@ -92,13 +84,13 @@ case_() {
     dv_pkg_check_installed "$package" "$modules" || fail "$name: the installation"
     step "$name: install.cmd ($cmd) installed $modules"
 
-    local host cams regsvr32
-    for b in "${hostBits[@]}"; do
+    for b in "$@"; do
         host=$host64 cams=$cams64 regsvr32='C:\windows\system32\regsvr32.exe'
         if [[ $b == 32 ]]; then
             host=$host32 cams=$cams32
             [[ $bits == 64 ]] && regsvr32='C:\windows\syswow64\regsvr32.exe'
         fi
+        hosts+=("$host")
         dvPkgFrames=
         dv_pkg_host_frames "$host" "$cams" "$out/$name-host$b" "$regsvr32" ||
             fail "$name: the $b-bit host with the installed camera"
@@ -111,16 +103,17 @@ case_() {
     fi
     dv_pkg_check_removed "${hosts[@]}" || fail "$name: the removal"
     step "$name: uninstall.cmd ($cmd) left nothing behind"
-    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
-    umount "$prefix" && rm -rf "/tmp/prefix-layers/$(basename "$prefix")"
+    dv_guest_prefix_release "$prefix"
 }
 
-for spec in "$@"; do
-    case ${spec%%:*} in
-        wow64) case_ wow64 64 "${spec#*:}" cmd ;;
-        wow64-cmd32) case_ wow64-cmd32 64 "${spec#*:}" 'C:\windows\syswow64\cmd.exe' ;;
-        win32) case_ win32 32 "${spec#*:}" cmd ;;
-        *) fail "unknown case $spec" ;;
+# The 32-bit cmd case checks the scripts only: the hosts ran in the wow64 case.
+for request in "$@"; do
+    base=${request#*:}
+    case ${request%%:*} in
+        wow64) run_case wow64 64 "$base" cmd 64 32 ;;
+        wow64-cmd32) run_case wow64-cmd32 64 "$base" 'C:\windows\syswow64\cmd.exe' ;;
+        win32) run_case win32 32 "$base" cmd 32 ;;
+        *) fail "unknown case $request" ;;
     esac
 done
 

@@ -59,8 +59,7 @@ fresh() {
     dv_guest_prefix_overlay "$bits" "$scratch/wine$bits" "$dir" || return 1
     echo "guest-win32: fresh $bits-bit prefix $dir in $(awk "BEGIN { printf \"%.1f\", $EPOCHREALTIME - $start }") s"
     "$@" || status=$?
-    WINEPREFIX=$dir wineserver -k >/dev/null 2>&1
-    umount "$dir" && rm -rf "/tmp/prefix-layers/$(basename "$dir")"
+    dv_guest_prefix_release "$dir"
     return "$status"
 }
 

@@ -69,10 +69,7 @@ dv_guest_prefix_overlay() {
         fi
         # The base is only read from here on: no server of its own may run.
         WINEPREFIX=$base wineserver -k >/dev/null 2>&1
-        if mountpoint -q "$dir"; then
-            WINEPREFIX=$dir wineserver -k >/dev/null 2>&1
-            umount "$dir" || return 1
-        fi
+        dv_guest_prefix_release "$dir" || return 1
         rm -rf "$layer"
         mkdir -p "$layer/upper" "$layer/work" "$dir"
         mount -t overlay overlay -o "lowerdir=$base,upperdir=$layer/upper,workdir=$layer/work" "$dir" || {
@@ -80,8 +77,16 @@ dv_guest_prefix_overlay() {
             return 1
         }
         dv_guest_wine_session "$bits" "$dir" && return 0
-        WINEPREFIX=$dir wineserver -k >/dev/null 2>&1
-        umount "$dir"
+        dv_guest_prefix_release "$dir"
     done
     return 1
+}
+
+# dv_guest_prefix_release DIR: ends the session of the overlay prefix at DIR
+# and removes the overlay with its changes (nothing when DIR is no overlay).
+dv_guest_prefix_release() {
+    local dir=$1
+    mountpoint -q "$dir" || return 0
+    WINEPREFIX=$dir wineserver -k >/dev/null 2>&1
+    umount "$dir" && rm -rf "/tmp/prefix-layers/$(basename "$dir")"
 }
